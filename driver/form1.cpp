@@ -1,0 +1,261 @@
+#include "form1.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <algorithm>
+#include <cmath>
+
+#include "driver/program_file.h"
+#include "driver/read_ini_key.h"
+#include "engine/channel_data.h"
+#include "engine/numeric.h"
+#include "engine/script.h"
+
+namespace luvrin {
+
+namespace {
+
+const QString kRunStatus = QStringLiteral("运行");
+const QString kTestStatus = QStringLiteral("测试");
+const QString kSettingsSection = QStringLiteral("串口配置");
+constexpr QByteArrayView kFrameHeader = "::::DMX";
+constexpr QByteArrayView kFrameTrailer = ".";
+
+// How many slots a loop "for k = 0 to n - 1" covers for a possibly fractional n, capped.
+int slotsFor(double n, int cap) {
+  if (!(n >= 1.0)) return 0;
+  const double last = std::floor(n - 1.0);
+  return static_cast<int>(std::min<double>(last + 1.0, cap));
+}
+
+bool trimmedBlankIsEmpty(const QString& s) {
+  return std::all_of(s.begin(), s.end(), [](QChar c) { return c == u' '; });
+}
+
+}  // namespace
+
+Form1::Form1(Scheduler& scheduler, QString programFolder, SerialPort& port, HandoffStore& handoff)
+    : Label1(QStringLiteral("状态:")),
+      Text2(QStringLiteral("Text2")),
+      Label2(QStringLiteral("参数:")),
+      Text1(QStringLiteral("Text1")),
+      Label7(QStringLiteral("发送数据长度:")),
+      Text5(QStringLiteral("128")),
+      Command3(QStringLiteral("调试状态")),
+      Command2(QStringLiteral("根据配置文件生成EXE")),
+      Command1(QStringLiteral("退出")),
+      Label6(QStringLiteral("软件版本V3-150919A.")),
+      Command5(QStringLiteral("运行")),
+      Label3(PlaybackEngine::countdownText(0)),
+      Label4(QStringLiteral("0")),
+      Label5(QStringLiteral("发送频率0次/秒")),
+      Timer1(scheduler, 100, true),
+      Timer2(scheduler, 1000, true),
+      Timer3(scheduler, 1, true),
+      timdelay(scheduler, 100, true),
+      scheduler_(scheduler),
+      folder_(std::move(programFolder)),
+      port_(port),
+      handoff_(handoff),
+      editor_(scheduler, folder_, Text5, Text7),
+      engine_(scheduler, PlaybackEngine::Kind::Driver,
+              PlaybackEngine::Window{&Text4, &Text7, &Label3, &timdelay,
+                                     [this] { return OUTBUFCNT; }, [this] { Timer1_Timer(); }}) {
+  setCaption(QStringLiteral("LUVRINV3-150919A."));
+  Label1.setGeometry(120, 240, 450, 180);
+  Text2.setGeometry(600, 120, 2175, 375);
+  Label2.setGeometry(120, 720, 450, 180);
+  Text1.setGeometry(600, 600, 2175, 375);
+  Label7.setGeometry(3000, 240, 1170, 180);
+  Text5.setGeometry(4200, 120, 2175, 375);
+  Command3.setGeometry(6840, 480, 2055, 375);
+  Command2.setGeometry(6840, 840, 2055, 375);
+  Command1.setGeometry(9360, 480, 975, 855);
+  Label6.setGeometry(6960, 240, 1710, 180);
+  Text7.setGeometry(120, 1320, 9855, 1935);
+  Text3.setGeometry(120, 3360, 9855, 735);
+  Text4.setGeometry(120, 4200, 9855, 2775);
+  Text6.setGeometry(120, 7080, 9855, 975);
+  Command5.setGeometry(0, 8040, 855, 375);
+  Label3.setGeometry(960, 8160, 900, 180);
+  Label4.setGeometry(3480, 8160, 90, 180);
+  Label5.setGeometry(3840, 8160, 1260, 180);
+
+  Timer1.onTimer = [this] { Timer1_Timer(); };
+  Timer2.onTimer = [this] { Timer2_Timer(); };
+  Timer3.onTimer = [this] { Timer3_Timer(); };
+  timdelay.onTimer = [this] { timdelay_Timer(); };
+  Text1.Change = [this] { Text1_Change(); };
+  Text3.Change = [this] { Text3_Change(); };
+  Text4.Change = [this] { Text4_Change(); };
+  Text5.Change = [this] { Text5_Change(); };
+  Text6.Change = [this] { Text6_Change(); };
+  Command1.Click = [this] { Command1_Click(); };
+  Command2.Click = [this] { Command2_Click(); };
+  Command3.Click = [this] { Command3_Click(); };
+  Command5.Click = [this] { Command5_Click(); };
+  Label2.Click = [this] { Label2_Click(); };
+  Label6.Click = [this] { Label6_Click(); };
+}
+
+Form1::~Form1() { engine_.stopAll(); }
+
+QString Form1::settingsPath() const { return folder_ + QStringLiteral("/串口配置.ini"); }
+QString Form1::catalogPath() const { return folder_ + QStringLiteral("/场景.ini"); }
+
+void Form1::Form_Load() {
+  setLoaded(true);
+  setVisible(false);
+  const QString s = settingsPath();
+
+  if (auto interval =
+          strictWholeNumber(ReadIniKey(s, kSettingsSection, QStringLiteral("发送定时器时间")));
+      interval && *interval >= 0 && *interval <= 65535)
+    Timer3.setInterval(static_cast<int>(*interval));
+
+  port_.setSettings(ReadIniKey(s, kSettingsSection, QStringLiteral("设置")));
+
+  const QString portValue = ReadIniKey(s, kSettingsSection, QStringLiteral("端口"));
+  if (portValue.startsWith(u'/')) {
+    port_.setPortDevice(portValue);
+  } else if (auto number = strictWholeNumber(portValue);
+             number && *number >= -32768 && *number <= 32767) {
+    port_.setPortNumber(static_cast<int>(*number));
+  }
+
+  port_.open();
+
+  Text2.setText(ReadIniKey(s, kSettingsSection, QStringLiteral("状态")));
+  Text5.setText(ReadIniKey(s, kSettingsSection, QStringLiteral("发送数据长度")));
+  resizeFrame();
+  OUTBUFCNT = numericValue(Text5.text());
+  editor_.OUTBUFCNT = OUTBUFCNT;
+  const int clear = slotsFor(OUTBUFCNT + 1.0, kChannelSlots);
+  std::fill_n(channels_.begin(), clear, std::uint8_t{0});
+
+  if (Text2.text() != kRunStatus) setVisible(true);
+
+  const QDateTime now = QDateTime::currentDateTime();
+  const QLocale locale = QLocale::system();
+  setCaption(locale.toString(now.date(), QLocale::ShortFormat) + u' ' +
+             now.time().toString(QStringLiteral("H:mm:ss")));
+}
+
+void Form1::resizeFrame() {
+  // A negative length leaves no frame to send; the length is capped, the box keeps its text.
+  if (auto n = channelCount(numericValue(Text5.text()))) {
+    frame_.resize(static_cast<std::size_t>(*n) + 1, 0);
+  } else {
+    frame_.clear();
+  }
+}
+
+void Form1::Timer1_Timer() {
+  Text1.setText(handoff_.read());
+
+  const QString s = Text7.text();
+  const int parsed = slotsFor(OUTBUFCNT, kChannelSlots);
+  for (int k = 0; k < parsed; ++k) {
+    if (auto level = readLevel(s, k)) channels_[static_cast<std::size_t>(k)] = *level;
+  }
+
+  if (Text2.text() == kTestStatus) return;
+
+  if (visible()) {
+    const QByteArray input = port_.readAll();
+    if (!input.isEmpty()) {
+      const QString text = inputDecoder_.decode(input);
+      if (!trimmedBlankIsEmpty(text)) Text6.setText(Text6.text() + text);
+    }
+  }
+
+  resizeFrame();
+  const std::size_t copy = std::min<std::size_t>(frame_.size(), kChannelSlots);
+  std::copy_n(channels_.begin(), copy, frame_.begin());
+}
+
+void Form1::Timer2_Timer() {
+  Label5.setCaption(QStringLiteral("发送频率") + Label4.caption() + QStringLiteral("次/秒"));
+  framesCounted_ = 0;
+  Label4.setCaption(QStringLiteral("0"));
+}
+
+void Form1::Timer3_Timer() {
+  if (Text2.text() == kTestStatus) {
+    Label4.setCaption(QString::number(++framesCounted_));
+    return;
+  }
+  // Never queue a frame behind one still on the line: the lights get the newest levels and
+  // memory stays bounded whatever the interval and the baud rate.
+  if (frame_.empty() || !port_.isOpen() || !port_.readyForFrame()) return;
+  if (!port_.writeFrame(kFrameHeader, frame_, kFrameTrailer)) return;
+  Label4.setCaption(QString::number(++framesCounted_));
+}
+
+void Form1::Text5_Change() {
+  OUTBUFCNT = numericValue(Text5.text());
+  editor_.OUTBUFCNT = OUTBUFCNT;
+}
+
+void Form1::Text6_Change() {
+  if (Text6.text().size() > kLogLimit) Text6.setText(QString());
+  Text6.setSelStart(static_cast<int>(Text6.text().size()));
+}
+
+void Form1::Text1_Change() {
+  Text3.setText(ReadIniKey(catalogPath(), QStringLiteral("DMX"), Text1.text()));
+}
+
+void Form1::Text3_Change() {
+  if (Text3.text().startsWith(kFrameMarker)) {
+    Text7.setText(Text3.text());
+    Text4.setText(QString());
+    Text3.setText(QString());
+  }
+  const QString entry = Text3.text();
+  if (entry.endsWith(QStringLiteral(".ini")) || entry.endsWith(QStringLiteral(".INI"))) {
+    // A script file that is missing, unreadable, too large or empty leaves the running scene
+    // alone and the entry in view.
+    const auto path = resolveProgramFile(folder_, entry);
+    if (!path) return;
+    const auto bytes = readSmallFile(*path, kMaxScriptFileBytes);
+    if (!bytes) return;
+    const auto script = readScriptFile(*bytes);
+    if (!script) return;
+    Text4.setText(*script);
+    Text3.setText(QString());
+  }
+}
+
+void Form1::Text4_Change() { Command5_Click(); }
+
+void Form1::Command5_Click() { engine_.Command5_Click(); }
+
+void Form1::timdelay_Timer() { engine_.timdelay_Timer(); }
+
+void Form1::Command1_Click() {
+  if (onQuit) onQuit();
+}
+
+void Form1::Command2_Click() {
+  if (!builder_) builder_ = std::make_unique<Form2>(folder_, Text1);
+  builder_->Command2_Click();
+}
+
+void Form1::Command3_Click() {
+  const QString s = Text7.text();
+  const int faders = slotsFor(OUTBUFCNT, Form3::kFaderCount);
+  if (faders > 0) editor_.Load();
+  for (int k = 0; k < faders; ++k) {
+    const auto value = readLevelValue(s, k);
+    if (!value || *value < -32768 || *value > 32767) continue;
+    editor_.VScroll1[static_cast<std::size_t>(k)].setValue(*value);
+  }
+  editor_.Show();
+}
+
+void Form1::Label2_Click() { Command3_Click(); }
+
+void Form1::Label6_Click() { notes_.Show(); }
+
+}  // namespace luvrin

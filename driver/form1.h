@@ -1,0 +1,112 @@
+#pragma once
+
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "driver/form4.h"
+#include "driver/handoff_store.h"
+#include "driver/serial_port.h"
+#include "editor/form3.h"
+#include "engine/playback.h"
+#include "generator/form2.h"
+#include "runtime/codepage.h"
+#include "runtime/controls.h"
+#include "runtime/form.h"
+#include "runtime/scheduler.h"
+
+namespace luvrin {
+
+// The driver window: start-up, frame output, channel data intake, scene lookup and loading,
+// the driver's playback engine and its commands. Runs the same with or without a view.
+class Form1 : public FormState {
+ public:
+  static constexpr int kChannelSlots = 513;
+  static constexpr int kLogLimit = 20000;
+
+  Form1(Scheduler& scheduler, QString programFolder, SerialPort& port, HandoffStore& handoff);
+  ~Form1();
+
+  // Start-up: settings, port, frame, buffer, show unless "运行", title.
+  void Form_Load();
+
+  void Timer1_Timer();  // intake
+  void Timer2_Timer();  // rate meter
+  void Timer3_Timer();  // frame output
+  void timdelay_Timer();
+  void Text1_Change();  // scene lookup
+  void Text3_Change();  // scene loading
+  void Text4_Change();
+  void Text5_Change();
+  void Text6_Change();
+  void Command1_Click();  // exit
+  void Command2_Click();  // build launchers
+  void Command3_Click();  // editor with the current levels
+  void Label2_Click();
+  void Label6_Click();    // version notes
+  void Command5_Click();  // play Text4
+  PlaybackEngine::Delay DelayTim(std::int32_t n) { return engine_.DelayTim(n); }
+
+  // The send data length: always the numeric value of Text5.
+  double OUTBUFCNT = 0;
+
+  const std::array<std::uint8_t, kChannelSlots>& channelBuffer() const { return channels_; }
+  const std::vector<std::uint8_t>& outputFrame() const { return frame_; }
+  const QString& programFolder() const { return folder_; }
+  std::int32_t countdown() const { return engine_.countdown(); }
+  PlaybackEngine& engine() { return engine_; }
+
+  Form3& editor() { return editor_; }
+  Form4& notes() { return notes_; }
+  Form2* builder() { return builder_.get(); }
+
+  // Ends the program; main() sets it. Closing the window ends it too.
+  std::function<void()> onQuit;
+
+  Label Label1;
+  TextBox Text2;
+  Label Label2;
+  TextBox Text1;
+  Label Label7;
+  TextBox Text5;
+  CommandButton Command3;
+  CommandButton Command2;
+  CommandButton Command1;
+  Label Label6;
+  TextBox Text7;
+  TextBox Text3;
+  TextBox Text4;
+  TextBox Text6;
+  CommandButton Command5;
+  Label Label3;
+  Label Label4;
+  Label Label5;
+
+  Timer Timer1;
+  Timer Timer2;
+  Timer Timer3;
+  Timer timdelay;
+
+ private:
+  QString settingsPath() const;
+  QString catalogPath() const;
+  void resizeFrame();
+
+  Scheduler& scheduler_;
+  QString folder_;
+  SerialPort& port_;
+  HandoffStore& handoff_;
+  std::array<std::uint8_t, kChannelSlots> channels_{};
+  std::vector<std::uint8_t> frame_;
+  std::int64_t framesCounted_ = 0;
+  StreamingGbkDecoder inputDecoder_;
+  Form3 editor_;
+  Form4 notes_;
+  std::unique_ptr<Form2> builder_;
+  PlaybackEngine engine_;
+};
+
+}  // namespace luvrin

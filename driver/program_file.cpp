@@ -1,0 +1,58 @@
+#include "program_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+
+namespace luvrin {
+
+std::optional<QString> resolveProgramFile(const QString& folder, const QString& name) {
+  QString relative = name;
+  relative.replace(u'\\', u'/');
+  if (relative.isEmpty() || relative.startsWith(u'/') || QDir::isAbsolutePath(relative) ||
+      relative.contains(u':'))
+    return std::nullopt;
+  const QStringList parts = relative.split(u'/', Qt::SkipEmptyParts);
+  if (parts.isEmpty()) return std::nullopt;
+  for (const QString& part : parts) {
+    if (part == u"..") return std::nullopt;
+  }
+  const QString exact = folder + u'/' + parts.join(u'/');
+  if (QFileInfo::exists(exact)) return exact;
+  // Not found as written: walk the parts, matching each without regard to letter case.
+  QString current = folder;
+  for (const QString& part : parts) {
+    if (part == u".") continue;
+    const QStringList entries = QDir(current).entryList(QDir::AllEntries | QDir::Hidden |
+                                                        QDir::System | QDir::NoDotAndDotDot);
+    QString found;
+    for (const QString& entry : entries) {
+      if (entry.compare(part, Qt::CaseInsensitive) == 0) {
+        found = entry;
+        break;
+      }
+    }
+    if (found.isEmpty()) return std::nullopt;
+    current += u'/' + found;
+  }
+  return current;
+}
+
+std::optional<QByteArray> readSmallFile(const QString& path, qint64 maxBytes) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+  if (!file.isSequential() && file.size() > maxBytes) return std::nullopt;
+  // Read in chunks up to one byte past the limit, which tells a file that is too large even
+  // where the file system reports no size (a pipe, a device).
+  QByteArray bytes;
+  while (bytes.size() <= maxBytes) {
+    const QByteArray chunk = file.read(std::min<qint64>(64 * 1024, maxBytes + 1 - bytes.size()));
+    if (chunk.isEmpty()) break;
+    bytes += chunk;
+  }
+  if (bytes.size() > maxBytes || file.error() != QFileDevice::NoError) return std::nullopt;
+  return bytes;
+}
+
+}  // namespace luvrin

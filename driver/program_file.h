@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+namespace luvrin {
+
+// Resolves a file name from a hand-written catalogue against the program folder. "\" separates
+// folders (catalogues come from Windows); a name not found as written is looked up without
+// regard to letter case. Absolute names and ".." never leave the folder: nullopt.
+std::optional<QString> resolveProgramFile(const QString& folder, const QString& name);
+
+// Reads a whole file of at most maxBytes; nullopt when missing, unreadable or larger.
+std::optional<QByteArray> readSmallFile(const QString& path, qint64 maxBytes);
+
+}  // namespace luvrin

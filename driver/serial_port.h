@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <cstdint>
+#include <span>
+
+namespace luvrin {
+
+// What the driver asks of its serial port. The real one wraps QSerialPort; tests record.
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+
+  // "baud,parity,data,stop", parity N/E/O/M/S in either case, stop bits 1, 1.5 or 2. The whole
+  // string is checked before anything is applied; a rejected string keeps the previous settings.
+  virtual bool setSettings(const QString& settings) = 0;
+  // Port number n (COMn on Windows; /dev/ttyUSB(n-1) where it exists, else /dev/ttyS(n-1)).
+  virtual bool setPortNumber(int number) = 0;
+  // An absolute device path used as it stands (/dev/ttyUSB0, /dev/serial/by-id/..., a pty).
+  virtual bool setPortDevice(const QString& path) = 0;
+  virtual bool open() = 0;
+  virtual bool isOpen() const = 0;
+
+  // Whether the previous frame has left, so a new one may be written without queueing.
+  virtual bool readyForFrame() = 0;
+  // Writes header, data and trailer one right after the other. False: nothing or not all of it
+  // was written (port closed, device gone); the caller skips the frame.
+  virtual bool writeFrame(QByteArrayView header, std::span<const std::uint8_t> data,
+                          QByteArrayView trailer) = 0;
+  // Everything received so far, removed from the port.
+  virtual QByteArray readAll() = 0;
+};
+
+}  // namespace luvrin

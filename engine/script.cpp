@@ -1,0 +1,65 @@
+#include "script.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "numeric.h"
+#include "runtime/codepage.h"
+
+namespace luvrin {
+
+bool startsAt(QStringView script, qsizetype pos, QStringView marker) {
+  if (pos < 0 || pos + marker.size() > script.size()) return false;
+  return script.mid(pos, marker.size()) == marker;
+}
+
+Instruction instructionAt(QStringView script, qsizetype pos) {
+  if (startsAt(script, pos, kFrameMarker)) return Instruction::Frame;
+  if (startsAt(script, pos, kDelayMarker)) return Instruction::Delay;
+  if (startsAt(script, pos, kLoopMarker)) return Instruction::Loop;
+  return Instruction::None;
+}
+
+std::optional<std::int32_t> delayCount(QStringView script, qsizetype pos) {
+  const qsizetype start = pos + kDelayMarker.size();
+  if (start >= script.size()) return 0;
+  return toInt32(numericValue(script.mid(start, 6)));
+}
+
+QString delayDigits(double value) {
+  auto r = roundHalfEven(value);
+  std::int64_t v = r ? *r : (value > 0 ? 999999 : 0);
+  v = std::clamp<std::int64_t>(v, 0, 999999);
+  return QString::number(v).rightJustified(6, u'0');
+}
+
+QString composeAction(const QString& frameText, const QString& digits) {
+  return QStringLiteral("\r\n") + frameText + QStringLiteral("\r\n!T") + digits +
+         QStringLiteral("'100mS");
+}
+
+QByteArray scriptFileBytes(const QString& script) {
+  return encodeGbk(QStringLiteral("\"") + script + QStringLiteral("\"\r\n"));
+}
+
+QString firstTextField(QStringView text) {
+  qsizetype i = 0;
+  while (i < text.size() && text[i] == u' ') ++i;
+  if (i < text.size() && text[i] == u'"') {
+    const qsizetype close = text.indexOf(u'"', i + 1);
+    return (close < 0 ? text.mid(i + 1) : text.mid(i + 1, close - i - 1)).toString();
+  }
+  qsizetype end = i;
+  while (end < text.size() && text[end] != u',' && text[end] != u'\r' && text[end] != u'\n') ++end;
+  return text.mid(i, end - i).toString();
+}
+
+std::optional<QString> readScriptFile(const QByteArray& bytes) {
+  const QString text = decodeFileText(bytes);
+  qsizetype i = 0;
+  while (i < text.size() && text[i] == u' ') ++i;
+  if (i == text.size()) return std::nullopt;
+  return firstTextField(text);
+}
+
+}  // namespace luvrin

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+#include "runtime/controls.h"
+#include "runtime/form.h"
+
+namespace luvrin {
+
+// The launcher builder: hidden, loaded at first use. Reads the scene catalogue and writes one
+// launcher per scene, a copy of the launcher that last started the driver.
+class Form2 : public FormState {
+ public:
+  // driverFolder: the program's own folder; driverText1: the driver's launcher name box.
+  Form2(QString driverFolder, const TextBox& driverText1);
+
+  void Form_Load();
+  void Command2_Click();  // catalogue load, then generation
+  void Command1_Click();  // generation
+
+  CommandButton Command2;
+  CommandButton Command1;
+  ListBox List1;
+  TextBox Text1;
+  TextBox Text2;
+  TextBox Text3;
+};
+
+}  // namespace luvrin

@@ -1,0 +1,76 @@
+#include "test_support.h"
+
+#include <QFile>
+
+#include "runtime/codepage.h"
+
+namespace luvrin::testing {
+
+TempShow::TempShow(std::initializer_list<std::pair<QString, QString>> settings) {
+  if (settings.size() == 0) return;
+  QString text = QStringLiteral("[串口配置]\r\n");
+  for (const auto& [key, value] : settings) text += key + u'=' + value + QStringLiteral("\r\n");
+  writeFile(QStringLiteral("串口配置.ini"), encodeGbk(text));
+}
+
+void TempShow::writeFile(const QString& name, const QByteArray& bytes) const {
+  QFile f(path(name));
+  if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(bytes);
+}
+
+void TempShow::writeCatalog(std::initializer_list<QString> lines) const {
+  QString text = QStringLiteral("[DMX]\r\n");
+  for (const QString& line : lines) text += line + QStringLiteral("\r\n");
+  writeFile(QStringLiteral("场景.ini"), encodeGbk(text));
+}
+
+bool RecordingPort::setSettings(const QString& s) {
+  const QStringList parts = s.split(u',');
+  if (parts.size() != 4) return false;
+  settings = s;
+  return true;
+}
+
+bool RecordingPort::setPortNumber(int number) {
+  if (number < 1) return false;
+  portNumber = number;
+  device.clear();
+  return true;
+}
+
+bool RecordingPort::setPortDevice(const QString& path) {
+  device = path;
+  return true;
+}
+
+bool RecordingPort::open() {
+  ++openCalls;
+  open_ = openable;
+  return open_;
+}
+
+bool RecordingPort::writeFrame(QByteArrayView header, std::span<const std::uint8_t> data,
+                               QByteArrayView trailer) {
+  if (!open_ || failWrites) return false;
+  QByteArray frame(header.data(), header.size());
+  frame.append(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
+  frame.append(trailer.data(), trailer.size());
+  written += frame;
+  frames.push_back(frame);
+  return true;
+}
+
+QByteArray RecordingPort::readAll() {
+  ++reads;
+  return std::exchange(pendingInput, QByteArray());
+}
+
+Levels RecordingPort::lastFrameLevels() const {
+  if (frames.empty()) return {};
+  const QByteArray& f = frames.back();
+  return Levels(f.begin() + 7, f.end() - 1);
+}
+
+QString crlf(const char* text) { return QString::fromUtf8(text); }
+
+}  // namespace luvrin::testing

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+#include <cstdint>
+#include <initializer_list>
+#include <utility>
+#include <vector>
+
+#include "driver/handoff_store.h"
+#include "driver/serial_port.h"
+
+namespace luvrin::testing {
+
+using Levels = std::vector<std::uint8_t>;
+
+// A temporary program folder with a GBK 串口配置.ini holding the given keys (none: no file).
+class TempShow {
+ public:
+  explicit TempShow(std::initializer_list<std::pair<QString, QString>> settings = {});
+  QString programFolder() const { return dir_.path(); }
+  QString path(const QString& name) const { return dir_.path() + u'/' + name; }
+  // Writes bytes to a file of the folder.
+  void writeFile(const QString& name, const QByteArray& bytes) const;
+  // Writes a GBK 场景.ini with section [DMX] and the given lines.
+  void writeCatalog(std::initializer_list<QString> lines) const;
+
+ private:
+  QTemporaryDir dir_;
+};
+
+// Records what the driver writes; ready/open/failing behaviour can be set.
+class RecordingPort : public SerialPort {
+ public:
+  bool setSettings(const QString& settings) override;
+  bool setPortNumber(int number) override;
+  bool setPortDevice(const QString& path) override;
+  bool open() override;
+  bool isOpen() const override { return open_; }
+  bool readyForFrame() override { return ready; }
+  bool writeFrame(QByteArrayView header, std::span<const std::uint8_t> data,
+                  QByteArrayView trailer) override;
+  QByteArray readAll() override;
+
+  // The data bytes of the last frame written.
+  Levels lastFrameLevels() const;
+
+  QString settings = QStringLiteral("115200,N,8,1");
+  int portNumber = 1;
+  QString device;
+  bool openable = true;
+  bool ready = true;
+  bool failWrites = false;
+  int openCalls = 0;
+  QByteArray written;
+  std::vector<QByteArray> frames;
+  QByteArray pendingInput;
+  int reads = 0;
+
+ private:
+  bool open_ = false;
+};
+
+class MemoryHandoff : public HandoffStore {
+ public:
+  QString read() override { return value; }
+  bool write(const QString& v) override {
+    value = v;
+    return true;
+  }
+  QString value;
+};
+
+// Text with CR LF, written as "\r\n" in tests.
+QString crlf(const char* text);
+
+}  // namespace luvrin::testing
