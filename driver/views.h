@@ -1,0 +1,12 @@
+#pragma once
+
+namespace luvrin {
+
+class Form1;
+
+// Builds the driver window's view when the driver is shown, and follows the editor and the
+// version notes: a view is created when its window is shown and destroyed when it is unloaded.
+// Closing the driver window ends the program (Form1::onQuit). Needs a QApplication.
+void installViews(Form1& driver);
+
+}  // namespace luvrin
