@@ -1,19 +1,280 @@
 #include "form3.h"
 
+#include <QFile>
+#include <QSaveFile>
+
+#include "driver/program_file.h"
+#include "driver/read_ini_key.h"
+#include "engine/channel_data.h"
+#include "engine/numeric.h"
+#include "engine/script.h"
+#include "runtime/codepage.h"
+
 namespace luvrin {
 
-Form3::Form3(Scheduler&, QString, TextBox&, TextBox&) : VScroll1(kFaderCount) {
-  for (auto& v : VScroll1) v.setRange(0, 255);
+namespace {
+
+constexpr int kLiveOutputDefaultMs = 100;
+constexpr int kRefreshMs = 800;
+constexpr int kTickMs = 100;
+
+int columnLeft(int index) {
+  return Form3::kColumnLeft + Form3::kColumnPitch * (index % Form3::kFadersPerPage);
 }
-Form3::~Form3() = default;
-void Form3::Load() { setLoaded(true); }
+
+}  // namespace
+
+Form3::Form3(Scheduler& scheduler, QString programFolder, TextBox& driverText5,
+             TextBox& driverText7)
+    : VScroll1(kFaderCount),
+      Text3(kFaderCount),
+      Text2(kFaderCount),
+      Frame1(kPageCount),
+      Option1(kPageCount),
+      Command4(QStringLiteral("添加动作")),
+      Label1(QStringLiteral("延时(100mS):")),
+      Command5(QStringLiteral("运行")),
+      Command7(QStringLiteral("停止")),
+      Command3(QStringLiteral("保存")),
+      Command6(QStringLiteral("打开")),
+      Label2(PlaybackEngine::countdownText(0)),
+      Command8(QStringLiteral("返回到运行窗口")),
+      // Nothing of the window ticks before it is loaded.
+      Timer3(scheduler, kLiveOutputDefaultMs, false),
+      Timer4(scheduler, kRefreshMs, false),
+      timdelay(scheduler, kTickMs, false),
+      folder_(std::move(programFolder)),
+      driverText5_(driverText5),
+      driverText7_(driverText7),
+      engine_(scheduler, PlaybackEngine::Kind::Editor,
+              PlaybackEngine::Window{&Text5,
+                                     &Text7,
+                                     &Label2,
+                                     &timdelay,
+                                     [this] { return OUTBUFCNT; },
+                                     {},
+                                     &Command5,
+                                     &Timer3,
+                                     &Timer4}) {
+  setCaption(QStringLiteral("Form3"));
+
+  for (int i = 0; i < kFaderCount; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    VScroll1[k].setGeometry(columnLeft(i), 840, 375, 3135);
+    VScroll1[k].setRange(0, kFaderMax);
+    // Arrows move a fader by one level, a click into the trough by ten.
+    VScroll1[k].setSteps(1, 10);
+    VScroll1[k].Change = [this, i] { VScroll1_Change(i); };
+    VScroll1[k].Scroll = [this, i] { VScroll1_Scroll(i); };
+    Text3[k].setGeometry(columnLeft(i), 240, 375, 270);
+    Text2[k].setGeometry(columnLeft(i), 600, 375, 270);
+  }
+  for (int f = 0; f < kPageCount; ++f) {
+    const auto k = static_cast<std::size_t>(f);
+    Frame1[k].setGeometry(kPageLeft, kPageTop, kPageWidth, kPageHeight);
+    Option1[k].setGeometry(kColumnLeft + kOptionWidth * f, kOptionTop, kOptionWidth, kOptionHeight);
+    Option1[k].Click = [this, f] { Option1_Click(f); };
+  }
+  Command4.setGeometry(0, 5160, 1095, 495);
+  Text7.setGeometry(1440, 5160, 13215, 1095);
+  Label1.setGeometry(120, 5760, 1080, 180);
+  Text6.setGeometry(120, 6000, 735, 375);
+  Text5.setGeometry(1440, 6240, 13215, 2655);
+  Command5.setGeometry(120, 6480, 1215, 375);
+  Command7.setGeometry(120, 6960, 1215, 375);
+  Command3.setGeometry(120, 7440, 1215, 375);
+  Command6.setGeometry(120, 7920, 1215, 375);
+  Label2.setGeometry(120, 8280, 900, 180);
+  Command8.setGeometry(8040, 0, 2055, 495);
+
+  Command4.Click = [this] { Command4_Click(); };
+  Command5.Click = [this] { Command5_Click(); };
+  Command7.Click = [this] { Command7_Click(); };
+  Command3.Click = [this] { Command3_Click(); };
+  Command6.Click = [this] { Command6_Click(); };
+  Command8.Click = [this] { Command8_Click(); };
+  Text7.Change = [this] { Text7_Change(); };
+  Timer3.onTimer = [this] { Timer3_Timer(); };
+  Timer4.onTimer = [this] { Timer4_Timer(); };
+  timdelay.onTimer = [this] { timdelay_Timer(); };
+
+  resetControls();
+}
+
+Form3::~Form3() { engine_.stopAll(); }
+
+void Form3::resetControls() {
+  for (auto& fader : VScroll1) fader.setValue(0);
+  for (auto& box : Text3) box.setText(QStringLiteral("0"));
+  for (auto& box : Text2) box.setText(QStringLiteral("0"));
+  for (int f = 0; f < kPageCount; ++f) {
+    const auto k = static_cast<std::size_t>(f);
+    Frame1[k].move(kPageLeft, kPageTop);
+    Frame1[k].setVisible(f == 0);
+    Option1[k].setValue(f == 0);
+  }
+  page_ = 0;
+  Text7.setText(QString());
+  Text6.setText(QStringLiteral("1"));
+  Text5.setText(QString());
+  Command5.setTag(QString());
+  Label2.setCaption(PlaybackEngine::countdownText(0));
+}
+
+void Form3::Load() {
+  if (loaded()) return;
+  Timer3.setInterval(kLiveOutputDefaultMs);
+  Timer3.setEnabled(true);
+  setLoaded(true);
+  Form_Load();
+}
+
 void Form3::Show() {
   Load();
   setVisible(true);
 }
+
 void Form3::Unload() {
+  if (!loaded()) return;
+  Timer3.setEnabled(false);
+  Timer4.setEnabled(false);
+  timdelay.setEnabled(false);
+  // A run left behind would go on writing frames into a window that no longer exists.
+  engine_.stopAll();
   setVisible(false);
   setLoaded(false);
+  // The driver keeps the levels it last received: emptying our channel data box hands nothing.
+  resetControls();
 }
+
+void Form3::Form_Load() {
+  OUTBUFCNT = numericValue(driverText5_.text());
+  for (int i = 0; i < kFaderCount; ++i)
+    Text3[static_cast<std::size_t>(i)].setText(QString::number(i + 1));
+  for (int k = 0; k < kPageCount; ++k) {
+    Option1[static_cast<std::size_t>(k)].setCaption(QString::number(kFadersPerPage * k + 1));
+    Frame1[static_cast<std::size_t>(k)].setCaption(QString::number(k + 1));
+  }
+  for (int i = 0; i < kFaderCount; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    Text3[k].setLeft(columnLeft(i));
+    Text2[k].setLeft(columnLeft(i));
+    VScroll1[k].setLeft(columnLeft(i));
+  }
+  const QString settings = folder_ + QStringLiteral("/串口配置.ini");
+  if (auto interval = strictWholeNumber(
+          ReadIniKey(settings, QStringLiteral("串口配置"), QStringLiteral("发送定时器时间")));
+      interval && *interval >= 0 && *interval <= 65535)
+    Timer3.setInterval(static_cast<int>(*interval));
+}
+
+void Form3::Option1_Click(int Index) {
+  if (Index < 0 || Index >= kPageCount) return;
+  for (int k = 0; k < kPageCount; ++k) {
+    auto& page = Frame1[static_cast<std::size_t>(k)];
+    page.setVisible(false);
+    page.move(kPageLeft, kPageTop);
+    Option1[static_cast<std::size_t>(k)].setValue(k == Index);
+  }
+  Frame1[static_cast<std::size_t>(Index)].setVisible(true);
+  page_ = Index;
+}
+
+void Form3::VScroll1_Scroll(int Index) {
+  const auto k = static_cast<std::size_t>(Index);
+  Text2[k].setText(QString::number(VScroll1[k].value()));
+}
+
+void Form3::VScroll1_Change(int Index) { VScroll1_Scroll(Index); }
+
+QString Form3::BuildChannelDataText() const {
+  const int n = channelCount(OUTBUFCNT).value_or(0);
+  QString text;
+  text.reserve(channelDataLength(n));
+  text += kFrameMarker;
+  for (int i = 0; i < n; ++i)
+    appendLevelGroup(text, i < kFaderCount ? VScroll1[static_cast<std::size_t>(i)].value() : 0);
+  return text;
+}
+
+void Form3::Timer3_Timer() { Text7.setText(BuildChannelDataText()); }
+
+void Form3::Text7_Change() {
+  if (!loaded()) return;
+  driverText7_.setText(Text7.text());
+}
+
+void Form3::Timer4_Timer() { Text7_Change(); }
+
+void Form3::Command4_Click() {
+  // The digits are clamped to six so that the line plays as the delay it shows: the player reads
+  // six characters of count, and a text that is no number records as 0, which is how it plays.
+  const QString action =
+      composeAction(BuildChannelDataText(), delayDigits(numericValue(Text6.text())));
+  Text5.setText(Text5.text() + action);
+  Text5.setSelStart(static_cast<int>(Text5.text().size()) - 1);
+}
+
+void Form3::Command5_Click() { engine_.Command5_Click(); }
+
+void Form3::Command7_Click() { engine_.Command7_Click(); }
+
+void Form3::timdelay_Timer() { engine_.timdelay_Timer(); }
+
+void Form3::tell(const QString& text) const {
+  if (dialogs.message) dialogs.message(text);
+}
+
+bool Form3::ask(const QString& text) const { return !dialogs.confirm || dialogs.confirm(text); }
+
+void Form3::Command3_Click() {
+  const QString script = Text5.text();
+  if (script.contains(u'"') &&
+      !ask(QStringLiteral("脚本中含有双引号(\"),文件中无法保存它:再次打开时脚本会在第一个双引号处"
+                          "截断。仍要保存吗?")))
+    return;
+  if (!representableInGbk(script) &&
+      !ask(QStringLiteral("脚本中有无法按中文编码(GBK)保存的字符,保存后这些字符会变成\"?\"。"
+                          "仍要保存吗?")))
+    return;
+
+  const auto path = dialogs.saveFileName ? dialogs.saveFileName() : std::nullopt;
+  if (!path || path->isEmpty()) return;
+
+  // Replaced whole or not at all: a failed save never leaves a half-written script behind.
+  QSaveFile file(*path);
+  const QByteArray bytes = scriptFileBytes(script);
+  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    const QString reason = file.errorString();
+    file.cancelWriting();
+    tell(QStringLiteral("无法保存文件 %1:%2").arg(*path, reason));
+  }
+}
+
+void Form3::Command6_Click() {
+  const auto path = dialogs.openFileName ? dialogs.openFileName() : std::nullopt;
+  if (!path || path->isEmpty()) return;
+
+  // A failed open keeps the script box: unsaved work must not be wiped by a wrong file.
+  QFile probe(*path);
+  if (!probe.open(QIODevice::ReadOnly)) {
+    tell(QStringLiteral("无法打开文件 %1:%2").arg(*path, probe.errorString()));
+    return;
+  }
+  if (!probe.isSequential() && probe.size() > kMaxScriptFileBytes) {
+    tell(QStringLiteral("文件 %1 太大(超过 16 MB),不是动作脚本文件。").arg(*path));
+    return;
+  }
+  probe.close();
+  const auto bytes = readSmallFile(*path, kMaxScriptFileBytes);
+  if (!bytes) {
+    tell(QStringLiteral("无法读取文件 %1。").arg(*path));
+    return;
+  }
+  // An empty file, or one that holds no field, gives an empty script.
+  Text5.setText(readScriptFile(*bytes).value_or(QString()));
+}
+
+void Form3::Command8_Click() { Unload(); }
 
 }  // namespace luvrin

@@ -1,8 +1,12 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <vector>
 
+#include "engine/playback.h"
 #include "runtime/controls.h"
 #include "runtime/form.h"
 #include "runtime/scheduler.h"
@@ -17,10 +21,26 @@ class Form3 : public FormState {
   static constexpr int kFaderCount = 512;
   static constexpr int kPageCount = 13;
   static constexpr int kFadersPerPage = 40;
+  static constexpr int kFaderMax = 255;
+
+  // Geometry of the window and of the fader set, in twips (fader controls relative to their page).
+  static constexpr int kClientWidth = 15240;
+  static constexpr int kClientHeight = 11010;
+  static constexpr int kPageLeft = 120;
+  static constexpr int kPageTop = 960;
+  static constexpr int kPageWidth = 14655;
+  static constexpr int kPageHeight = 4095;
+  static constexpr int kColumnLeft = 120;
+  static constexpr int kColumnPitch = 360;
+  static constexpr int kOptionTop = 600;
+  static constexpr int kOptionWidth = 735;
+  static constexpr int kOptionHeight = 375;
 
   // driverText5: the driver's send data length box; driverText7: its channel data box.
   Form3(Scheduler& scheduler, QString programFolder, TextBox& driverText5, TextBox& driverText7);
   ~Form3();
+  Form3(const Form3&) = delete;
+  Form3& operator=(const Form3&) = delete;
 
   // The editor channel count; written by the driver, kept while the window is closed.
   double OUTBUFCNT = 0;
@@ -29,7 +49,73 @@ class Form3 : public FormState {
   void Show();    // loads if needed, then shows, not modal
   void Unload();  // closes: timers stop, runs end, faders and boxes are discarded
 
+  void Form_Load();
+  void Option1_Click(int Index);
+  void VScroll1_Scroll(int Index);
+  void VScroll1_Change(int Index);
+  QString BuildChannelDataText() const;
+
+  void Timer3_Timer();  // live output
+  void Text7_Change();  // hands the channel data box to the driver
+  void Timer4_Timer();  // re-hands the current frame during a run
+
+  void Command4_Click();  // add action
+  void Command5_Click();  // run
+  void Command7_Click();  // stop
+  void Command3_Click();  // save
+  void Command6_Click();  // open
+  void Command8_Click();  // back to the driver window
+  void timdelay_Timer();
+  PlaybackEngine::Delay DelayTim(std::int32_t n) { return engine_.DelayTim(n); }
+
+  // The page shown now (the selected page button).
+  int currentPage() const { return page_; }
+  PlaybackEngine& engine() { return engine_; }
+  std::int32_t countdown() const { return engine_.countdown(); }
+
+  // The file dialog and message boxes, supplied by the view; without them save and open do
+  // nothing and messages go nowhere.
+  struct Dialogs {
+    std::function<std::optional<QString>()> saveFileName;  // nullopt: cancelled
+    std::function<std::optional<QString>()> openFileName;  // nullopt: cancelled
+    std::function<void(const QString&)> message;
+    std::function<bool(const QString&)> confirm;  // true: go on
+  };
+  Dialogs dialogs;
+
   std::vector<ScrollBar> VScroll1;
+  std::vector<TextBox> Text3;  // channel numbers
+  std::vector<TextBox> Text2;  // fader values
+  std::vector<Frame> Frame1;
+  std::vector<OptionButton> Option1;
+  CommandButton Command4;
+  TextBox Text7;
+  Label Label1;
+  TextBox Text6;
+  TextBox Text5;
+  CommandButton Command5;
+  CommandButton Command7;
+  CommandButton Command3;
+  CommandButton Command6;
+  Label Label2;
+  CommandButton Command8;
+
+  Timer Timer3;
+  Timer Timer4;
+  Timer timdelay;
+
+ private:
+  // Puts every control back as the window design has it.
+  void resetControls();
+  void tell(const QString& text) const;
+  bool ask(const QString& text) const;
+
+  QString folder_;
+  TextBox& driverText5_;
+  TextBox& driverText7_;
+  int page_ = 0;
+  // Declared last: its runs refer to the controls above and end before they go.
+  PlaybackEngine engine_;
 };
 
 }  // namespace luvrin
