@@ -11,6 +11,10 @@ namespace luvrin {
 // launcher per scene, a copy of the launcher that last started the driver.
 class Form2 : public FormState {
  public:
+  // A catalogue is written by hand; anything larger is not one, and would make a launcher for
+  // every line of it.
+  static constexpr qint64 kCatalogueLimit = 16 * 1024 * 1024;
+
   // driverFolder: the program's own folder; driverText1: the driver's launcher name box.
   Form2(QString driverFolder, const TextBox& driverText1);
 
@@ -24,6 +28,12 @@ class Form2 : public FormState {
   TextBox Text1;
   TextBox Text2;
   TextBox Text3;
+
+ private:
+  void loadOnce();
+
+  QString folder_;
+  const TextBox& driverText1_;
 };
 
 }  // namespace luvrin

@@ -1,0 +1,88 @@
+#include "launcher_files.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringList>
+
+namespace luvrin {
+
+namespace {
+
+constexpr qint64 kCopyChunk = 256 * 1024;
+
+#ifdef Q_OS_WIN
+bool isReservedDeviceName(const QString& name) {
+  // CON, NUL, COM1 ... open the device whatever extension follows them.
+  const QString stem = name.section(u'.', 0, 0).trimmed().toUpper();
+  static const QStringList fixed = {QStringLiteral("CON"),    QStringLiteral("PRN"),
+                                    QStringLiteral("AUX"),    QStringLiteral("NUL"),
+                                    QStringLiteral("CONIN$"), QStringLiteral("CONOUT$")};
+  if (fixed.contains(stem)) return true;
+  if (stem.size() == 4 && (stem.startsWith(u"COM") || stem.startsWith(u"LPT")))
+    return stem[3] >= u'1' && stem[3] <= u'9';
+  return false;
+}
+#endif
+
+}  // namespace
+
+QString launcherSuffix() {
+#ifdef Q_OS_WIN
+  return QStringLiteral(".exe");
+#else
+  return QString();
+#endif
+}
+
+bool isLauncherName(const QString& name) {
+  if (name.isEmpty() || name == u"." || name == u"..") return false;
+  for (const QChar c : name) {
+    if (c == u'/' || c == u'\\' || c.unicode() < 0x20 || c.unicode() == 0x7F) return false;
+  }
+#ifdef Q_OS_WIN
+  for (const QChar c : name) {
+    if (QStringView(u"<>:\"|?*").contains(c)) return false;
+  }
+  // Windows drops trailing dots and blanks, so "a." would land on "a".
+  if (name.endsWith(u'.') || name.endsWith(u' ')) return false;
+  if (isReservedDeviceName(name)) return false;
+  return (name + launcherSuffix()).size() <= 255;
+#else
+  return QFile::encodeName(name + launcherSuffix()).size() <= 255;
+#endif
+}
+
+bool replaceWithCopy(const QString& source, const QString& target) {
+  const QFileInfo sourceInfo(source);
+  if (!sourceInfo.isFile()) return false;  // a fifo would block the open; a folder is no copy
+  const QFileInfo targetInfo(target);
+  // QSaveFile writes through a link to wherever it points; a folder or a device is no launcher.
+  if (targetInfo.isSymLink() || (targetInfo.exists() && !targetInfo.isFile())) return false;
+  // The template itself (also under another letter case where names ignore it) is already a
+  // copy of itself; reading it while replacing it is not worth the risk.
+  if (targetInfo.exists() && targetInfo.canonicalFilePath() == sourceInfo.canonicalFilePath())
+    return true;
+
+  QFile in(source);
+  if (!in.open(QIODevice::ReadOnly)) return false;
+  QSaveFile out(target);
+  if (!out.open(QIODevice::WriteOnly)) return false;
+  // QSaveFile would give a new file default permissions and an old one its own; a launcher
+  // must stay executable like the template it is copied from.
+  out.setPermissions(in.permissions());
+  while (!in.atEnd()) {
+    const QByteArray chunk = in.read(kCopyChunk);
+    if (chunk.isEmpty() || out.write(chunk) != chunk.size()) {
+      out.cancelWriting();
+      return false;
+    }
+  }
+  if (in.error() != QFileDevice::NoError) {
+    out.cancelWriting();
+    return false;
+  }
+  return out.commit();
+}
+
+}  // namespace luvrin

@@ -1,0 +1,472 @@
+#include "generator/form2.h"
+
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include "driver/form1.h"
+#include "generator/launcher_files.h"
+#include "runtime/codepage.h"
+#include "runtime/scheduler.h"
+#include "support/test_support.h"
+
+namespace luvrin {
+namespace {
+
+using testing::crlf;
+using testing::MemoryHandoff;
+using testing::RecordingPort;
+
+constexpr QFileDevice::Permissions kExecutable =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+    QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther;
+constexpr QFileDevice::Permissions kPlain = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                            QFileDevice::ReadGroup | QFileDevice::ReadOther;
+
+const QString kTemplate = QStringLiteral("LUVRINpREG");
+
+// Bytes that look like a program: binary, with NULs and CR LF pairs a text copy would spoil.
+QByteArray programBytes(qsizetype size, char seed) {
+  QByteArray bytes(size, '\0');
+  unsigned state = static_cast<unsigned char>(seed) + 1u;
+  for (qsizetype i = 0; i < size; ++i) {
+    state = state * 1103515245u + 12345u;
+    bytes[i] = static_cast<char>(state >> 16);
+  }
+  bytes.replace(0, 4, "MZ\r\n");
+  return bytes;
+}
+
+QByteArray readAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+  ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+void ageFile(const QString& path) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+  ASSERT_TRUE(f.setFileTime(QDateTime(QDate(2015, 9, 19), QTime(12, 0)),
+                            QFileDevice::FileModificationTime));
+}
+
+// A temporary installation: <root>/show/ is the launcher folder with the template launcher,
+// <root>/show/驱动/ the driver folder. The root stands for everything outside the installation.
+class Installation {
+ public:
+  Installation() {
+    QDir(root_.path()).mkpath(QStringLiteral("show/驱动"));
+    templateBytes = programBytes(40 * 1024, 'T');
+    writeLauncherFile(kTemplate, templateBytes);
+    QFile::setPermissions(launcher(kTemplate), kExecutable);
+  }
+
+  QString root() const { return root_.path(); }
+  QString launcherFolder() const { return root_.path() + QStringLiteral("/show"); }
+  QString driverFolder() const { return launcherFolder() + QStringLiteral("/驱动"); }
+  QString launcher(const QString& name) const {
+    return launcherFolder() + u'/' + name + launcherSuffix();
+  }
+  void writeLauncherFile(const QString& name, const QByteArray& bytes) const {
+    writeBytes(launcher(name), bytes);
+  }
+
+  void writeCatalogueBytes(const QByteArray& bytes) const {
+    writeBytes(driverFolder() + QStringLiteral("/场景.ini"), bytes);
+  }
+  // A GBK catalogue, lines ending in CR LF, as written by hand on Windows.
+  void writeCatalogue(const QStringList& lines) const {
+    QString text;
+    for (const QString& line : lines) text += line + QStringLiteral("\r\n");
+    writeCatalogueBytes(encodeGbk(text));
+  }
+
+  // Every entry of a folder but "." and "..", sorted.
+  static QStringList entries(const QString& folder) {
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+  }
+  QStringList launcherFolderEntries() const { return entries(launcherFolder()); }
+
+  // File names of launchers, in the same order as the given scene names, sorted like entries().
+  static QStringList fileNames(QStringList scenes) {
+    for (QString& s : scenes) s += launcherSuffix();
+    scenes.sort();
+    return scenes;
+  }
+  QStringList expectedEntries(const QStringList& scenes) const {
+    QStringList all =
+        fileNames(scenes) + QStringList{kTemplate + launcherSuffix(), QStringLiteral("驱动")};
+    all.removeDuplicates();
+    all.sort();
+    return all;
+  }
+
+  QByteArray templateBytes;
+
+ private:
+  QTemporaryDir root_;
+};
+
+// A builder as the driver holds it: the driver's Text1 carries the last launcher's name.
+struct Builder {
+  explicit Builder(const Installation& show, const QString& handoff = kTemplate)
+      : driverText1(handoff), form(show.driverFolder(), driverText1) {}
+  TextBox driverText1;
+  Form2 form;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Loading the window
+
+TEST(LauncherBuilderLoad, FoldersAreTheDriverFolderAndTheOneAboveWithASeparator) {
+  Installation show;
+  Builder b(show);
+  EXPECT_FALSE(b.form.loaded());
+  EXPECT_EQ(b.form.Text2.text(), "Text2");
+  b.form.Command2_Click();  // the first use loads the window
+  EXPECT_TRUE(b.form.loaded());
+  EXPECT_EQ(b.form.caption(), "Form2");
+  EXPECT_EQ(b.form.Text2.text(), QDir::toNativeSeparators(show.driverFolder()));
+  EXPECT_EQ(b.form.Text3.text(), QDir::toNativeSeparators(show.launcherFolder() + u'/'));
+}
+
+TEST(LauncherBuilderLoad, DriverFolderNamedOtherwiseStillGivesItsParent) {
+  QTemporaryDir root;
+  QDir(root.path()).mkpath(QStringLiteral("Lights/bin"));
+  TextBox text1(kTemplate);
+  Form2 form(root.path() + QStringLiteral("/Lights/bin/"), text1);
+  form.Form_Load();
+  EXPECT_EQ(form.Text2.text(),
+            QDir::toNativeSeparators(root.path() + QStringLiteral("/Lights/bin")));
+  EXPECT_EQ(form.Text3.text(), QDir::toNativeSeparators(root.path() + QStringLiteral("/Lights/")));
+}
+
+TEST(LauncherBuilderLoad, DriverInARootKeepsTheRootAsLauncherFolder) {
+  TextBox text1(kTemplate);
+  Form2 form(QDir::rootPath(), text1);
+  form.Form_Load();
+  EXPECT_EQ(form.Text2.text(), QDir::toNativeSeparators(QDir::rootPath()));
+  EXPECT_EQ(form.Text3.text(), QDir::toNativeSeparators(QDir::rootPath()));
+}
+
+TEST(LauncherBuilderLoad, FoldersAreWorkedOutOnceAtFirstUse) {
+  Installation show;
+  Builder b(show);
+  b.form.Command2_Click();
+  const QString launcherFolder = b.form.Text3.text();
+  b.form.Text3.setText(QStringLiteral("elsewhere"));
+  b.form.Command2_Click();
+  EXPECT_EQ(b.form.Text3.text(), "elsewhere");
+  EXPECT_NE(launcherFolder, "elsewhere");
+}
+
+// ---------------------------------------------------------------------------------------------
+// The catalogue load: which keys are listed
+
+TEST(LauncherBuilderCatalogue, ScenesInFileOrderWithTheirDescriptionSkipped) {
+  Installation show;
+  const QStringList lines = {QStringLiteral("[DMX]"),
+                             QStringLiteral("序幕=DMX255,000,"),
+                             QStringLiteral("Finale=finale.ini"),
+                             QStringLiteral("Finale说明=全场 = 亮"),
+                             QStringLiteral("Blue=DMX"),
+                             QString()};
+  show.writeCatalogue(lines);
+  Builder b(show);
+  b.form.Command2_Click();
+
+  EXPECT_EQ(b.form.List1.items(), (QStringList{"序幕", "Finale", "Blue"}));
+  // Every line read, each after a CR LF.
+  EXPECT_EQ(b.form.Text1.text(), crlf("\r\n[DMX]\r\n序幕=DMX255,000,\r\nFinale=finale.ini\r\n"
+                                      "Finale说明=全场 = 亮\r\nBlue=DMX\r\n"));
+  EXPECT_EQ(show.launcherFolderEntries(), show.expectedEntries({"序幕", "Finale", "Blue"}));
+  for (const char* scene : {"序幕", "Finale", "Blue"})
+    EXPECT_EQ(readAll(show.launcher(QString::fromUtf8(scene))), show.templateBytes) << scene;
+  EXPECT_EQ(b.form.List1.listIndex(), 2);  // the generation walked the list to its end
+}
+
+TEST(LauncherBuilderCatalogue, DescriptionRuleComparesWithThePreviousKeyOnly) {
+  struct Case {
+    const char* what;
+    QStringList lines;
+    QStringList listed;
+  };
+  const std::vector<Case> cases = {
+      {"description not directly after its scene",
+       {"[DMX]", "A=DMX1", "B=DMX2", "A说明=text"},
+       {"A", "B", "A说明"}},
+      {"key 说明 as the first entry", {"[DMX]", "说明=这是目录", "A=DMX1"}, {"A"}},
+      {"a skipped description still becomes the previous key",
+       {"A=1", "A说明=x", "A说明说明=y"},
+       {"A"}},
+      {"description differs in letter case", {"Intro=1", "intro说明=x"}, {"Intro", "intro说明"}},
+      {"a blank before = stays in the name", {"A =DMX1", "A 说明=x", "A说明=y"}, {"A ", "A说明"}},
+      {"value holding = splits at the first one", {"K=a=b", "=c"}, {"K", ""}},
+      {"entries of another section are listed too", {"[DMX]", "A=1", "[Other]", "B=2"}, {"A", "B"}},
+      {"duplicate name listed twice", {"A=1", "B=2", "A=3"}, {"A", "B", "A"}},
+      {"lines without = are left aside", {"; note", "", "[DMX]", "plain text", "C=1"}, {"C"}},
+  };
+  for (const Case& c : cases) {
+    Installation show;
+    show.writeCatalogue(c.lines);
+    Builder b(show);
+    b.form.Command2_Click();
+    EXPECT_EQ(b.form.List1.items(), c.listed) << c.what;
+  }
+}
+
+TEST(LauncherBuilderCatalogue, DescriptionAndOtherSectionAndBlankNameWriteTheirLaunchers) {
+  Installation show;
+  show.writeCatalogue({"[DMX]", "A=DMX1", "B=DMX2", "A说明=text", "C =DMX3", "[Other]", "D=x"});
+  Builder b(show);
+  b.form.Command2_Click();
+  EXPECT_EQ(show.launcherFolderEntries(), show.expectedEntries({"A", "B", "A说明", "C ", "D"}));
+  EXPECT_EQ(readAll(show.launcher(QStringLiteral("C "))), show.templateBytes);
+  EXPECT_FALSE(QFileInfo::exists(show.launcher(QStringLiteral("C"))));
+}
+
+TEST(LauncherBuilderCatalogue, DuplicateNameGivesOneLauncher) {
+  Installation show;
+  show.writeCatalogue({"[DMX]", "A=1", "A=2"});
+  Builder b(show);
+  b.form.Command2_Click();
+  EXPECT_EQ(show.launcherFolderEntries(), show.expectedEntries({"A"}));
+  EXPECT_EQ(readAll(show.launcher(QStringLiteral("A"))), show.templateBytes);
+}
+
+TEST(LauncherBuilderCatalogue, EqualsAtLineStartIsListedButWritesNothing) {
+  Installation show;
+  show.writeCatalogue({"[DMX]", "=DMX001,", "A=1"});
+  Builder b(show);
+  b.form.Command2_Click();
+  EXPECT_EQ(b.form.List1.items(), (QStringList{"", "A"}));
+  // An empty name would be the launcher folder itself (or a file of suffix only): no launcher.
+  EXPECT_EQ(show.launcherFolderEntries(), show.expectedEntries({"A"}));
+  EXPECT_TRUE(QFileInfo(show.launcherFolder()).isDir());
+}
+
+TEST(LauncherBuilderCatalogue, EncodingsAndLineEndsOfOtherEditors) {
+  struct Case {
+    const char* what;
+    QByteArray bytes;
+  };
+  const QString text =
+      QStringLiteral("[DMX]\r\n序幕=DMX1\r\n尾声=DMX2");  // no end on the last line
+  QString lf = text;
+  lf.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  QString cr = text;
+  cr.replace(QStringLiteral("\r\n"), QStringLiteral("\r"));
+  const std::vector<Case> cases = {
+      {"GBK, CR LF", encodeGbk(text)},
+      {"UTF-8 with a mark", QByteArray("\xEF\xBB\xBF") + text.toUtf8()},
+      {"UTF-8, LF", lf.toUtf8()},
+      {"GBK, CR", encodeGbk(cr)},
+  };
+  for (const Case& c : cases) {
+    Installation show;
+    show.writeCatalogueBytes(c.bytes);
+    Builder b(show);
+    b.form.Command2_Click();
+    EXPECT_EQ(b.form.List1.items(), (QStringList{"序幕", "尾声"})) << c.what;
+    EXPECT_EQ(b.form.Text1.text(), crlf("\r\n[DMX]\r\n序幕=DMX1\r\n尾声=DMX2")) << c.what;
+    EXPECT_EQ(readAll(show.launcher(QStringLiteral("尾声"))), show.templateBytes) << c.what;
+  }
+}
+
+TEST(LauncherBuilderCatalogue, EmptyOrMissingOrOversizedCatalogueWritesNothing) {
+  Installation show;
+  Builder b(show);
+  show.writeCatalogue({"[DMX]", "Old=1"});
+  b.form.Command2_Click();
+  ASSERT_EQ(b.form.List1.listCount(), 1);
+  QFile::remove(show.launcher(QStringLiteral("Old")));
+
+  show.writeCatalogueBytes(QByteArray());
+  b.form.Command2_Click();
+  EXPECT_EQ(b.form.List1.listCount(), 0) << "empty catalogue";
+  EXPECT_EQ(b.form.Text1.text(), "") << "empty catalogue";
+
+  show.writeCatalogue({"[DMX]", "no entries here"});
+  b.form.Command2_Click();
+  EXPECT_EQ(b.form.List1.listCount(), 0) << "no =";
+  EXPECT_EQ(b.form.Text1.text(), crlf("\r\n[DMX]\r\nno entries here"));
+
+  show.writeCatalogue({"[DMX]", "Old=1"});
+  b.form.Command2_Click();
+  QFile::remove(show.launcher(QStringLiteral("Old")));
+  ASSERT_TRUE(QFile::remove(show.driverFolder() + QStringLiteral("/场景.ini")));
+  b.form.Command2_Click();
+  EXPECT_EQ(b.form.List1.listCount(), 0) << "missing: the last load's list is gone";
+  EXPECT_EQ(b.form.Text1.text(), "") << "missing";
+
+  // Larger than any hand-written catalogue: padded past the limit behind a real entry.
+  {
+    QFile f(show.driverFolder() + QStringLiteral("/场景.ini"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[DMX]\r\nOld=1\r\n");
+    ASSERT_TRUE(f.resize(Form2::kCatalogueLimit + 1));
+  }
+  b.form.Command2_Click();
+  EXPECT_EQ(b.form.List1.listCount(), 0) << "oversized";
+
+  EXPECT_EQ(show.launcherFolderEntries(), show.expectedEntries({}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The generation: what is written where
+
+TEST(LauncherBuilderGeneration, NamesThatLeaveTheFolderOrAreNoFileNamesWriteNothing) {
+  Installation show;
+  QDir(show.launcherFolder()).mkdir(QStringLiteral("a"));  // so that "a/b" would have a place
+  const QStringList outside = Installation::entries(show.root());
+  show.writeCatalogue({"[DMX]", "../x=1", "a/b=2", "a\\b=3", "..=4", ".=5", "驱动/x=6",
+                       "..\\..\\y=7", QStringLiteral("tab\there=8"), "Fine=9"});
+  Builder b(show);
+  b.form.Command2_Click();
+
+  EXPECT_EQ(b.form.List1.listCount(), 9);
+  EXPECT_EQ(Installation::entries(show.root()), outside);
+  EXPECT_EQ(Installation::entries(show.launcherFolder() + QStringLiteral("/a")), QStringList());
+  EXPECT_EQ(Installation::entries(show.driverFolder()), QStringList{"场景.ini"});
+  EXPECT_EQ(show.launcherFolderEntries(),
+            (QStringList{QStringLiteral("Fine") + launcherSuffix(), kTemplate + launcherSuffix(),
+                         QStringLiteral("a"), QStringLiteral("驱动")}));
+}
+
+TEST(LauncherBuilderGeneration, SceneNamedLikeAFolderLeavesTheFolder) {
+  Installation show;
+  show.writeCatalogue({"[DMX]", "驱动=1", "A=2"});
+  Builder b(show);
+  b.form.Command2_Click();
+  // Without a suffix the name is the driver folder's own: it stays a folder with its files.
+  EXPECT_TRUE(QFileInfo(show.driverFolder()).isDir());
+  EXPECT_TRUE(QFileInfo::exists(show.driverFolder() + QStringLiteral("/场景.ini")));
+  EXPECT_EQ(readAll(show.launcher(QStringLiteral("A"))), show.templateBytes);
+}
+
+TEST(LauncherBuilderGeneration, TemplateNamedAsASceneIsLeftUntouched) {
+  Installation show;
+  ageFile(show.launcher(kTemplate));
+  const QDateTime before = QFileInfo(show.launcher(kTemplate)).lastModified();
+  show.writeCatalogue({"[DMX]", "A=1", kTemplate + QStringLiteral("=2"), "B=3"});
+  Builder b(show);
+  b.form.Command2_Click();
+  const QFileInfo after(show.launcher(kTemplate));
+  EXPECT_EQ(readAll(show.launcher(kTemplate)), show.templateBytes);
+  EXPECT_EQ(after.lastModified(), before) << "the template was rewritten";
+  EXPECT_EQ(after.permissions() & kExecutable, kExecutable);
+  EXPECT_EQ(show.launcherFolderEntries(), show.expectedEntries({"A", "B"}));
+}
+
+TEST(LauncherBuilderGeneration, ExistingLaunchersAreReplacedAndOthersStay) {
+  Installation show;
+  show.writeLauncherFile(QStringLiteral("A"), programBytes(100, 'a'));
+  show.writeLauncherFile(QStringLiteral("Removed"), programBytes(100, 'r'));
+  ageFile(show.launcher(QStringLiteral("Removed")));
+  const QDateTime removedTime = QFileInfo(show.launcher(QStringLiteral("Removed"))).lastModified();
+  show.writeCatalogue({"[DMX]", "A=1"});
+  Builder b(show);
+  b.form.Command2_Click();
+  EXPECT_EQ(readAll(show.launcher(QStringLiteral("A"))), show.templateBytes);
+  EXPECT_EQ(readAll(show.launcher(QStringLiteral("Removed"))), programBytes(100, 'r'));
+  EXPECT_EQ(QFileInfo(show.launcher(QStringLiteral("Removed"))).lastModified(), removedTime);
+  // No temporary file is left behind.
+  EXPECT_EQ(show.launcherFolderEntries(), show.expectedEntries({"A", "Removed"}));
+}
+
+TEST(LauncherBuilderGeneration, LaunchersKeepTheTemplatesExecutablePermission) {
+  Installation show;
+  show.writeLauncherFile(QStringLiteral("Old"), programBytes(10, 'o'));
+  ASSERT_TRUE(QFile::setPermissions(show.launcher(QStringLiteral("Old")), kPlain));
+  show.writeCatalogue({"[DMX]", "New=1", "Old=2"});
+  Builder b(show);
+  b.form.Command2_Click();
+  for (const char* name : {"New", "Old"}) {
+    const QFileInfo info(show.launcher(QString::fromUtf8(name)));
+    EXPECT_EQ(info.permissions() & kExecutable, kExecutable) << name;
+  }
+}
+
+TEST(LauncherBuilderGeneration, LargeTemplateIsCopiedWhole) {
+  Installation show;
+  const QByteArray big = programBytes(3 * 1024 * 1024 + 17, 'B');
+  show.writeLauncherFile(QStringLiteral("Big"), big);
+  show.writeCatalogue({"[DMX]", "A=1"});
+  Builder b(show, QStringLiteral("Big"));
+  b.form.Command2_Click();
+  EXPECT_EQ(readAll(show.launcher(QStringLiteral("A"))), big);
+}
+
+TEST(LauncherBuilderGeneration, UnusableTemplateWritesNothingAndKeepsOldLaunchers) {
+  Installation show;
+  QDir(show.launcherFolder()).mkdir(QStringLiteral("Folder") + launcherSuffix());
+  writeBytes(show.root() + QStringLiteral("/secret") + launcherSuffix(), "outside the show");
+  show.writeLauncherFile(QStringLiteral("A"), programBytes(100, 'a'));
+  show.writeCatalogue({"[DMX]", "A=1", "B=2"});
+  const QStringList before = show.launcherFolderEntries();
+  for (const char* handoff :
+       {"", "Missing", "Folder", "../secret", "..\\secret", "驱动/../../secret"}) {
+    Builder b(show, QString::fromUtf8(handoff));
+    b.form.Command2_Click();
+    EXPECT_EQ(b.form.List1.listCount(), 2) << handoff;
+    EXPECT_EQ(show.launcherFolderEntries(), before) << handoff;
+    EXPECT_EQ(readAll(show.launcher(QStringLiteral("A"))), programBytes(100, 'a')) << handoff;
+  }
+}
+
+TEST(LauncherBuilderGeneration, GenerationAloneUsesTheCurrentListAndTemplate) {
+  Installation show;
+  show.writeLauncherFile(QStringLiteral("Other"), programBytes(64, 'x'));
+  show.writeCatalogue({"[DMX]", "A=1"});
+  Builder b(show);
+  b.form.Command2_Click();
+  b.driverText1.setText(QStringLiteral("Other"));
+  b.form.List1.addItem(QStringLiteral("B"));
+  b.form.Command1.click();
+  EXPECT_EQ(readAll(show.launcher(QStringLiteral("A"))), programBytes(64, 'x'));
+  EXPECT_EQ(readAll(show.launcher(QStringLiteral("B"))), programBytes(64, 'x'));
+}
+
+#ifndef Q_OS_WIN
+TEST(LauncherBuilderGeneration, LinkNamedAsASceneIsNotWrittenThrough) {
+  Installation show;
+  const QString victim = show.root() + QStringLiteral("/victim");
+  writeBytes(victim, "keep me");
+  ASSERT_TRUE(QFile::link(victim, show.launcher(QStringLiteral("A"))));
+  show.writeCatalogue({"[DMX]", "A=1"});
+  Builder b(show);
+  b.form.Command2_Click();
+  EXPECT_EQ(readAll(victim), "keep me");
+}
+#endif
+
+TEST(LauncherBuilderDriver, DriversButtonBuildsWithTheLastLaunchersName) {
+  Installation show;
+  show.writeLauncherFile(QStringLiteral("Intro"), programBytes(500, 'i'));
+  show.writeCatalogue({"[DMX]", "Intro=DMX010,", "Finale=DMX020,"});
+  ManualClock clock;
+  Scheduler scheduler(clock);
+  RecordingPort port;
+  MemoryHandoff handoff;
+  Form1 driver(scheduler, show.driverFolder(), port, handoff);
+  driver.Text1.setText(QStringLiteral("Intro"));
+  EXPECT_EQ(driver.builder(), nullptr);
+  driver.Command2.click();
+  ASSERT_NE(driver.builder(), nullptr);
+  EXPECT_EQ(driver.builder()->List1.items(), (QStringList{"Intro", "Finale"}));
+  EXPECT_EQ(readAll(show.launcher(QStringLiteral("Finale"))), programBytes(500, 'i'));
+  EXPECT_FALSE(driver.builder()->visible());
+}
+
+}  // namespace
+}  // namespace luvrin
