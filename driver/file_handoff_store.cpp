@@ -1,0 +1,132 @@
+#include "file_handoff_store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include "driver/platform.h"
+
+namespace luvrin {
+
+namespace {
+
+const QString kKey = QStringLiteral("场景");
+constexpr QByteArrayView kSection = "[LUVRIN]";
+
+QString escape(const QString& value) {
+  QString out;
+  out.reserve(value.size());
+  for (QChar c : value) {
+    if (c == u'\\') {
+      out += QStringLiteral("\\\\");
+    } else if (c == u'\r') {
+      out += QStringLiteral("\\r");
+    } else if (c == u'\n') {
+      out += QStringLiteral("\\n");
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+QString unescape(QStringView text) {
+  QString out;
+  out.reserve(text.size());
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text[i];
+    if (c != u'\\' || i + 1 == text.size()) {
+      out += c;
+      continue;
+    }
+    const QChar next = text[++i];
+    if (next == u'r') {
+      out += u'\r';
+    } else if (next == u'n') {
+      out += u'\n';
+    } else {
+      out += next;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+FileHandoffStore::FileHandoffStore(QString path) : path_(std::move(path)) {}
+
+QString FileHandoffStore::defaultPath() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+         QStringLiteral("/TALVEN/LUVRIN.ini");
+}
+
+QByteArray FileHandoffStore::encode(const QString& value) {
+  return QByteArray(kSection.data(), kSection.size()) + '\n' +
+         (kKey + u'=' + escape(value)).toUtf8() + '\n';
+}
+
+QString FileHandoffStore::decode(const QByteArray& bytes) {
+  bool inSection = false;
+  for (QByteArray line : bytes.split('\n')) {
+    if (line.endsWith('\r')) line.chop(1);
+    const QByteArray trimmed = line.trimmed();
+    if (trimmed.startsWith('[')) {
+      inSection = QByteArrayView(trimmed).compare(kSection, Qt::CaseInsensitive) == 0;
+      continue;
+    }
+    if (!inSection) continue;
+    const qsizetype eq = line.indexOf('=');
+    if (eq < 0) continue;
+    if (QString::fromUtf8(line.first(eq)).trimmed() != kKey) continue;
+    return unescape(QString::fromUtf8(line.sliced(eq + 1)));
+  }
+  return {};
+}
+
+QString FileHandoffStore::read() {
+  QFile file(path_);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return decode(file.read(kMaxFileBytes));
+}
+
+bool FileHandoffStore::write(const QString& value) {
+  if (!QDir().mkpath(QFileInfo(path_).absolutePath())) return false;
+  QSaveFile file(path_);
+  if (!file.open(QIODevice::WriteOnly)) return false;
+  const QByteArray bytes = encode(value);
+  if (file.write(bytes) != bytes.size()) {
+    file.cancelWriting();
+    return false;
+  }
+  return file.commit();
+}
+
+namespace {
+
+const QString kRegistryKey =
+    QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\TALVEN\\LUVRIN");
+
+}  // namespace
+
+QString RegistryHandoffStore::read() {
+  // A new QSettings each time: the registry is read directly, with no cache in between.
+  QSettings key(kRegistryKey, QSettings::NativeFormat);
+  return key.value(kKey).toString();
+}
+
+bool RegistryHandoffStore::write(const QString& value) {
+  QSettings key(kRegistryKey, QSettings::NativeFormat);
+  key.setValue(kKey, value);
+  key.sync();
+  return key.status() == QSettings::NoError;
+}
+
+std::unique_ptr<HandoffStore> makeUserHandoffStore() {
+  if (platform::windowsConventions()) return std::make_unique<RegistryHandoffStore>();
+  return std::make_unique<FileHandoffStore>(FileHandoffStore::defaultPath());
+}
+
+}  // namespace luvrin

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+
+#include "driver/handoff_store.h"
+
+namespace luvrin {
+
+// The hand-off value as a small UTF-8 INI file ([LUVRIN], 场景=name). Written whole through
+// QSaveFile, so a reader sees the old or the new value, never half of one; read from the disk
+// at every read(), because two launchers may write names of equal length within one
+// modification-time tick (a settings cache keyed on size and time would miss the second).
+class FileHandoffStore final : public HandoffStore {
+ public:
+  // Values longer than this are not scene names; the file is not read past it.
+  static constexpr qint64 kMaxFileBytes = 64 * 1024;
+
+  explicit FileHandoffStore(QString path);
+  QString read() override;
+  bool write(const QString& value) override;
+  const QString& path() const { return path_; }
+
+  // The file's bytes for a value, and the value in given bytes ("" when there is none).
+  // Backslash, CR and LF in a name are escaped, so that any file name survives the round trip.
+  static QByteArray encode(const QString& value);
+  static QString decode(const QByteArray& bytes);
+
+  // $XDG_CONFIG_HOME/TALVEN/LUVRIN.ini (~/.config when unset).
+  static QString defaultPath();
+
+ private:
+  QString path_;
+};
+
+// The hand-off value in the Windows registry, under
+// HKEY_CURRENT_USER\Software\VB and VBA Program Settings\TALVEN\LUVRIN, value 场景: where
+// Windows programs of this kind have always kept it. Opened afresh at every call.
+class RegistryHandoffStore final : public HandoffStore {
+ public:
+  QString read() override;
+  bool write(const QString& value) override;
+};
+
+// The store of this system for the current user.
+std::unique_ptr<HandoffStore> makeUserHandoffStore();
+
+}  // namespace luvrin

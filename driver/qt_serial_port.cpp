@@ -1,0 +1,215 @@
+#include "qt_serial_port.h"
+
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QStringList>
+
+#include "driver/platform.h"
+
+Q_LOGGING_CATEGORY(lcSerial, "luvrin.serial", QtWarningMsg)
+
+namespace luvrin {
+
+namespace {
+
+std::optional<QSerialPort::Parity> parityFor(QStringView field) {
+  if (field.size() != 1) return std::nullopt;
+  switch (field.front().toUpper().unicode()) {
+    case u'N':
+      return QSerialPort::NoParity;
+    case u'E':
+      return QSerialPort::EvenParity;
+    case u'O':
+      return QSerialPort::OddParity;
+    case u'M':
+      return QSerialPort::MarkParity;
+    case u'S':
+      return QSerialPort::SpaceParity;
+    default:
+      return std::nullopt;
+  }
+}
+
+bool allDigits(QStringView s) {
+  if (s.isEmpty()) return false;
+  for (QChar c : s)
+    if (c < u'0' || c > u'9') return false;
+  return true;
+}
+
+}  // namespace
+
+std::optional<SerialSettings> parseSerialSettings(QStringView text, bool oneAndHalfStopBits) {
+  const auto fields = text.split(u',');
+  if (fields.size() != 4) return std::nullopt;
+  const QStringView baudField = fields[0].trimmed();
+  const QStringView dataField = fields[2].trimmed();
+  const QStringView stopField = fields[3].trimmed();
+
+  // Digits only: toInt() alone would take "+9600" or a number in another base.
+  if (!allDigits(baudField) || baudField.size() > 8) return std::nullopt;
+  const qint32 baud = baudField.toInt();
+  if (baud <= 0) return std::nullopt;
+
+  const auto parity = parityFor(fields[1].trimmed());
+  if (!parity) return std::nullopt;
+
+  if (!allDigits(dataField) || dataField.size() != 1) return std::nullopt;
+  const int data = dataField.toInt();
+  if (data < 5 || data > 8) return std::nullopt;
+
+  QSerialPort::StopBits stop;
+  if (stopField == u"1") {
+    stop = QSerialPort::OneStop;
+  } else if (stopField == u"2") {
+    stop = QSerialPort::TwoStop;
+  } else if (stopField == u"1.5" && oneAndHalfStopBits) {
+    stop = QSerialPort::OneAndHalfStop;
+  } else {
+    return std::nullopt;
+  }
+
+  return SerialSettings{baud, *parity, static_cast<QSerialPort::DataBits>(data), stop};
+}
+
+QString portNameForNumber(int n, PortNaming naming,
+                          const std::function<bool(const QString&)>& exists) {
+  if (n < 1) return {};
+  if (naming == PortNaming::Com) return QStringLiteral("COM%1").arg(n);
+  // A USB interface is what people plug in today; the on-board port is the fallback.
+  const QString usb = QStringLiteral("/dev/ttyUSB%1").arg(n - 1);
+  if (exists(usb)) return usb;
+  return QStringLiteral("/dev/ttyS%1").arg(n - 1);
+}
+
+PortNaming nativePortNaming() {
+  return platform::windowsConventions() ? PortNaming::Com : PortNaming::Device;
+}
+
+QtSerialPort::QtSerialPort() {
+  reopen_.setInterval(kReopenIntervalMs);
+  QObject::connect(&reopen_, &QTimer::timeout, &port_, [this] {
+    if (tryOpen()) reopen_.stop();
+  });
+  QObject::connect(&port_, &QSerialPort::errorOccurred, &port_,
+                   [this](QSerialPort::SerialPortError error) {
+                     switch (error) {
+                       case QSerialPort::ResourceError:
+                       case QSerialPort::WriteError:
+                       case QSerialPort::ReadError:
+                         // Closing inside QSerialPort's own notifier call is not safe.
+                         QMetaObject::invokeMethod(
+                             &port_, [this] { lose(); }, Qt::QueuedConnection);
+                         break;
+                       default:
+                         break;
+                     }
+                   });
+}
+
+QtSerialPort::~QtSerialPort() { close(); }
+
+void QtSerialPort::close() {
+  wanted_ = false;
+  reopen_.stop();
+  port_.close();
+}
+
+bool QtSerialPort::setSettings(const QString& text) {
+  const auto parsed = parseSerialSettings(text, platform::windowsConventions());
+  if (!parsed) return false;
+  settings_ = *parsed;
+  if (port_.isOpen()) applySettings();
+  return true;
+}
+
+bool QtSerialPort::setPortNumber(int number) {
+  if (number < 1 || port_.isOpen()) return false;
+  number_ = number;
+  device_.clear();
+  return true;
+}
+
+bool QtSerialPort::setPortDevice(const QString& path) {
+  if (port_.isOpen() || path.isEmpty()) return false;
+  device_ = path;
+  return true;
+}
+
+QString QtSerialPort::systemName() const {
+  if (!device_.isEmpty()) return device_;
+  return portNameForNumber(number_, nativePortNaming(),
+                           [](const QString& p) { return QFileInfo::exists(p); });
+}
+
+void QtSerialPort::applySettings() {
+  // Set one by one and explicitly: QSerialPort starts at 9600 baud, not at our 115200.
+  port_.setBaudRate(settings_.baudRate);
+  port_.setParity(settings_.parity);
+  port_.setDataBits(settings_.dataBits);
+  port_.setStopBits(settings_.stopBits);
+  port_.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+bool QtSerialPort::open() {
+  wanted_ = true;
+  if (port_.isOpen()) return true;
+  if (tryOpen()) return true;
+  reopen_.start();
+  return false;
+}
+
+bool QtSerialPort::tryOpen() {
+  if (port_.isOpen()) return true;
+  const QString name = systemName();
+  if (name.isEmpty()) return false;
+  port_.setPortName(name);
+  applySettings();
+  if (!port_.open(QIODevice::ReadWrite)) {
+    qCDebug(lcSerial) << "cannot open" << name << port_.errorString();
+    port_.clearError();
+    return false;
+  }
+  // Input is read only while the window is shown; what arrives meanwhile must not pile up.
+  port_.setReadBufferSize(kReadBufferBytes);
+  qCDebug(lcSerial) << "opened" << name;
+  return true;
+}
+
+void QtSerialPort::lose() {
+  if (!port_.isOpen()) return;
+  qCDebug(lcSerial) << "lost" << port_.portName() << port_.errorString();
+  port_.close();
+  port_.clearError();
+  if (wanted_) reopen_.start();
+}
+
+bool QtSerialPort::isOpen() const { return port_.isOpen(); }
+
+bool QtSerialPort::readyForFrame() {
+  if (!port_.isOpen()) return false;
+  if (port_.bytesToWrite() > 0) return false;
+  return platform::pendingOutputBytes(port_.handle()) == 0;
+}
+
+bool QtSerialPort::writeFrame(QByteArrayView header, std::span<const std::uint8_t> data,
+                              QByteArrayView trailer) {
+  if (!port_.isOpen()) return false;
+  // QSerialPort only queues here; the three parts leave together from its buffer.
+  const bool ok =
+      port_.write(header.data(), header.size()) == header.size() &&
+      port_.write(reinterpret_cast<const char*>(data.data()), static_cast<qint64>(data.size())) ==
+          static_cast<qint64>(data.size()) &&
+      port_.write(trailer.data(), trailer.size()) == trailer.size();
+  if (!ok)
+    QMetaObject::invokeMethod(
+        &port_, [this] { lose(); }, Qt::QueuedConnection);
+  return ok;
+}
+
+QByteArray QtSerialPort::readAll() {
+  if (!port_.isOpen()) return {};
+  return port_.readAll();
+}
+
+}  // namespace luvrin

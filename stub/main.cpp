@@ -1,0 +1,23 @@
+#include <QCoreApplication>
+#include <QProcess>
+
+#include "driver/file_handoff_store.h"
+#include "driver/platform.h"
+#include "stub/launcher.h"
+
+// A launcher starts the driver, hands over its own name and ends. Every step is tried whatever
+// happened before it, and nothing is ever shown.
+int main(int argc, char* argv[]) {
+  QCoreApplication app(argc, argv);
+  const bool windows = luvrin::platform::windowsConventions();
+
+  // Started before the name is written: a driver that is already running picks the name up at
+  // its next poll, a new one at its first.
+  QProcess::startDetached(
+      luvrin::driverProgramPath(QCoreApplication::applicationDirPath(), windows), QStringList());
+
+  const QString argv0 = argc > 0 ? QString::fromLocal8Bit(argv[0]) : QString();
+  luvrin::makeUserHandoffStore()->write(
+      luvrin::launcherName(argv0, QCoreApplication::applicationFilePath(), windows));
+  return 0;
+}
