@@ -85,9 +85,11 @@ class Form1 : public FormState {
   Label Label4;
   Label Label5;
 
+  // Declared in firing order for ticks due at the same instant: intake, then the frame, then
+  // the rate meter (so a second's count includes the frame sent at its last instant).
   Timer Timer1;
-  Timer Timer2;
   Timer Timer3;
+  Timer Timer2;
   Timer timdelay;
 
  private:

@@ -72,7 +72,8 @@ QString readIniKeyFromBytes(const QByteArray& bytes, const QString& section, con
   while (pos <= all.size()) {
     qsizetype end = pos;
     while (end < all.size() && all[end] != u'\n' && all[end] != u'\r') ++end;
-    const QStringView line = trimWhite(all.mid(pos, end - pos));
+    const QStringView raw = all.mid(pos, end - pos);
+    const QStringView line = trimWhite(raw);
     // Next line: CR LF, LF or CR.
     qsizetype next = end;
     if (next < all.size() && all[next] == u'\r') ++next;
@@ -87,9 +88,10 @@ QString readIniKeyFromBytes(const QByteArray& bytes, const QString& section, con
       inSection = !sectionSeen && equalsAsciiCaseless(name, wantedSection);
       if (inSection) sectionSeen = true;
     } else if (inSection && !line.startsWith(u';')) {
-      const qsizetype eq = line.indexOf(u'=');
-      if (eq >= 0 && equalsAsciiCaseless(trimWhite(line.left(eq)), wantedKey)) {
-        const QStringView value = trimBlanks(line.mid(eq + 1));
+      // The value keeps everything but blanks: a tab is part of it.
+      const qsizetype eq = raw.indexOf(u'=');
+      if (eq >= 0 && equalsAsciiCaseless(trimWhite(raw.left(eq)), wantedKey)) {
+        const QStringView value = trimBlanks(raw.mid(eq + 1));
         return trimBlanks(cutToBytes(value, isUtf8Text(bytes), kValueBytes)).toString();
       }
     }

@@ -1,29 +1,273 @@
-#include "driver/form1.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 
-#include "support/test_support.h"
+#include "driver_fixture.h"
 
 using namespace std::chrono_literals;
 using namespace luvrin;
 using namespace luvrin::testing;
 
-TEST(DriverDelay, TenTickDelayResumesWhenCountdownShowsOne) {
-  TempShow show({{QStringLiteral("发送数据长度"), QStringLiteral("2")}});
-  ManualClock clock;
-  Scheduler scheduler(clock);
-  RecordingPort port;
-  MemoryHandoff handoff;
-  Form1 driver(scheduler, show.programFolder(), port, handoff);
-  driver.Form_Load();
+namespace {
+QString key(const char* k) { return QString::fromUtf8(k); }
+}  // namespace
 
+TEST(DriverStartUp, NoSettingsFileGivesBuiltInsAndOneByteFrames) {
+  Driver d;
+  Form1& f = d.load();
+  EXPECT_EQ(d.port.settings, QStringLiteral("115200,N,8,1"));
+  EXPECT_EQ(d.port.portNumber, 1);
+  EXPECT_EQ(d.port.openCalls, 1);
+  EXPECT_EQ(f.Timer3.interval(), 1);
+  EXPECT_TRUE(f.visible());
+  EXPECT_EQ(f.Text5.text(), QString());
+  EXPECT_EQ(f.OUTBUFCNT, 0);
+  EXPECT_EQ(f.outputFrame().size(), 1u);
+  d.run(5ms);
+  ASSERT_FALSE(d.port.frames.empty());
+  EXPECT_EQ(d.port.frames.front(), QByteArray("::::DMX\x00.", 9));
+}
+
+TEST(DriverStartUp, EveryKeyReachesItsPlace) {
+  Driver d({{key("发送定时器时间"), key("20")},
+            {key("设置"), key("57600,E,7,2")},
+            {key("端口"), key("3")},
+            {key("状态"), key("演出")},
+            {key("发送数据长度"), key("16")}});
+  Form1& f = d.load();
+  EXPECT_EQ(f.Timer3.interval(), 20);
+  EXPECT_EQ(d.port.settings, QStringLiteral("57600,E,7,2"));
+  EXPECT_EQ(d.port.portNumber, 3);
+  EXPECT_EQ(f.Text2.text(), key("演出"));
+  EXPECT_EQ(f.OUTBUFCNT, 16);
+  EXPECT_EQ(f.editor().OUTBUFCNT, 16);
+  EXPECT_EQ(f.outputFrame().size(), 17u);
+  EXPECT_TRUE(f.visible());
+  EXPECT_FALSE(f.caption().isEmpty());
+  EXPECT_NE(f.caption(), QStringLiteral("LUVRINV3-150919A."));  // the date and time replaced it
+}
+
+TEST(DriverStartUp, BadIntervalAndPortKeepPreviousValues) {
+  Driver d({{key("发送定时器时间"), key("70000")}, {key("端口"), key("COM3")}});
+  Form1& f = d.load();
+  EXPECT_EQ(f.Timer3.interval(), 1);
+  EXPECT_EQ(d.port.portNumber, 1);
+  Driver e({{key("发送定时器时间"), key("abc")}});
+  EXPECT_EQ(e.load().Timer3.interval(), 1);
+  Driver z({{key("发送定时器时间"), key("0")}});
+  z.load();
+  z.run(100ms);
+  EXPECT_TRUE(z.port.frames.empty());  // interval 0 stops frame output
+}
+
+TEST(DriverStartUp, AbsoluteDevicePathNamesThePort) {
+  Driver d({{key("端口"), key("/dev/serial/by-id/usb-dmx")}});
+  d.load();
+  EXPECT_EQ(d.port.device, QStringLiteral("/dev/serial/by-id/usb-dmx"));
+}
+
+TEST(DriverStartUp, RunStatusStaysHiddenAndStillSends) {
+  Driver d({{key("状态"), key("运行")}, {key("发送数据长度"), key("2")}});
+  Form1& f = d.load();
+  EXPECT_FALSE(f.visible());
+  d.run(10ms);
+  EXPECT_FALSE(d.port.frames.empty());
+}
+
+TEST(DriverStartUp, DefaultLengthTextStillSizesTheFrame) {
+  Driver d({{key("发送数据长度"), key("128")}});
+  Form1& f = d.load();
+  EXPECT_EQ(f.outputFrame().size(), 129u);
+  EXPECT_EQ(f.editor().OUTBUFCNT, 128);
+}
+
+TEST(DriverStartUp, PortThatWillNotOpenLeavesStartUpComplete) {
+  Driver d({{key("发送数据长度"), key("4")}});
+  d.port.openable = false;
+  Form1& f = d.load();
+  EXPECT_TRUE(f.visible());
+  d.run(50ms);
+  EXPECT_TRUE(d.port.frames.empty());
+  EXPECT_EQ(f.Label4.caption(), QStringLiteral("0"));
+}
+
+TEST(FrameOutput, BytesAreHeaderLevelsAndTerminatorExactly) {
+  Driver d({{key("发送数据长度"), key("3")}});
+  Form1& f = d.load();
+  f.Text7.setText(QStringLiteral("DMX058,046,255,"));  // 0x3A and 0x2E inside the data
+  d.run(110ms);
+  ASSERT_FALSE(d.port.frames.empty());
+  EXPECT_EQ(d.port.frames.back(), QByteArray("::::DMX\x3A\x2E\xFF\x00.", 12));
+}
+
+TEST(FrameOutput, FractionalLengthRoundsHalvesToEven) {
+  Driver d({{key("发送数据长度"), key("12.5")}});
+  Form1& f = d.load();
+  EXPECT_EQ(f.outputFrame().size(), 13u);
+  d.run(110ms);
+  EXPECT_EQ(d.port.frames.back().size(), 7 + 13 + 1);
+}
+
+TEST(FrameOutput, TestStatusCountsButSendsNothing) {
+  Driver d({{key("状态"), key("测试")}, {key("发送定时器时间"), key("10")}});
+  Form1& f = d.load();
+  d.port.pendingInput = "hello";
+  d.run(1000ms);
+  EXPECT_TRUE(d.port.frames.empty());
+  EXPECT_EQ(f.Label5.caption(), QStringLiteral("发送频率100次/秒"));
+  EXPECT_EQ(d.port.reads, 0);  // nor is the port read
+}
+
+TEST(FrameOutput, RateMeterShowsFramesOfTheLastSecond) {
+  Driver d({{key("发送定时器时间"), key("4")}});
+  Form1& f = d.load();
+  d.run(1000ms);
+  EXPECT_EQ(f.Label5.caption(), QStringLiteral("发送频率250次/秒"));
+  EXPECT_EQ(f.Label4.caption(), QStringLiteral("0"));
+  d.run(500ms);
+  EXPECT_EQ(f.Label4.caption(), QStringLiteral("125"));
+}
+
+TEST(FrameOutput, NoFrameQueuesBehindOneStillOnTheLine) {
+  Driver d({{key("发送数据长度"), key("2")}});
+  Form1& f = d.load();
+  d.run(20ms);
+  const auto sent = d.port.frames.size();
+  d.port.ready = false;  // the line cannot drain
+  d.run(2000ms);
+  EXPECT_EQ(d.port.frames.size(), sent);
+  EXPECT_EQ(f.Label5.caption(), QStringLiteral("发送频率0次/秒"));  // only what left counts
+  d.port.ready = true;
+  d.run(10ms);
+  EXPECT_GT(d.port.frames.size(), sent);
+}
+
+TEST(FrameOutput, FailingWritesAreSkippedAndNotCounted) {
+  Driver d;
+  Form1& f = d.load();
+  d.port.failWrites = true;
+  d.run(1000ms);
+  EXPECT_EQ(f.Label5.caption(), QStringLiteral("发送频率0次/秒"));
+  d.port.failWrites = false;
+  d.run(1000ms);
+  EXPECT_EQ(f.Label5.caption(), QStringLiteral("发送频率1000次/秒"));
+}
+
+TEST(FrameOutput, NegativeLengthSendsNothingAndHugeLengthIsCapped) {
+  Driver d({{key("发送数据长度"), key("-5")}});
+  Form1& f = d.load();
+  EXPECT_TRUE(f.outputFrame().empty());
+  d.run(200ms);
+  EXPECT_TRUE(d.port.frames.empty());
+  f.Text5.setText(QStringLiteral("99999999"));
+  d.run(110ms);
+  EXPECT_EQ(f.outputFrame().size(), 65536u);
+  EXPECT_EQ(f.Text5.text(), QStringLiteral("99999999"));
+}
+
+TEST(Intake, ParsesGroupsIntoSlotsAndTheFrame) {
+  Driver d({{key("发送数据长度"), key("3")}});
+  Form1& f = d.load();
+  f.Text7.setText(QStringLiteral("DMX255,000,128,"));
+  d.run(100ms);
+  EXPECT_EQ(f.channelBuffer()[0], 255);
+  EXPECT_EQ(f.channelBuffer()[1], 0);
+  EXPECT_EQ(f.channelBuffer()[2], 128);
+  EXPECT_EQ(f.outputFrame(), (std::vector<std::uint8_t>{255, 0, 128, 0}));
+}
+
+TEST(Intake, ShortEmptyOrBadTextAndOutOfRangeGroups) {
+  Driver d({{key("发送数据长度"), key("4")}});
+  Form1& f = d.load();
+  f.Text7.setText(QStringLiteral("DMX010,020,030,040,"));
+  d.run(100ms);
+  f.Text7.setText(QStringLiteral("DMX999,2 5,12,"));
+  d.run(100ms);
+  // 999 keeps the level; "2 5" reads 25; "12," reads 12; the missing group reads 0.
+  EXPECT_EQ(f.outputFrame(), (std::vector<std::uint8_t>{10, 25, 12, 0, 0}));
+  f.Text7.setText(QString());
+  d.run(100ms);
+  EXPECT_EQ(f.outputFrame(), (std::vector<std::uint8_t>{0, 0, 0, 0, 0}));
+}
+
+TEST(Intake, LengthAboveTheBufferKeepsExtraFrameBytesZero) {
+  Driver d({{key("发送数据长度"), key("600")}});
+  Form1& f = d.load();
+  QString text = QStringLiteral("DMX");
+  for (int i = 0; i < 600; ++i) text += QStringLiteral("200,");
+  f.Text7.setText(text);
+  d.run(100ms);
+  ASSERT_EQ(f.outputFrame().size(), 601u);
+  EXPECT_EQ(f.outputFrame()[512], 200);
+  EXPECT_EQ(f.outputFrame()[513], 0);
+  EXPECT_EQ(f.outputFrame()[600], 0);
+}
+
+TEST(Intake, TypedLengthChangesTheFrameAtTheNextPass) {
+  Driver d({{key("发送数据长度"), key("2")}});
+  Form1& f = d.load();
+  d.run(50ms);
+  f.Text5.setText(QStringLiteral("5"));
+  EXPECT_EQ(f.OUTBUFCNT, 5);
+  EXPECT_EQ(f.editor().OUTBUFCNT, 5);
+  EXPECT_EQ(f.outputFrame().size(), 3u);
+  d.run(50ms);
+  EXPECT_EQ(f.outputFrame().size(), 6u);
+}
+
+TEST(Intake, FollowsTheHandOffValue) {
+  Driver d;
+  Form1& f = d.load();
+  d.handoff.value = QStringLiteral("Intro");
+  d.run(100ms);
+  EXPECT_EQ(f.Text1.text(), QStringLiteral("Intro"));
+}
+
+TEST(SerialLog, InputIsLoggedOnlyWhenShownAndNotBlank) {
+  Driver d;
+  Form1& f = d.load();
+  d.port.pendingInput = "   ";
+  d.run(100ms);
+  EXPECT_EQ(f.Text6.text(), QString());
+  d.port.pendingInput = " ok ";
+  d.run(100ms);
+  EXPECT_EQ(f.Text6.text(), QStringLiteral(" ok "));
+  EXPECT_EQ(f.Text6.selStart(), 4);
+
+  Driver hidden({{key("状态"), key("运行")}});
+  hidden.load();
+  hidden.run(500ms);
+  EXPECT_EQ(hidden.port.reads, 0);
+}
+
+TEST(SerialLog, OverTwentyThousandCharactersEmptiesTheLog) {
+  Driver d;
+  Form1& f = d.load();
+  f.Text6.setText(QString(19990, u'x'));
+  d.port.pendingInput = QByteArray(20, 'y');
+  d.run(100ms);
+  EXPECT_EQ(f.Text6.text(), QString());
+}
+
+TEST(SerialLog, GbkCharacterSplitAcrossReadsArrivesWhole) {
+  Driver d;
+  Form1& f = d.load();
+  const QByteArray bytes = encodeGbk(QStringLiteral("好"));
+  d.port.pendingInput = bytes.left(1);
+  d.run(100ms);
+  d.port.pendingInput = bytes.mid(1);
+  d.run(100ms);
+  EXPECT_EQ(f.Text6.text(), QStringLiteral("好"));
+}
+
+TEST(DriverDelay, TenTickDelayResumesWhenCountdownShowsOne) {
+  Driver d({{key("发送数据长度"), key("2")}});
+  Form1& driver = d.load();
   driver.Text4.setText(QStringLiteral("DMX001,002,\r\n!T000010'100mS\r\nDMX003,004,"));
-  scheduler.advanceBy(750ms);
+  d.run(750ms);
   EXPECT_EQ(driver.Text7.text().left(11), QStringLiteral("DMX001,002,"));
-  scheduler.advanceBy(150ms);
+  d.run(150ms);
   EXPECT_EQ(driver.Text7.text().left(11), QStringLiteral("DMX003,004,"));
-  scheduler.advanceBy(150ms);
-  EXPECT_EQ(port.lastFrameLevels(), (Levels{3, 4, 0}));
+  d.run(150ms);
+  EXPECT_EQ(d.port.lastFrameLevels(), (Levels{3, 4, 0}));
 }

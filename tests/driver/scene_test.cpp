@@ -1,1 +1,200 @@
 #include <gtest/gtest.h>
+
+#include <QDir>
+#include <chrono>
+
+#include "driver_fixture.h"
+#include "engine/script.h"
+#include "runtime/codepage.h"
+
+using namespace std::chrono_literals;
+using namespace luvrin;
+using namespace luvrin::testing;
+
+namespace {
+
+QString key(const char* k) { return QString::fromUtf8(k); }
+
+struct SceneDriver : Driver {
+  SceneDriver() : Driver({{key("发送数据长度"), key("2")}}) {}
+  void start(const QString& launcher) {
+    handoff.value = launcher;
+    run(100ms);
+  }
+  void script(const QString& name, const QString& text) {
+    show.writeFile(name, scriptFileBytes(text));
+  }
+};
+
+const QString kLoopAB =
+    QStringLiteral("\r\nDMX010,011,\r\n!T000003'100mS\r\nDMX020,021,\r\n!T000003'100mS\r\n!GT000");
+
+}  // namespace
+
+TEST(SceneLoading, InlineEntryGoesToTheChannelDataBox) {
+  SceneDriver d;
+  d.show.writeCatalog({QStringLiteral("Intro=DMX100,200,")});
+  Form1& f = d.load();
+  f.Text4.setText(QStringLiteral("leftover"));
+  d.start(QStringLiteral("intro"));  // the catalogue ignores letter case
+  EXPECT_EQ(f.Text7.text(), QStringLiteral("DMX100,200,"));
+  EXPECT_EQ(f.Text4.text(), QString());
+  EXPECT_EQ(f.Text3.text(), QString());
+  d.run(200ms);
+  EXPECT_EQ(d.port.lastFrameLevels(), (Levels{100, 200, 0}));
+}
+
+TEST(SceneLoading, ScriptFileEntryIsReadAndPlayed) {
+  SceneDriver d;
+  d.show.writeCatalog({QStringLiteral("Show=show.ini")});
+  d.script(QStringLiteral("show.ini"), QStringLiteral("\r\nDMX050,060,\r\n!T000005'100mS"));
+  Form1& f = d.load();
+  d.start(QStringLiteral("Show"));
+  EXPECT_EQ(f.Text3.text(), QString());
+  EXPECT_EQ(f.Text4.text(), QStringLiteral("\r\nDMX050,060,\r\n!T000005'100mS"));
+  d.run(300ms);
+  EXPECT_EQ(d.port.lastFrameLevels(), (Levels{50, 60, 0}));
+}
+
+TEST(SceneLoading, EntriesOfNeitherKindStayInView) {
+  for (const char* entry : {"show.Ini", "dmx100,200,", "just words"}) {
+    SceneDriver d;
+    d.show.writeCatalog({QStringLiteral("S=") + QString::fromUtf8(entry)});
+    d.script(QStringLiteral("show.Ini"), QStringLiteral("DMX001,"));
+    Form1& f = d.load();
+    f.Text7.setText(QStringLiteral("DMX009,009,"));
+    d.start(QStringLiteral("S"));
+    EXPECT_EQ(f.Text3.text(), QString::fromUtf8(entry));
+    EXPECT_EQ(f.Text4.text(), QString());
+    EXPECT_EQ(f.Text7.text(), QStringLiteral("DMX009,009,"));
+  }
+}
+
+TEST(SceneLoading, EntryThatIsBothIsTakenAsInlineOnly) {
+  SceneDriver d;
+  d.show.writeCatalog({QStringLiteral("S=DMX001,002,.ini")});
+  d.script(QStringLiteral("DMX001,002,.ini"), QStringLiteral("DMX200,200,"));
+  Form1& f = d.load();
+  d.start(QStringLiteral("S"));
+  EXPECT_EQ(f.Text7.text(), QStringLiteral("DMX001,002,.ini"));
+  EXPECT_EQ(f.Text4.text(), QString());
+}
+
+TEST(SceneLoading, UnknownNameOrMissingCatalogueKeepsTheScene) {
+  SceneDriver d;
+  d.show.writeCatalog({QStringLiteral("A=DMX001,001,")});
+  Form1& f = d.load();
+  d.start(QStringLiteral("A"));
+  d.start(QStringLiteral("Nobody"));
+  EXPECT_EQ(f.Text3.text(), QString());
+  EXPECT_EQ(f.Text7.text(), QStringLiteral("DMX001,001,"));
+}
+
+TEST(SceneLoading, UnloadableScriptFileLeavesTextAndSceneAlone) {
+  SceneDriver d;
+  d.show.writeCatalog({QStringLiteral("Loop=loop.ini"), QStringLiteral("Gone=gone.ini"),
+                       QStringLiteral("Empty=empty.ini"), QStringLiteral("Up=../up.ini")});
+  d.script(QStringLiteral("loop.ini"), kLoopAB);
+  d.show.writeFile(QStringLiteral("empty.ini"), QByteArray());
+  Form1& f = d.load();
+  d.start(QStringLiteral("Loop"));
+  const std::pair<const char*, const char*> cases[] = {
+      {"Gone", "gone.ini"}, {"Empty", "empty.ini"}, {"Up", "../up.ini"}};
+  for (const auto& [name, entry] : cases) {
+    d.start(QString::fromUtf8(name));
+    EXPECT_EQ(f.Text4.text(), kLoopAB) << name;
+    EXPECT_EQ(f.Text3.text(), QString::fromUtf8(entry)) << name;
+    EXPECT_TRUE(f.engine().running()) << name;
+  }
+}
+
+TEST(SceneLoading, OversizedScriptFileIsRefused) {
+  SceneDriver d;
+  d.show.writeCatalog({QStringLiteral("Big=big.ini")});
+  d.show.writeFile(QStringLiteral("big.ini"), QByteArray(kMaxScriptFileBytes + 1, 'D'));
+  Form1& f = d.load();
+  d.start(QStringLiteral("Big"));
+  EXPECT_EQ(f.Text4.text(), QString());
+  EXPECT_EQ(f.Text3.text(), QStringLiteral("big.ini"));
+}
+
+TEST(SceneLoading, WindowsStyleNamesResolveOnLinux) {
+  SceneDriver d;
+  d.show.writeCatalog({QStringLiteral("S=Scripts\\Finale.INI")});
+  QDir(d.show.programFolder()).mkdir(QStringLiteral("scripts"));
+  d.script(QStringLiteral("scripts/finale.ini"), QStringLiteral("DMX077,"));
+  Form1& f = d.load();
+  d.start(QStringLiteral("S"));
+  EXPECT_EQ(f.Text4.text(), QStringLiteral("DMX077,"));
+  EXPECT_EQ(f.Text3.text(), QString());
+}
+
+TEST(SceneLoading, SameLauncherTwiceLoadsNothingTheSecondTime) {
+  SceneDriver d;
+  d.show.writeCatalog({QStringLiteral("A=DMX001,001,")});
+  Form1& f = d.load();
+  d.start(QStringLiteral("A"));
+  f.Text7.setText(QStringLiteral("DMX002,002,"));
+  d.start(QStringLiteral("A"));
+  EXPECT_EQ(f.Text7.text(), QStringLiteral("DMX002,002,"));
+}
+
+TEST(ScenePlayback, LoopingScriptAlternatesUntilAnotherSceneTakesOver) {
+  SceneDriver d;
+  d.show.writeCatalog({QStringLiteral("Loop=loop.ini"), QStringLiteral("Still=DMX099,098,")});
+  d.script(QStringLiteral("loop.ini"), kLoopAB);
+  Form1& f = d.load();
+  d.start(QStringLiteral("Loop"));
+  EXPECT_EQ(f.Text3.text(), QString());  // emptied at once although the script loops
+  std::set<Levels> seen;
+  for (int i = 0; i < 30; ++i) {
+    d.run(50ms);
+    seen.insert(d.port.lastFrameLevels());
+  }
+  EXPECT_TRUE(seen.count(Levels{10, 11, 0}));
+  EXPECT_TRUE(seen.count(Levels{20, 21, 0}));
+  d.start(QStringLiteral("Still"));
+  d.run(1000ms);
+  EXPECT_EQ(d.port.lastFrameLevels(), (Levels{99, 98, 0}));
+  EXPECT_FALSE(f.engine().running());
+}
+
+TEST(ScenePlayback, OneShotSceneDuringALoopEndsOnItsOwnLastLook) {
+  SceneDriver d;
+  d.show.writeCatalog({QStringLiteral("Loop=loop.ini"), QStringLiteral("Once=once.ini")});
+  d.script(QStringLiteral("loop.ini"), kLoopAB);
+  d.script(QStringLiteral("once.ini"),
+           QStringLiteral("\r\nDMX001,002,\r\n!T000002'100mS\r\nDMX003,004,\r\n!T000001'100mS"));
+  Form1& f = d.load();
+  d.start(QStringLiteral("Loop"));
+  d.run(250ms);
+  d.start(QStringLiteral("Once"));
+  d.run(3000ms);
+  EXPECT_FALSE(f.engine().running());
+  EXPECT_EQ(f.Text7.text(), QStringLiteral("DMX003,004,"));
+  EXPECT_EQ(d.port.lastFrameLevels(), (Levels{3, 4, 0}));
+}
+
+TEST(ScenePlayback, ManySceneChangesDuringALoopLeaveOneRun) {
+  SceneDriver d;
+  d.show.writeCatalog({QStringLiteral("A=a.ini"), QStringLiteral("B=b.ini")});
+  d.script(QStringLiteral("a.ini"), kLoopAB);
+  d.script(QStringLiteral("b.ini"), QStringLiteral("\r\nDMX030,031,\r\n!T000002\r\n!GT000"));
+  Form1& f = d.load();
+  for (int i = 0; i < 10000; ++i) {
+    d.start(i % 2 ? QStringLiteral("B") : QStringLiteral("A"));
+    ASSERT_LE(d.scheduler.taskCount(), 1u);
+  }
+  EXPECT_EQ(f.engine().runDepth(), 1u);
+}
+
+TEST(ScenePlayback, TypingInTheScriptBoxRestartsTheRun) {
+  SceneDriver d;
+  Form1& f = d.load();
+  f.Text4.setText(QStringLiteral("DMX"));
+  f.Text4.setText(QStringLiteral("DMX0"));
+  f.Text4.setText(QStringLiteral("DMX01"));
+  d.run(10ms);
+  EXPECT_EQ(f.Text7.text(), QStringLiteral("DMX01"));
+  EXPECT_LE(d.scheduler.taskCount(), 1u);
+}

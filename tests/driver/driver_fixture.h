@@ -1,0 +1,31 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+
+#include "driver/form1.h"
+#include "runtime/codepage.h"
+#include "support/test_support.h"
+
+namespace luvrin::testing {
+
+// A whole driver on virtual time with a recording port and an in-memory hand-off value.
+struct Driver {
+  explicit Driver(std::initializer_list<std::pair<QString, QString>> settings = {})
+      : show(settings) {}
+  Form1& load() {
+    form = std::make_unique<Form1>(scheduler, show.programFolder(), port, handoff);
+    form->Form_Load();
+    return *form;
+  }
+  void run(std::chrono::milliseconds d) { scheduler.advanceBy(d); }
+
+  TempShow show;
+  ManualClock clock;
+  Scheduler scheduler{clock};
+  RecordingPort port;
+  MemoryHandoff handoff;
+  std::unique_ptr<Form1> form;
+};
+
+}  // namespace luvrin::testing
