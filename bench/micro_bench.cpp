@@ -1,0 +1,122 @@
+// Micro-benchmarks of the hot paths: the intake pass, the editor's fader text and the engine's
+// scan of a long script.
+#include <benchmark/benchmark.h>
+
+#include <QString>
+#include <QTemporaryDir>
+#include <chrono>
+
+#include "driver/form1.h"
+#include "editor/form3.h"
+#include "engine/channel_data.h"
+#include "engine/numeric.h"
+#include "engine/playback.h"
+#include "support/test_support.h"
+
+using namespace std::chrono_literals;
+using namespace luvrin;
+using namespace luvrin::testing;
+
+namespace {
+
+QString frameText(int n, int level) {
+  QString s = QStringLiteral("DMX");
+  for (int i = 0; i < n; ++i) appendLevelGroup(s, (level + i) % 256);
+  return s;
+}
+
+void BM_IntakePass(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  TempShow show({{QStringLiteral("发送数据长度"), QString::number(n)}});
+  ManualClock clock;
+  Scheduler scheduler(clock);
+  RecordingPort port;
+  MemoryHandoff handoff;
+  Form1 driver(scheduler, show.programFolder(), port, handoff);
+  driver.Form_Load();
+  driver.Text7.setText(frameText(n, 7));
+  for (auto _ : state) {
+    driver.Timer1_Timer();
+    benchmark::DoNotOptimize(driver.outputFrame().data());
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(BM_IntakePass)->Arg(128)->Arg(512);
+
+void BM_FrameTick(benchmark::State& state) {
+  TempShow show({{QStringLiteral("发送数据长度"), QStringLiteral("512")}});
+  ManualClock clock;
+  Scheduler scheduler(clock);
+  RecordingPort port;
+  MemoryHandoff handoff;
+  Form1 driver(scheduler, show.programFolder(), port, handoff);
+  driver.Form_Load();
+  for (auto _ : state) {
+    driver.Timer3_Timer();
+    if (port.frames.size() > 1024) {
+      port.frames.clear();
+      port.written.clear();
+    }
+  }
+}
+BENCHMARK(BM_FrameTick);
+
+void BM_BuildChannelDataText(benchmark::State& state) {
+  ManualClock clock;
+  Scheduler scheduler(clock);
+  TextBox text5(QString::number(state.range(0))), text7;
+  QTemporaryDir dir;
+  Form3 editor(scheduler, dir.path(), text5, text7);
+  editor.OUTBUFCNT = static_cast<double>(state.range(0));
+  editor.Load();
+  for (int i = 0; i < Form3::kFaderCount; ++i) editor.VScroll1[i].setValue(i % 256);
+  for (auto _ : state) benchmark::DoNotOptimize(editor.BuildChannelDataText());
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_BuildChannelDataText)->Arg(128)->Arg(512);
+
+void BM_ReadLevel(benchmark::State& state) {
+  const QString text = frameText(512, 3);
+  for (auto _ : state) {
+    int sum = 0;
+    for (int k = 0; k < 512; ++k) sum += readLevel(text, k).value_or(0);
+    benchmark::DoNotOptimize(sum);
+  }
+  state.SetItemsProcessed(state.iterations() * 512);
+}
+BENCHMARK(BM_ReadLevel);
+
+void BM_NumericValue(benchmark::State& state) {
+  const QString text = QStringLiteral(" 1 2.5e1,");
+  for (auto _ : state) benchmark::DoNotOptimize(numericValue(text));
+}
+BENCHMARK(BM_NumericValue);
+
+// One whole pass of the driver's engine over a script of frames and zero delays (no waiting),
+// the text scanned character by character as a scene plays it.
+void BM_EngineScan(benchmark::State& state) {
+  const int actions = static_cast<int>(state.range(0));
+  QString script;
+  for (int i = 0; i < actions; ++i)
+    script += QStringLiteral("\r\n") + frameText(512, i) + QStringLiteral("\r\n!T000000'100mS");
+  ManualClock clock;
+  Scheduler scheduler(clock);
+  TextBox box, data;
+  Label label;
+  Timer timdelay(scheduler, 100, true);
+  PlaybackEngine engine(
+      scheduler, PlaybackEngine::Kind::Driver,
+      PlaybackEngine::Window{&box, &data, &label, &timdelay, [] { return 512.0; }, [] {}});
+  timdelay.onTimer = [&] { engine.timdelay_Timer(); };
+  box.setText(script);
+  for (auto _ : state) {
+    engine.Command5_Click();
+    while (engine.running()) scheduler.runOnce();
+  }
+  state.SetBytesProcessed(state.iterations() * script.size() * 2);
+}
+BENCHMARK(BM_EngineScan)->Arg(100)->Arg(1000);
+
+}  // namespace
+
+BENCHMARK_MAIN();
