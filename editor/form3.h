@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QString>
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "engine/playback.h"
@@ -35,6 +37,13 @@ class Form3 : public FormState {
   static constexpr int kOptionTop = 600;
   static constexpr int kOptionWidth = 735;
   static constexpr int kOptionHeight = 375;
+
+  // Fader set elements on page `page`: the first index and how many (the last page holds 32).
+  static constexpr std::pair<int, int> pageFaders(int page) {
+    const int first = kFadersPerPage * page;
+    return {first, std::min(kFadersPerPage, kFaderCount - first)};
+  }
+  static constexpr int pageOf(int index) { return index / kFadersPerPage; }
 
   // driverText5: the driver's send data length box; driverText7: its channel data box.
   Form3(Scheduler& scheduler, QString programFolder, TextBox& driverText5, TextBox& driverText7);

@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+
+#include "driver/form1.h"
+#include "editor/editor_rig.h"
+
+using namespace std::chrono_literals;
+using namespace luvrin;
+using namespace luvrin::testing;
+
+namespace {
+
+std::vector<int> faderValues(Form3& editor, int count) {
+  std::vector<int> v;
+  for (int i = 0; i < count; ++i) v.push_back(editor.VScroll1[static_cast<std::size_t>(i)].value());
+  return v;
+}
+
+QString channelText(int groups, const std::function<int(int)>& level) {
+  QString s = QStringLiteral("DMX");
+  for (int i = 0; i < groups; ++i) s += QString::number(level(i)).rightJustified(3, u'0') + u',';
+  return s;
+}
+
+}  // namespace
+
+TEST(DriverDebugState, EmptyChannelTextSetsTheFadersToZeroAndShowsTheEditor) {
+  EditorRig rig({{QStringLiteral("发送数据长度"), QStringLiteral("4")}});
+  rig.driver.Command3_Click();
+  rig.fader(2).setValue(90);
+  rig.fader(6).setValue(60);
+  rig.driver.Text7.setText(QString());
+  rig.driver.Command3_Click();
+  EXPECT_EQ(faderValues(rig.editor(), 4), (std::vector<int>{0, 0, 0, 0}));
+  EXPECT_EQ(rig.fader(6).value(), 60);  // beyond the send data length: untouched
+  EXPECT_EQ(rig.editor().Text2[2].text(), QStringLiteral("0"));
+  EXPECT_TRUE(rig.editor().loaded());
+  EXPECT_TRUE(rig.editor().visible());
+  EXPECT_TRUE(rig.driver.visible());
+}
+
+TEST(DriverDebugState, FaderValuesComeFromTheChannelText) {
+  EditorRig rig({{QStringLiteral("发送数据长度"), QStringLiteral("5")}});
+  rig.driver.Text7.setText(QStringLiteral("DMX001,255,000,128,017,099,"));
+  rig.driver.Command3_Click();
+  EXPECT_EQ(faderValues(rig.editor(), 6), (std::vector<int>{1, 255, 0, 128, 17, 0}));
+  EXPECT_EQ(rig.editor().Text2[1].text(), QStringLiteral("255"));
+  EXPECT_EQ(rig.editor().Text2[4].text(), QStringLiteral("17"));
+}
+
+TEST(DriverDebugState, ValueOutsideTheFaderRangeKeepsThatFader) {
+  EditorRig rig({{QStringLiteral("发送数据长度"), QStringLiteral("3")}});
+  rig.driver.Command3_Click();
+  rig.fader(1).setValue(55);
+  rig.driver.Text7.setText(QStringLiteral("DMX010,300,020,"));
+  rig.driver.Command3_Click();
+  EXPECT_EQ(faderValues(rig.editor(), 3), (std::vector<int>{10, 55, 20}));
+  EXPECT_EQ(rig.editor().Text2[1].text(), QStringLiteral("55"));
+}
+
+TEST(DriverDebugState, LengthBeyondTheFadersSetsAllFaders) {
+  EditorRig rig({{QStringLiteral("发送数据长度"), QStringLiteral("600")}});
+  rig.driver.Text7.setText(channelText(600, [](int i) { return i % 256; }));
+  rig.driver.Command3_Click();
+  ASSERT_EQ(rig.editor().VScroll1.size(), 512u);
+  for (int i = 0; i < 512; ++i) EXPECT_EQ(rig.fader(i).value(), i % 256) << i;
+  EXPECT_TRUE(rig.editor().visible());
+}
+
+TEST(DriverDebugState, ParameterLabelActsAsTheDebugStateButton) {
+  const QString text = QStringLiteral("DMX009,300,abc,004,");
+  EditorRig byButton({{QStringLiteral("发送数据长度"), QStringLiteral("4")}});
+  EditorRig byLabel({{QStringLiteral("发送数据长度"), QStringLiteral("4")}});
+  for (EditorRig* rig : {&byButton, &byLabel}) {
+    rig->driver.Command3_Click();
+    rig->fader(1).setValue(42);
+    rig->fader(2).setValue(43);
+    rig->driver.Text7.setText(text);
+  }
+  byButton.driver.Command3.click();
+  ASSERT_TRUE(byLabel.driver.Label2.Click);
+  byLabel.driver.Label2.Click();
+  EXPECT_EQ(faderValues(byButton.editor(), 5), faderValues(byLabel.editor(), 5));
+  EXPECT_EQ(faderValues(byLabel.editor(), 4), (std::vector<int>{9, 42, 0, 4}));
+  EXPECT_EQ(byButton.editor().visible(), byLabel.editor().visible());
+}
+
+TEST(DriverDebugState, ZeroLengthStillShowsTheEditor) {
+  EditorRig rig({{QStringLiteral("发送数据长度"), QStringLiteral("0")}});
+  rig.driver.Command3_Click();
+  EXPECT_TRUE(rig.editor().visible());
+  rig.scheduler.advanceBy(100ms);
+  EXPECT_EQ(rig.driver.Text7.text(), QStringLiteral("DMX"));
+}
+
+TEST(DriverExit, EndsTheProgramThroughItsQuitHook) {
+  EditorRig rig;
+  int quits = 0;
+  rig.driver.onQuit = [&] { ++quits; };
+  rig.driver.Command3_Click();
+  rig.driver.Command1.click();
+  EXPECT_EQ(quits, 1);
+}
+
+TEST(DriverVersionNotes, ShowsTheSameNotesWindowEachTime) {
+  EditorRig rig;
+  Form4& notes = rig.driver.notes();
+  EXPECT_FALSE(notes.visible());
+  ASSERT_TRUE(rig.driver.Label6.Click);
+  rig.driver.Label6.Click();
+  EXPECT_TRUE(notes.visible());
+  EXPECT_EQ(notes.caption(), QStringLiteral("版记录"));
+  EXPECT_EQ(notes.Text1.text(),
+            QStringLiteral("091105 增加跳循环功能,利用!GT000指令可以生产循环运行的效果\r\n"
+                           "091106 保存的数据长度可以用“发送数据长度”来设置\r\n"
+                           "091201 优化发送速度\r\n"));
+  notes.Text1.setText(QStringLiteral("scribbled"));
+  notes.Hide();
+  rig.driver.Label6.Click();
+  EXPECT_TRUE(notes.visible());
+  EXPECT_EQ(&rig.driver.notes(), &notes);
+  EXPECT_EQ(notes.Text1.text(), QStringLiteral("scribbled"));
+}

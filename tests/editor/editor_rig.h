@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QString>
+#include <initializer_list>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "driver/form1.h"
+#include "runtime/clock.h"
+#include "runtime/scheduler.h"
+#include "support/test_support.h"
+
+namespace luvrin::testing {
+
+// A whole driver on virtual time with its editor, in a temporary program folder.
+class EditorRig {
+ public:
+  explicit EditorRig(std::initializer_list<std::pair<QString, QString>> settings = {})
+      : show(settings), driver(scheduler, show.programFolder(), port, handoff) {
+    driver.Form_Load();
+  }
+
+  Form3& editor() { return driver.editor(); }
+  ScrollBar& fader(int i) { return editor().VScroll1[static_cast<std::size_t>(i)]; }
+
+  TempShow show;
+  ManualClock clock;
+  Scheduler scheduler{clock};
+  RecordingPort port;
+  MemoryHandoff handoff;
+  Form1 driver;
+};
+
+// Every text a box took, in order, from the moment of subscribing.
+class TextHistory {
+ public:
+  explicit TextHistory(TextBox& box) : box_(box), last_(box.text()) {
+    id_ = box_.changed().subscribe([this] {
+      if (box_.text() == last_) return;
+      last_ = box_.text();
+      texts.push_back(last_);
+    });
+  }
+  ~TextHistory() { box_.changed().unsubscribe(id_); }
+  TextHistory(const TextHistory&) = delete;
+  TextHistory& operator=(const TextHistory&) = delete;
+
+  std::vector<QString> texts;
+
+ private:
+  TextBox& box_;
+  QString last_;
+  Notifier::Id id_ = 0;
+};
+
+}  // namespace luvrin::testing
