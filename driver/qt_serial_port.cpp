@@ -192,6 +192,11 @@ bool QtSerialPort::readyForFrame() {
   return platform::pendingOutputBytes(port_.handle()) == 0;
 }
 
+qint64 QtSerialPort::queuedBytes() const {
+  if (!port_.isOpen()) return 0;
+  return port_.bytesToWrite() + platform::pendingOutputBytes(port_.handle());
+}
+
 bool QtSerialPort::writeFrame(QByteArrayView header, std::span<const std::uint8_t> data,
                               QByteArrayView trailer) {
   if (!port_.isOpen()) return false;

@@ -56,6 +56,8 @@ class QtSerialPort final : public SerialPort {
   void close();
 
   const SerialSettings& settings() const { return settings_; }
+  // Bytes of written frames that have not left yet, in QSerialPort and in the system's driver.
+  qint64 queuedBytes() const;
   // The device the port opens: the path given, or the name of its number.
   QString systemName() const;
 

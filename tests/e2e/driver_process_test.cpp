@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "e2e_support.h"
+
+using namespace luvrin::e2e;
+
+namespace {
+
+// 发送数据长度 4: frames carry five level bytes; the fifth (channel 5) was cleared at start-up.
+const Levels kLook = {0x3A, 0x2E, 255, 1, 0};
+const QString kLookEntry = QStringLiteral("Look=DMX058,046,255,001,");
+
+void settingsFor(const Show& show, const Pty& pty, const QString& status) {
+  show.writeSettings({{QStringLiteral("端口"), pty.path()},
+                      {QStringLiteral("发送数据长度"), QStringLiteral("4")},
+                      {QStringLiteral("发送定时器时间"), QStringLiteral("5")},
+                      {QStringLiteral("状态"), status}});
+}
+
+// Processes running this show's driver program (zombies aside).
+std::vector<qint64> driverProcesses(const Show& show) {
+  std::vector<qint64> pids;
+  const QString program = QFileInfo(show.driverProgram()).canonicalFilePath();
+  for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+    bool number = false;
+    const qint64 pid = entry.toLongLong(&number);
+    if (!number) continue;
+    const QString exe = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
+    if (exe == program && processAlive(pid)) pids.push_back(pid);
+  }
+  return pids;
+}
+
+}  // namespace
+
+TEST(DriverProcess, SendsByteExactFramesOfTheSceneItWasHanded) {
+  Show show;
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  settingsFor(show, pty, QStringLiteral("正常"));
+  show.writeCatalog({kLookEntry});
+  show.setHandoffValue(QStringLiteral("Look"));
+  auto env = show.environment();
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  show.startDriver(env);
+
+  ASSERT_TRUE(pty.waitFor([](const QByteArray& s) { return countFrames(s, kLook) >= 20; }))
+      << pty.received().left(200).toHex(' ').toStdString();
+  const FrameScan scan = scanFrames(pty.received(), kLook.size());
+  EXPECT_TRUE(scan.wellFormed) << pty.received().left(200).toHex(' ').toStdString();
+  // Zeros until the first intake pass has read the scene, then the scene's levels only.
+  const auto firstLook = std::find(scan.frames.begin(), scan.frames.end(), kLook);
+  ASSERT_NE(firstLook, scan.frames.end());
+  for (auto it = scan.frames.begin(); it != firstLook; ++it) EXPECT_EQ(*it, Levels(5, 0));
+  for (auto it = firstLook; it != scan.frames.end(); ++it) EXPECT_EQ(*it, kLook);
+}
+
+TEST(DriverProcess, ASecondDriverEndsAtOnceAndTheFirstKeepsSending) {
+  Show show;
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  settingsFor(show, pty, QStringLiteral("运行"));
+  QProcess& first = show.startDriver();
+  ASSERT_TRUE(pty.waitFor([](const QByteArray& s) { return countFrames(s, Levels(5, 0)) >= 5; }));
+  EXPECT_EQ(show.lockOwner(), first.processId());
+
+  EXPECT_EQ(show.run(show.driverProgram(), show.environment()), 0);
+
+  pty.clear();
+  EXPECT_TRUE(pty.waitFor([](const QByteArray& s) { return countFrames(s, Levels(5, 0)) >= 20; }));
+  EXPECT_TRUE(scanFrames(pty.received(), 5).wellFormed);
+  EXPECT_EQ(first.state(), QProcess::Running);
+  EXPECT_EQ(show.lockOwner(), first.processId());
+}
+
+TEST(DriverProcess, ALockLeftByADeadDriverIsTakenOver) {
+  Show show;
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  settingsFor(show, pty, QStringLiteral("运行"));
+  QProcess& crashed = show.startDriver();
+  ASSERT_TRUE(pty.waitFor([](const QByteArray& s) { return countFrames(s, Levels(5, 0)) >= 1; }));
+  crashed.kill();  // no chance to remove its lock file
+  ASSERT_TRUE(crashed.waitForFinished(10000));
+  ASSERT_NE(show.lockOwner(), 0);
+
+  QProcess& next = show.startDriver();
+  pty.clear();
+  EXPECT_TRUE(pty.waitFor([](const QByteArray& s) { return countFrames(s, Levels(5, 0)) >= 5; }));
+  EXPECT_EQ(show.lockOwner(), next.processId());
+}
+
+TEST(DriverProcess, RunStatusNeedsNoDisplay) {
+  Show show;
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  settingsFor(show, pty, QStringLiteral("运行"));
+  show.writeCatalog({kLookEntry});
+  show.setHandoffValue(QStringLiteral("Look"));
+  // environment(): no DISPLAY, no WAYLAND_DISPLAY, no QT_QPA_PLATFORM.
+  QProcess& driver = show.startDriver();
+  EXPECT_TRUE(pty.waitFor([](const QByteArray& s) { return countFrames(s, kLook) >= 10; }));
+  EXPECT_EQ(driver.state(), QProcess::Running);
+}
+
+TEST(DriverProcess, AShownDriverWithoutADisplayStillSends) {
+  Show show;
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  settingsFor(show, pty, QStringLiteral("正常"));
+  QProcess& driver = show.startDriver();
+  EXPECT_TRUE(pty.waitFor([](const QByteArray& s) { return countFrames(s, Levels(5, 0)) >= 10; }));
+  EXPECT_EQ(driver.state(), QProcess::Running);
+}
+
+TEST(LauncherProcess, ACopyNamedIntroHandsOverItsNameAndStartsTheDriver) {
+  Show show;
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  settingsFor(show, pty, QStringLiteral("运行"));
+  show.writeCatalog(
+      {QStringLiteral("Intro=DMX010,020,030,040,"), QStringLiteral("Finale=DMX200,000,100,000,")});
+  const QString intro = show.addLauncher(QStringLiteral("Intro"));
+
+  EXPECT_EQ(show.run(intro, show.environment()), 0);
+  EXPECT_EQ(show.handoffValue(), QStringLiteral("Intro"));
+  // The driver it started plays Intro.
+  ASSERT_TRUE(pty.waitFor([](const QByteArray& s) {
+    return countFrames(s, {10, 20, 30, 40, 0}) >= 5;
+  }));
+  const qint64 driver = show.lockOwner();
+  EXPECT_TRUE(processAlive(driver));
+
+  // A symbolic link is a launcher too, under its own name; the running driver takes it up and
+  // the driver it started ends at once.
+  const QString finale = show.addLauncher(QStringLiteral("Finale"), true);
+  EXPECT_EQ(show.run(finale, show.environment()), 0);
+  EXPECT_EQ(show.handoffValue(), QStringLiteral("Finale"));
+  EXPECT_TRUE(pty.waitFor([](const QByteArray& s) {
+    return countFrames(s, {200, 0, 100, 0, 0}) >= 5;
+  }));
+  EXPECT_EQ(show.lockOwner(), driver);
+  EXPECT_TRUE(waitUntil([&] { return driverProcesses(show) == std::vector<qint64>{driver}; }));
+}
+
+TEST(LauncherProcess, WithoutADriverFolderItStillHandsOverItsName) {
+  Show show;
+  const QString lone = show.path(QStringLiteral("Lone"));
+  ASSERT_TRUE(QFile::copy(show.launcherFolder() + QStringLiteral("/LUVRINpREG"), lone));
+  EXPECT_EQ(show.run(lone, show.environment()), 0);
+  EXPECT_EQ(show.handoffValue(), QStringLiteral("Lone"));
+  EXPECT_EQ(show.lockOwner(), 0);
+}

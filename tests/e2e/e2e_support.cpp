@@ -1,0 +1,239 @@
+#include "e2e_support.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QThread>
+
+#include "driver/file_handoff_store.h"
+#include "runtime/codepage.h"
+
+namespace luvrin::e2e {
+
+namespace {
+
+constexpr QByteArrayView kHeader = "::::DMX";
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(bytes);
+}
+
+// Hard link where possible (the program must see its own folder, so no symbolic link), else copy.
+void placeProgram(const QString& from, const QString& to) {
+  if (::link(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+    QFile::copy(from, to);
+}
+
+}  // namespace
+
+Pty::Pty() {
+  char name[256] = {};
+  if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
+    master_ = slave_ = -1;
+    return;
+  }
+  for (int fd : {master_, slave_}) {
+    // Programs the test starts must not inherit either end, or the device could never go away.
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+  }
+  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+  path_ = QString::fromLocal8Bit(name);
+}
+
+Pty::~Pty() { close(); }
+
+void Pty::close() {
+  if (slave_ >= 0) ::close(slave_);
+  if (master_ >= 0) ::close(master_);
+  master_ = slave_ = -1;
+}
+
+const QByteArray& Pty::received() {
+  if (master_ < 0) return received_;
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(master_, buf, sizeof buf);
+    if (n <= 0) break;
+    received_.append(buf, n);
+  }
+  return received_;
+}
+
+void Pty::clear() {
+  received();
+  received_.clear();
+}
+
+bool Pty::waitFor(const std::function<bool(const QByteArray&)>& predicate,
+                  std::chrono::milliseconds deadline) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  for (;;) {
+    if (predicate(received())) return true;
+    if (std::chrono::steady_clock::now() >= end) return false;
+    if (master_ >= 0) {
+      pollfd p{master_, POLLIN, 0};
+      ::poll(&p, 1, 20);
+    } else {
+      QThread::msleep(20);
+    }
+  }
+}
+
+void Pty::send(const QByteArray& bytes) {
+  if (master_ >= 0) (void)!::write(master_, bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+FrameScan scanFrames(const QByteArray& stream, std::size_t levelsPerFrame) {
+  FrameScan scan;
+  qsizetype pos = stream.indexOf(kHeader);
+  if (pos < 0) return scan;
+  const qsizetype frameSize = kHeader.size() + static_cast<qsizetype>(levelsPerFrame) + 1;
+  while (pos + frameSize <= stream.size()) {
+    if (QByteArrayView(stream).sliced(pos, kHeader.size()) != kHeader ||
+        stream.at(pos + frameSize - 1) != '.') {
+      scan.wellFormed = false;
+      return scan;
+    }
+    const auto* data =
+        reinterpret_cast<const std::uint8_t*>(stream.constData() + pos + kHeader.size());
+    scan.frames.emplace_back(data, data + levelsPerFrame);
+    pos += frameSize;
+  }
+  // What is left is the beginning of a frame still on its way.
+  const QByteArrayView rest = QByteArrayView(stream).sliced(pos);
+  if (!QByteArrayView(kHeader).startsWith(rest.first(std::min(rest.size(), kHeader.size()))))
+    scan.wellFormed = false;
+  return scan;
+}
+
+std::size_t countFrames(const QByteArray& stream, const Levels& levels) {
+  QByteArray wanted(kHeader.data(), kHeader.size());
+  wanted.append(reinterpret_cast<const char*>(levels.data()),
+                static_cast<qsizetype>(levels.size()));
+  wanted.append('.');
+  return static_cast<std::size_t>(stream.count(wanted));
+}
+
+Show::Show() {
+  QDir().mkpath(driverFolder());
+  QDir().mkpath(configHome());
+  QDir().mkpath(runtimeDir());
+  QFile::setPermissions(runtimeDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  placeProgram(QStringLiteral(LUVRIN_EXE), driverProgram());
+  placeProgram(QStringLiteral(LUVRINPREG_EXE), launcherFolder() + QStringLiteral("/LUVRINpREG"));
+}
+
+Show::~Show() {
+  for (auto& p : processes_) {
+    if (p->state() != QProcess::NotRunning) {
+      p->kill();
+      p->waitForFinished(5000);
+    }
+  }
+  // A driver that a launcher started is nobody's child here: its lock file names it.
+  if (const qint64 pid = lockOwner(); pid > 0) ::kill(static_cast<pid_t>(pid), SIGKILL);
+}
+
+void Show::writeSettings(std::initializer_list<std::pair<QString, QString>> keys) const {
+  QString text = QStringLiteral("[串口配置]\r\n");
+  for (const auto& [key, value] : keys) text += key + u'=' + value + QStringLiteral("\r\n");
+  writeFile(driverFolder() + QStringLiteral("/串口配置.ini"), encodeGbk(text));
+}
+
+void Show::writeCatalog(std::initializer_list<QString> lines) const {
+  QString text = QStringLiteral("[DMX]\r\n");
+  for (const QString& line : lines) text += line + QStringLiteral("\r\n");
+  writeFile(driverFolder() + QStringLiteral("/场景.ini"), encodeGbk(text));
+}
+
+QString Show::addLauncher(const QString& name, bool asLink) const {
+  const QString target = launcherFolder() + u'/' + name;
+  if (asLink) {
+    QFile::link(QStringLiteral("LUVRINpREG"), target);
+  } else {
+    QFile::copy(launcherFolder() + QStringLiteral("/LUVRINpREG"), target);
+  }
+  return target;
+}
+
+QString Show::handoffValue() const {
+  return FileHandoffStore(configHome() + QStringLiteral("/TALVEN/LUVRIN.ini")).read();
+}
+
+void Show::setHandoffValue(const QString& value) const {
+  FileHandoffStore(configHome() + QStringLiteral("/TALVEN/LUVRIN.ini")).write(value);
+}
+
+QProcessEnvironment Show::environment() const {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome());
+  env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir());
+  env.remove(QStringLiteral("DISPLAY"));
+  env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+  env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+  return env;
+}
+
+QProcess& Show::startDriver(const QProcessEnvironment& env) {
+  auto p = std::make_unique<QProcess>();
+  p->setProcessEnvironment(env);
+  p->setProcessChannelMode(QProcess::ForwardedChannels);
+  p->start(driverProgram(), {});
+  p->waitForStarted(10000);
+  processes_.push_back(std::move(p));
+  return *processes_.back();
+}
+
+int Show::run(const QString& program, const QProcessEnvironment& env,
+              std::chrono::milliseconds deadline) {
+  QProcess p;
+  p.setProcessEnvironment(env);
+  p.setProcessChannelMode(QProcess::ForwardedChannels);
+  p.start(program, {});
+  if (!p.waitForFinished(static_cast<int>(deadline.count()))) {
+    p.kill();
+    p.waitForFinished(5000);
+    return -1;
+  }
+  return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+qint64 Show::lockOwner() const {
+  QFile f(runtimeDir() + QStringLiteral("/LUVRIN.lock"));
+  if (!f.open(QIODevice::ReadOnly)) return 0;
+  return f.readLine().trimmed().toLongLong();
+}
+
+bool waitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds deadline) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (!predicate()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    QThread::msleep(20);
+  }
+  return true;
+}
+
+bool processAlive(qint64 pid) {
+  if (pid <= 0) return false;
+  // A zombie (ended, not yet reaped) counts as ended.
+  QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+  if (!stat.open(QIODevice::ReadOnly)) return false;
+  const QByteArray line = stat.readAll();
+  const qsizetype close = line.lastIndexOf(')');
+  return close > 0 && close + 2 < line.size() && line.at(close + 2) != 'Z';
+}
+
+}  // namespace luvrin::e2e

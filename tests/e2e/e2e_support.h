@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QTemporaryDir>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace luvrin::e2e {
+
+using namespace std::chrono_literals;
+using Levels = std::vector<std::uint8_t>;
+
+// Generous: a loaded machine may be slow, but a condition that holds is seen at once.
+constexpr auto kDeadline = 15s;
+
+// A pseudo-terminal opened by the test, raw, standing in for the serial interface. The test
+// reads what the driver writes from the master side.
+class Pty {
+ public:
+  Pty();
+  ~Pty();
+  Pty(const Pty&) = delete;
+  Pty& operator=(const Pty&) = delete;
+
+  bool ok() const { return master_ >= 0; }
+  const QString& path() const { return path_; }
+  // Everything received so far (kept), after reading what is waiting.
+  const QByteArray& received();
+  void clear();
+  // Reads until predicate(received()) holds or the deadline passes.
+  bool waitFor(const std::function<bool(const QByteArray&)>& predicate,
+               std::chrono::milliseconds deadline = kDeadline);
+  // Bytes sent towards the driver.
+  void send(const QByteArray& bytes);
+  // Closes both ends: to the driver the device is gone.
+  void close();
+
+ private:
+  int master_ = -1;
+  int slave_ = -1;
+  QString path_;
+  QByteArray received_;
+};
+
+// The frames in a byte stream that begin at a header and end exactly where the next begins.
+struct FrameScan {
+  std::vector<Levels> frames;  // whole frames "::::DMX" + levels + "."
+  bool wellFormed = true;      // every byte after the first header belongs to such a frame
+};
+FrameScan scanFrames(const QByteArray& stream, std::size_t levelsPerFrame);
+// How many frames carrying exactly these levels the stream holds.
+std::size_t countFrames(const QByteArray& stream, const Levels& levels);
+
+// A temporary show: launcher folder with LUVRINpREG, 驱动/ with LUVRIN and its settings, and
+// per-test user folders (XDG_CONFIG_HOME for the hand-off value, XDG_RUNTIME_DIR for the lock).
+class Show {
+ public:
+  Show();
+  ~Show();
+
+  QString launcherFolder() const { return root_.path() + QStringLiteral("/show"); }
+  QString driverFolder() const { return launcherFolder() + QStringLiteral("/驱动"); }
+  QString driverProgram() const { return driverFolder() + QStringLiteral("/LUVRIN"); }
+  QString configHome() const { return root_.path() + QStringLiteral("/config"); }
+  QString runtimeDir() const { return root_.path() + QStringLiteral("/runtime"); }
+  QString path(const QString& name) const { return root_.path() + u'/' + name; }
+
+  void writeSettings(std::initializer_list<std::pair<QString, QString>> keys) const;
+  // [DMX] catalogue lines, GBK.
+  void writeCatalog(std::initializer_list<QString> lines) const;
+  // A launcher in the launcher folder: a copy of LUVRINpREG, or a symbolic link to it.
+  QString addLauncher(const QString& name, bool asLink = false) const;
+  QString handoffValue() const;
+  void setHandoffValue(const QString& value) const;
+
+  // The environment a user session would give: no display unless the test gives one.
+  QProcessEnvironment environment() const;
+
+  // Starts LUVRIN from the driver folder; killed when the show ends.
+  QProcess& startDriver(const QProcessEnvironment& env);
+  QProcess& startDriver() { return startDriver(environment()); }
+  // Runs a program to its end; exit code, or -1 when it did not end in time or crashed.
+  int run(const QString& program, const QProcessEnvironment& env,
+          std::chrono::milliseconds deadline = kDeadline);
+  // The process id in the driver's lock file, 0 when there is none.
+  qint64 lockOwner() const;
+
+ private:
+  QTemporaryDir root_;
+  std::vector<std::unique_ptr<QProcess>> processes_;
+};
+
+bool processAlive(qint64 pid);
+// Polls predicate until it holds or the deadline passes.
+bool waitUntil(const std::function<bool()>& predicate,
+               std::chrono::milliseconds deadline = kDeadline);
+
+}  // namespace luvrin::e2e
