@@ -103,8 +103,10 @@ bool Scheduler::fireDueTimers() {
     }
     if (next == nullptr) break;
     next->firedRound_ = round_;
+    // Stay on the timer's grid; a tick that came up to one period late is made up once in the
+    // next round, one that came later is dropped, so a held-up thread never causes a burst.
     std::int64_t following = next->due_ + next->interval_;
-    if (following <= t) following = t + next->interval_;
+    if (following <= t - next->interval_) following = t + next->interval_;
     next->due_ = following;
     // A copy: the handler may destroy or rewire its own timer.
     auto handler = next->onTimer;

@@ -77,6 +77,18 @@ TEST(SchedulerTimers, LateTickIsNotRepeatedInABurst) {
   EXPECT_EQ(t.due(), 1010);
 }
 
+TEST(SchedulerTimers, TickLessThanTwoPeriodsLateIsMadeUpOnceOnTheGrid) {
+  Fixture f;
+  int ticks = 0;
+  Timer t(f.scheduler, 10, true, [&] { ++ticks; });
+  f.clock.set(25);  // the tick due at 10 and the one due at 20 are both late
+  f.scheduler.runOnce();
+  f.scheduler.runOnce();
+  f.scheduler.runOnce();
+  EXPECT_EQ(ticks, 2);
+  EXPECT_EQ(t.due(), 30);
+}
+
 TEST(SchedulerTimers, HandlerMayDestroyAnotherTimer) {
   Fixture f;
   int second = 0;
