@@ -9,6 +9,7 @@ import argparse
 import fcntl
 import os
 import platform
+import select
 import shutil
 import statistics
 import struct
@@ -98,16 +99,26 @@ class Wire:
 
     def run(self):
         os.set_blocking(self.master, False)
+        if not self.baud:
+            # Full speed: block until bytes arrive, so each frame is stamped when it lands.
+            while not self.stop:
+                ready, _, _ = select.select([self.master], [], [], 0.05)
+                if not ready:
+                    continue
+                try:
+                    data = os.read(self.master, 1 << 16)
+                except (BlockingIOError, OSError):
+                    continue
+                self.feed(time.monotonic(), data)
+            return
         budget = 0.0
         last = time.monotonic()
-        bytes_per_s = self.baud / 10 if self.baud else None
+        bytes_per_s = self.baud / 10
         while not self.stop:
             now = time.monotonic()
-            want = 1 << 16
-            if bytes_per_s:
-                budget = min(budget + (now - last) * bytes_per_s, bytes_per_s * 0.002 + 1)
-                want = int(budget)
+            budget = min(budget + (now - last) * bytes_per_s, bytes_per_s * 0.002 + 1)
             last = now
+            want = int(budget)
             if want > 0:
                 try:
                     q = self.queued()
@@ -116,8 +127,7 @@ class Wire:
                 except (BlockingIOError, OSError):
                     data = b""
                 if data:
-                    if bytes_per_s:
-                        budget -= len(data)
+                    budget -= len(data)
                     self.feed(now, data)
             time.sleep(0.0002)
 
