@@ -1,8 +1,114 @@
 #include "views.h"
 
+#include <QCoreApplication>
+#include <QObject>
+#include <QPointer>
+#include <map>
+#include <memory>
+
+#include "driver/form1.h"
+#include "driver/form1_view.h"
+#include "driver/form4_view.h"
+#include "editor/form3_view.h"
+
 namespace luvrin {
 
-// Placeholder until the widget views land.
-void installViews(Form1&) {}
+namespace {
+
+// Follows the windows' states and keeps one view per shown window.
+class ViewManager : public QObject {
+ public:
+  explicit ViewManager(Form1& driver) : driver_(driver) {
+    driverSub_ = driver_.changed().subscribe([this] { followDriver(); });
+    editorSub_ = driver_.editor().changed().subscribe([this] { followEditor(); });
+    notesSub_ = driver_.notes().changed().subscribe([this] { followNotes(); });
+    followDriver();
+    followEditor();
+    followNotes();
+  }
+
+  ~ViewManager() override {
+    driver_.changed().unsubscribe(driverSub_);
+    driver_.editor().changed().unsubscribe(editorSub_);
+    driver_.notes().changed().unsubscribe(notesSub_);
+    delete editorView_.data();
+    notesView_.reset();
+    driverView_.reset();
+  }
+
+ private:
+  void followDriver() {
+    if (driver_.visible() && !driverView_) {
+      driverView_ = std::make_unique<Form1View>(driver_);
+      driverView_->show();
+    } else if (driverView_) {
+      driverView_->setVisible(driver_.visible());
+    }
+  }
+
+  void followEditor() {
+    Form3& editor = driver_.editor();
+    if (editorView_ && !editor.loaded()) {
+      // Not deleted here: this runs inside the model's notification, which may still be due to
+      // reach the view's own bindings.
+      editorView_->hide();
+      editorView_->deleteLater();
+      editorView_.clear();
+      return;
+    }
+    if (!editor.visible()) {
+      if (editorView_) editorView_->hide();
+      return;
+    }
+    if (!editorView_) editorView_ = new Form3View(editor, driverView_.get());
+    editorView_->show();
+    editorView_->raise();
+    editorView_->activateWindow();
+  }
+
+  void followNotes() {
+    Form4& notes = driver_.notes();
+    if (!notes.visible()) {
+      if (notesView_) notesView_->hide();
+      return;
+    }
+    if (!notesView_) notesView_ = std::make_unique<Form4View>(notes);
+    notesView_->show();
+    notesView_->raise();
+    notesView_->activateWindow();
+  }
+
+  Form1& driver_;
+  std::unique_ptr<Form1View> driverView_;
+  QPointer<Form3View> editorView_;
+  std::unique_ptr<Form4View> notesView_;
+  Notifier::Id driverSub_ = 0;
+  Notifier::Id editorSub_ = 0;
+  Notifier::Id notesSub_ = 0;
+};
+
+std::map<Form1*, ViewManager*>& managers() {
+  static std::map<Form1*, ViewManager*> all;
+  return all;
+}
+
+}  // namespace
+
+void installViews(Form1& driver) {
+  if (managers().count(&driver) != 0) return;
+  auto* manager = new ViewManager(driver);
+  managers()[&driver] = manager;
+  // The views go while the models still stand: main's driver outlives the event loop.
+  QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, manager,
+                   [&driver] { removeViews(driver); });
+}
+
+void removeViews(Form1& driver) {
+  const auto it = managers().find(&driver);
+  if (it == managers().end()) return;
+  ViewManager* manager = it->second;
+  managers().erase(it);
+  delete manager;
+}
 
 }  // namespace luvrin

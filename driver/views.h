@@ -6,7 +6,10 @@ class Form1;
 
 // Builds the driver window's view when the driver is shown, and follows the editor and the
 // version notes: a view is created when its window is shown and destroyed when it is unloaded.
-// Closing the driver window ends the program (Form1::onQuit). Needs a QApplication.
+// Closing the driver window ends the program (Form1::onQuit). Needs a QApplication; the views go
+// when the application is about to quit, or with removeViews.
 void installViews(Form1& driver);
+// Destroys the views of a driver at once (before the driver itself goes).
+void removeViews(Form1& driver);
 
 }  // namespace luvrin
