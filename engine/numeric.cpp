@@ -54,12 +54,16 @@ double numericValue(QStringView text) {
       ++i;
     }
     bool expDigits = false;
+    bool significant = false;
     for (skip(); i < n && isDigit(text[i]); skip()) {
-      // Cap the exponent's length: anything this long is already infinite or zero.
-      if (exp.size() < 8) exp += static_cast<char>(text[i].unicode());
+      // Cap the exponent's length: anything this long is already infinite or zero. Leading
+      // zeros count for nothing, so they must not use up the cap.
+      significant = significant || text[i] != u'0';
+      if (significant && exp.size() < 8) exp += static_cast<char>(text[i].unicode());
       expDigits = true;
       ++i;
     }
+    if (expDigits && !significant) exp += '0';
     if (expDigits)
       num += exp;
     else

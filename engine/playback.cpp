@@ -18,6 +18,13 @@ constexpr int kScanChunk = 256;
 // core; it steps at this pace instead.
 constexpr std::int64_t kIdleLoopMs = 5;
 constexpr std::int64_t kTickMs = 100;
+
+// Whether a driver delay of n ticks waits at all: counts of 0 and 1 end at once, and so does a
+// count whose milliseconds overflow the 32-bit arithmetic the delay was defined with.
+bool driverDelayWaits(std::int32_t n) {
+  return n > 1 &&
+         static_cast<std::int64_t>(n) * kTickMs <= std::numeric_limits<std::int32_t>::max();
+}
 }  // namespace
 
 struct PlaybackEngine::RunGuard {
@@ -95,12 +102,7 @@ bool PlaybackEngine::Delay::await_ready() {
   if (e.kind_ == Kind::Driver) {
     e.delayStart_ = e.scheduler_.now();
     e.countdown_ = n_;
-    if (n_ <= 1) return true;
-    // n ticks in milliseconds overflowed the 32-bit arithmetic this delay was defined with; such
-    // a delay ends at once, as it always has.
-    if (static_cast<std::int64_t>(n_) * kTickMs > std::numeric_limits<std::int32_t>::max())
-      return true;
-    return false;
+    return !driverDelayWaits(n_);
   }
   e.countdown_ = n_;
   e.w_.timdelay->setInterval(100);
@@ -155,12 +157,16 @@ Task PlaybackEngine::driverRun(std::uint64_t run) {
     if (startsAt(box.text(), p - 1, kDelayMarker)) {
       box.setSelStart(static_cast<int>(p - 1));
       if (auto count = delayCount(box.text(), p - 1)) {
+        // A delay that ends at once gives no other event a turn: a loop of only such delays
+        // must still step like a loop without work, or it holds the one thread for ever.
+        if (driverDelayWaits(*count)) {
+          passDidWork = true;
+          sinceYield = 0;
+        }
         awaitingRun_ = run;
         co_await DelayTim(*count);
         if (!isCurrent(run)) co_return;
       }
-      passDidWork = true;
-      sinceYield = 0;
       p += kDelaySpan;
     }
     if (startsAt(box.text(), p - 1, kLoopMarker)) {

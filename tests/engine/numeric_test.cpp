@@ -42,6 +42,13 @@ TEST(NumericValue, FractionsAndExponents) {
   EXPECT_EQ(numericValue(u"1e-9999"), 0);
 }
 
+TEST(NumericValue, LeadingZerosOfAnExponentCountForNothing) {
+  EXPECT_DOUBLE_EQ(numericValue(u"1e0000000005"), 1e5);
+  EXPECT_DOUBLE_EQ(numericValue(u"25E-00000000001"), 2.5);
+  EXPECT_DOUBLE_EQ(numericValue(u"3d000000000"), 3);
+  EXPECT_TRUE(std::isinf(numericValue(u"1e00000000099999999")));
+}
+
 TEST(NumericValue, DoesNotDependOnTheLocale) {
   const char* old = std::setlocale(LC_NUMERIC, nullptr);
   const std::string saved = old ? old : "C";

@@ -181,6 +181,21 @@ TEST(DriverPlayback, LoopWithoutWorkStepsInsteadOfSpinning) {
   EXPECT_LE(passes, 1000 / 5 + 2);
 }
 
+TEST(DriverPlayback, LoopOfDelaysThatDoNotWaitStepsInsteadOfHanging) {
+  DriverEngine e;
+  int steps = 0;
+  // The caret moves at every delay. Past any sane number of steps the script is taken away,
+  // which ends a run that never lets time pass, so this fails instead of hanging.
+  e.box.changed().subscribe([&] {
+    if (++steps > 100000) e.box.setText(QString());
+  });
+  // Zero, one, too many milliseconds for 32 bits, too many ticks for 32 bits.
+  e.play(QStringLiteral("!T000000 !T000001 !T2e9    !T9e99   !GT000"));
+  e.scheduler.advanceBy(1000ms);
+  EXPECT_TRUE(e.engine.running());
+  EXPECT_LE(steps, 4 * (1000 / 5 + 2) + 1);
+}
+
 TEST(DriverPlayback, EmptyScriptChangesNothing) {
   DriverEngine e;
   e.data.setText(QStringLiteral("DMX050,"));
