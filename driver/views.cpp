@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "driver/form1.h"
 #include "driver/form1_view.h"
@@ -32,6 +33,8 @@ class ViewManager : public QObject {
     driver_.editor().changed().unsubscribe(editorSub_);
     driver_.notes().changed().unsubscribe(notesSub_);
     delete editorView_.data();
+    // Views on their way out still listen to the models: they go now, while the models stand.
+    for (const QPointer<Form3View>& view : retired_) delete view.data();
     notesView_.reset();
     driverView_.reset();
   }
@@ -53,6 +56,8 @@ class ViewManager : public QObject {
       // reach the view's own bindings.
       editorView_->hide();
       editorView_->deleteLater();
+      std::erase_if(retired_, [](const QPointer<Form3View>& v) { return v.isNull(); });
+      retired_.push_back(editorView_);
       editorView_.clear();
       return;
     }
@@ -81,6 +86,7 @@ class ViewManager : public QObject {
   Form1& driver_;
   std::unique_ptr<Form1View> driverView_;
   QPointer<Form3View> editorView_;
+  std::vector<QPointer<Form3View>> retired_;
   std::unique_ptr<Form4View> notesView_;
   Notifier::Id driverSub_ = 0;
   Notifier::Id editorSub_ = 0;
