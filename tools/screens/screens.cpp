@@ -1,0 +1,131 @@
+// Shows the driver window (and, with "editor", the editor over it) playing a small demo scene
+// on a port that goes nowhere, and writes the shown window's geometry "WxH+X+Y" to a file once
+// it has been drawn, so that scripts/screenshots can take the screen and cut the window out.
+//   luvrin_screens driver|editor <geometry file>
+
+#include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWidget>
+#include <cstdio>
+
+#include "driver/form1.h"
+#include "driver/form1_view.h"
+#include "driver/handoff_store.h"
+#include "driver/serial_port.h"
+#include "driver/views.h"
+#include "editor/form3_view.h"
+#include "engine/script.h"
+#include "runtime/codepage.h"
+#include "runtime/scheduler_pump.h"
+
+namespace {
+
+class NullPort : public luvrin::SerialPort {
+ public:
+  bool setSettings(const QString&) override { return true; }
+  bool setPortNumber(int) override { return true; }
+  bool setPortDevice(const QString&) override { return true; }
+  bool open() override { return true; }
+  bool isOpen() const override { return true; }
+  bool readyForFrame() override { return true; }
+  bool writeFrame(QByteArrayView, std::span<const std::uint8_t>, QByteArrayView) override {
+    return true;
+  }
+  QByteArray readAll() override { return {}; }
+};
+
+class FixedHandoff : public luvrin::HandoffStore {
+ public:
+  explicit FixedHandoff(QString value) : value_(std::move(value)) {}
+  QString read() override { return value_; }
+  bool write(const QString&) override { return false; }
+
+ private:
+  QString value_;
+};
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QString look(int channels, int start, int step) {
+  QString s = QStringLiteral("DMX");
+  for (int i = 0; i < channels; ++i)
+    s += QString::number((start + step * i) % 256).rightJustified(3, u'0') + u',';
+  return s;
+}
+
+template <typename View>
+QWidget* shownWindow() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->isVisible() && dynamic_cast<View*>(w) != nullptr) return w;
+  return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: luvrin_screens driver|editor <geometry file>\n");
+    return 2;
+  }
+  const bool editor = QByteArray(argv[1]) == "editor";
+  const QString geometryFile = QString::fromLocal8Bit(argv[2]);
+
+  QApplication app(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  QTemporaryDir show;
+  const QString folder = show.path();
+  const int channels = 48;
+  writeFile(
+      folder + QStringLiteral("/串口配置.ini"),
+      luvrin::encodeGbk(QStringLiteral("[串口配置]\r\n发送定时器时间=25\r\n设置=115200,N,8,1\r\n"
+                                       "端口=1\r\n状态=调试\r\n发送数据长度=%1\r\n")
+                            .arg(channels)));
+  writeFile(folder + QStringLiteral("/场景.ini"),
+            luvrin::encodeGbk(QStringLiteral("[DMX]\r\n演示=演示.ini\r\n")));
+  const QString script = QStringLiteral("\r\n") + look(channels, 0, 5) +
+                         QStringLiteral("\r\n!T000008'100mS\r\n") + look(channels, 255, 251) +
+                         QStringLiteral("\r\n!T000008'100mS\r\n!GT000");
+  writeFile(folder + QStringLiteral("/演示.ini"), luvrin::scriptFileBytes(script));
+
+  luvrin::SteadyClock clock;
+  luvrin::Scheduler scheduler(clock);
+  luvrin::SchedulerPump pump(scheduler);
+  NullPort port;
+  FixedHandoff handoff(QStringLiteral("演示"));
+  luvrin::Form1 driver(scheduler, folder, port, handoff);
+  driver.onQuit = [] { QCoreApplication::exit(0); };
+  driver.Form_Load();
+  luvrin::installViews(driver);
+
+  if (editor) {
+    QTimer::singleShot(700, [&driver] {
+      driver.Command3_Click();
+      luvrin::Form3& ed = driver.editor();
+      ed.Text6.setText(QStringLiteral("10"));
+      ed.Command4_Click();
+      for (int i = 0; i < 12; ++i)
+        ed.VScroll1[static_cast<std::size_t>(i)].setValue((i * 23 + 40) % 256);
+      ed.Text6.setText(QStringLiteral("5"));
+      ed.Command4_Click();
+    });
+  }
+  QTimer::singleShot(2000, [&] {
+    QWidget* w = editor ? shownWindow<luvrin::Form3View>() : shownWindow<luvrin::Form1View>();
+    if (w == nullptr) QCoreApplication::exit(1);
+    const QRect g = w->frameGeometry();
+    writeFile(geometryFile, QStringLiteral("%1x%2+%3+%4\n")
+                                .arg(g.width())
+                                .arg(g.height())
+                                .arg(g.x())
+                                .arg(g.y())
+                                .toLatin1());
+  });
+  const int code = QApplication::exec();
+  luvrin::removeViews(driver);
+  return code;
+}
