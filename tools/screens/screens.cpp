@@ -4,6 +4,7 @@
 //   luvrin_screens driver|editor <geometry file>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -104,7 +105,12 @@ int main(int argc, char* argv[]) {
 
   if (editor) {
     QTimer::singleShot(700, [&driver] {
+      QElapsedTimer opening;
+      opening.start();
       driver.Command3_Click();
+      QCoreApplication::processEvents();
+      std::fprintf(stderr, "editor window opened in %lld ms\n",
+                   static_cast<long long>(opening.elapsed()));
       luvrin::Form3& ed = driver.editor();
       ed.Text6.setText(QStringLiteral("10"));
       ed.Command4_Click();
