@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QStringList>
+#include <algorithm>
 
 #include "driver/platform.h"
 
@@ -87,6 +88,8 @@ PortNaming nativePortNaming() {
 }
 
 QtSerialPort::QtSerialPort() {
+  lineClock_.start();
+  pacer_.setLine(settings_);
   reopen_.setInterval(kReopenIntervalMs);
   QObject::connect(&reopen_, &QTimer::timeout, &port_, [this] {
     if (tryOpen()) reopen_.stop();
@@ -107,6 +110,28 @@ QtSerialPort::QtSerialPort() {
                    });
 }
 
+void LinePacer::setLine(const SerialSettings& settings) {
+  // Stop bits in half bits, so that 1.5 counts exactly.
+  int halfBits = 2 * (1 + static_cast<int>(settings.dataBits));
+  if (settings.parity != QSerialPort::NoParity) halfBits += 2;
+  switch (settings.stopBits) {
+    case QSerialPort::OneAndHalfStop:
+      halfBits += 3;
+      break;
+    case QSerialPort::TwoStop:
+      halfBits += 4;
+      break;
+    default:
+      halfBits += 2;
+      break;
+  }
+  byteNs_ = settings.baudRate > 0 ? qint64{500'000'000} * halfBits / settings.baudRate : 0;
+}
+
+void LinePacer::sent(qint64 nowNs, qint64 bytes) {
+  lineFreeAtNs_ = std::max(lineFreeAtNs_, nowNs) + bytes * byteNs_;
+}
+
 QtSerialPort::~QtSerialPort() { close(); }
 
 void QtSerialPort::close() {
@@ -119,6 +144,7 @@ bool QtSerialPort::setSettings(const QString& text) {
   const auto parsed = parseSerialSettings(text, platform::windowsConventions());
   if (!parsed) return false;
   settings_ = *parsed;
+  pacer_.setLine(settings_);
   if (port_.isOpen()) applySettings();
   return true;
 }
@@ -189,6 +215,7 @@ bool QtSerialPort::isOpen() const { return port_.isOpen(); }
 bool QtSerialPort::readyForFrame() {
   if (!port_.isOpen()) return false;
   if (port_.bytesToWrite() > 0) return false;
+  if (!pacer_.ready(lineClock_.nsecsElapsed())) return false;
   return platform::pendingOutputBytes(port_.handle()) == 0;
 }
 
@@ -206,6 +233,12 @@ bool QtSerialPort::writeFrame(QByteArrayView header, std::span<const std::uint8_
       port_.write(reinterpret_cast<const char*>(data.data()), static_cast<qint64>(data.size())) ==
           static_cast<qint64>(data.size()) &&
       port_.write(trailer.data(), trailer.size()) == trailer.size();
+  if (ok) {
+    // Hand the frame to the system now rather than at the next turn of the event loop, so the
+    // line starts on it at once and the next tick finds the queue empty.
+    port_.flush();
+    pacer_.sent(lineClock_.nsecsElapsed(), header.size() + data.size() + trailer.size());
+  }
   if (!ok)
     QMetaObject::invokeMethod(
         &port_, [this] { lose(); }, Qt::QueuedConnection);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QSerialPort>
 #include <QString>
 #include <QStringView>
@@ -23,6 +24,24 @@ struct SerialSettings {
 // 1.5 or 2 (1.5 only where the system has it). Blanks around a field are allowed. nullopt for
 // anything else, so that a bad string changes nothing.
 std::optional<SerialSettings> parseSerialSettings(QStringView text, bool oneAndHalfStopBits);
+
+// Keeps frames from queueing behind the line where the system cannot tell how much is still
+// waiting to leave (a pseudo-terminal reports nothing; many USB adapters report their buffer
+// empty long before the bytes are on the wire). It times the line from the settings: a frame
+// is written only once the previous one has left, so new levels never wait behind a queue; the
+// line idles at most until the next tick of the frame timer.
+class LinePacer {
+ public:
+  void setLine(const SerialSettings& settings);
+  // Nanoseconds one byte takes on the line: start bit, data bits, parity, stop bits.
+  qint64 byteNs() const { return byteNs_; }
+  bool ready(qint64 nowNs) const { return lineFreeAtNs_ <= nowNs; }
+  void sent(qint64 nowNs, qint64 bytes);
+
+ private:
+  qint64 byteNs_ = 0;
+  qint64 lineFreeAtNs_ = 0;
+};
 
 enum class PortNaming { Com, Device };
 // The system name of port number n: COMn, or /dev/ttyUSB(n-1) where that exists and
@@ -68,6 +87,8 @@ class QtSerialPort final : public SerialPort {
 
   QSerialPort port_;
   QTimer reopen_;
+  QElapsedTimer lineClock_;
+  LinePacer pacer_;
   SerialSettings settings_;
   int number_ = 1;
   QString device_;
