@@ -131,6 +131,8 @@ void Form3::Load() {
 
 void Form3::Show() {
   Load();
+  // Showing a window that is already shown brings it to the front.
+  if (visible()) changed().notify();
   setVisible(true);
 }
 

@@ -291,6 +291,12 @@ TEST_F(InstalledViews, LabelsOpenTheEditorAndTheNotes) {
   Form3View* editor = topLevels<Form3View>().front();
   EXPECT_TRUE(editor->isVisible());
   EXPECT_EQ(child<QScrollBar>(*editor, QStringLiteral("VScroll1(3)"))->value(), 40);
+  // Again while it is open: the same window takes the levels.
+  rig.driver.Text7.setText(QStringLiteral("DMX010,020,030,041,"));
+  QTest::mouseClick(child<QLabel>(*view, QStringLiteral("Label2")), Qt::LeftButton);
+  ASSERT_EQ(topLevels<Form3View>().size(), 1u);
+  EXPECT_EQ(topLevels<Form3View>().front(), editor);
+  EXPECT_EQ(child<QLineEdit>(*editor, QStringLiteral("Text2(3)"))->text(), QStringLiteral("41"));
 
   QTest::mouseClick(child<QLabel>(*view, QStringLiteral("Label6")), Qt::LeftButton);
   ASSERT_EQ(topLevels<Form4View>().size(), 1u);
