@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <algorithm>
 #include <cstdint>
 
 #include "precise_ticker.h"
@@ -40,8 +41,8 @@ void PreciseTicker::start(std::int64_t firstNs, std::int64_t periodNs) {
     fallback_.start(static_cast<int>(std::max<std::int64_t>(1, periodNs / 1'000'000)));
     return;
   }
-  itimerspec spec{toTimespec(periodNs), toTimespec(std::max<std::int64_t>(1, firstNs))};
-  ::timerfd_settime(fd_, 0, &spec, nullptr);
+  itimerspec timing{toTimespec(periodNs), toTimespec(std::max<std::int64_t>(1, firstNs))};
+  ::timerfd_settime(fd_, 0, &timing, nullptr);
   static_cast<QSocketNotifier*>(notifier_)->setEnabled(true);
 }
 
