@@ -181,6 +181,12 @@ def session(build, length, settings, catalog=(), files=None, baud=None):
 def finish(show, wire, driver):
     driver.kill()
     driver.wait()
+    # A launcher may have started a driver of its own just as ours went: the lock names it.
+    try:
+        with open(os.path.join(show.runtime, "LUVRIN.lock")) as f:
+            os.kill(int(f.readline()), 9)
+    except (OSError, ValueError):
+        pass
     wire.close()
     show.remove()
 
