@@ -7,13 +7,13 @@
 #include <QTemporaryDir>
 #include <chrono>
 
+#include "driver/driver_fixture.h"
 #include "driver/form1.h"
 #include "editor/form3.h"
 #include "editor/form3_view.h"
 #include "engine/channel_data.h"
 #include "engine/numeric.h"
 #include "engine/playback.h"
-#include "support/test_support.h"
 
 using namespace std::chrono_literals;
 using namespace luvrin;
@@ -29,13 +29,8 @@ QString frameText(int n, int level) {
 
 void BM_IntakePass(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
-  TempShow show({{QStringLiteral("发送数据长度"), QString::number(n)}});
-  ManualClock clock;
-  Scheduler scheduler(clock);
-  RecordingPort port;
-  MemoryHandoff handoff;
-  Form1 driver(scheduler, show.programFolder(), port, handoff);
-  driver.Form_Load();
+  Driver fixture({{QStringLiteral("发送数据长度"), QString::number(n)}});
+  Form1& driver = fixture.load();
   driver.Text7.setText(frameText(n, 7));
   for (auto _ : state) {
     driver.Timer1_Timer();
@@ -46,18 +41,13 @@ void BM_IntakePass(benchmark::State& state) {
 BENCHMARK(BM_IntakePass)->Arg(128)->Arg(512);
 
 void BM_FrameTick(benchmark::State& state) {
-  TempShow show({{QStringLiteral("发送数据长度"), QStringLiteral("512")}});
-  ManualClock clock;
-  Scheduler scheduler(clock);
-  RecordingPort port;
-  MemoryHandoff handoff;
-  Form1 driver(scheduler, show.programFolder(), port, handoff);
-  driver.Form_Load();
+  Driver fixture({{QStringLiteral("发送数据长度"), QStringLiteral("512")}});
+  Form1& driver = fixture.load();
   for (auto _ : state) {
     driver.Timer3_Timer();
-    if (port.frames.size() > 1024) {
-      port.frames.clear();
-      port.written.clear();
+    if (fixture.port.frames.size() > 1024) {
+      fixture.port.frames.clear();
+      fixture.port.written.clear();
     }
   }
 }
@@ -122,13 +112,8 @@ BENCHMARK(BM_EngineScan)->Arg(100)->Arg(1000);
 // What the user waits for after "调试状态": the editor loaded with the driver's levels on its
 // faders, and its window built and shown.
 void BM_EditorOpen(benchmark::State& state) {
-  TempShow show({{QStringLiteral("发送数据长度"), QStringLiteral("512")}});
-  ManualClock clock;
-  Scheduler scheduler(clock);
-  RecordingPort port;
-  MemoryHandoff handoff;
-  Form1 driver(scheduler, show.programFolder(), port, handoff);
-  driver.Form_Load();
+  Driver fixture({{QStringLiteral("发送数据长度"), QStringLiteral("512")}});
+  Form1& driver = fixture.load();
   driver.Text7.setText(frameText(512, 9));
   for (auto _ : state) {
     driver.Command3_Click();
