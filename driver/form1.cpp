@@ -176,20 +176,21 @@ void Form1::Timer1_Timer() {
 
 void Form1::Timer2_Timer() {
   Label5.setCaption(QStringLiteral("发送频率") + Label4.caption() + QStringLiteral("次/秒"));
-  framesCounted_ = 0;
   Label4.setCaption(QStringLiteral("0"));
 }
 
+void Form1::countFrame() { Label4.setCaption(QString::number(numericValue(Label4.caption()) + 1)); }
+
 void Form1::Timer3_Timer() {
   if (Text2.text() == kTestStatus) {
-    Label4.setCaption(QString::number(++framesCounted_));
+    countFrame();
     return;
   }
   // Never queue a frame behind one still on the line: the lights get the newest levels and
   // memory stays bounded whatever the interval and the baud rate.
   if (frame_.empty() || !port_.isOpen() || !port_.readyForFrame()) return;
   if (!port_.writeFrame(kFrameHeader, frame_, kFrameTrailer)) return;
-  Label4.setCaption(QString::number(++framesCounted_));
+  countFrame();
 }
 
 void Form1::Text5_Change() {

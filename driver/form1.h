@@ -96,6 +96,8 @@ class Form1 : public FormState {
   QString settingsPath() const;
   QString catalogPath() const;
   void resizeFrame();
+  // The frame counter is Label4's own number.
+  void countFrame();
 
   Scheduler& scheduler_;
   QString folder_;
@@ -103,7 +105,6 @@ class Form1 : public FormState {
   HandoffStore& handoff_;
   std::array<std::uint8_t, kChannelSlots> channels_{};
   std::vector<std::uint8_t> frame_;
-  std::int64_t framesCounted_ = 0;
   StreamingGbkDecoder inputDecoder_;
   Form3 editor_;
   Form4 notes_;
