@@ -179,7 +179,9 @@ void Form1::Timer2_Timer() {
   Label4.setCaption(QStringLiteral("0"));
 }
 
-void Form1::countFrame() { Label4.setCaption(QString::number(numericValue(Label4.caption()) + 1)); }
+void Form1::countFrame() {
+  Label4.setCaption(QString::number(static_cast<qint64>(numericValue(Label4.caption())) + 1));
+}
 
 void Form1::Timer3_Timer() {
   if (Text2.text() == kTestStatus) {
