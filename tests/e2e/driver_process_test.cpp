@@ -13,34 +13,13 @@ namespace {
 const Levels kLook = {0x3A, 0x2E, 255, 1, 0};
 const QString kLookEntry = QStringLiteral("Look=DMX058,046,255,001,");
 
-void settingsFor(const Show& show, const Pty& pty, const QString& status) {
-  show.writeSettings({{QStringLiteral("端口"), pty.path()},
-                      {QStringLiteral("发送数据长度"), QStringLiteral("4")},
-                      {QStringLiteral("发送定时器时间"), QStringLiteral("5")},
-                      {QStringLiteral("状态"), status}});
-}
-
-// Processes running this show's driver program (zombies aside).
-std::vector<qint64> driverProcesses(const Show& show) {
-  std::vector<qint64> pids;
-  const QString program = QFileInfo(show.driverProgram()).canonicalFilePath();
-  for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-    bool number = false;
-    const qint64 pid = entry.toLongLong(&number);
-    if (!number) continue;
-    const QString exe = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
-    if (exe == program && processAlive(pid)) pids.push_back(pid);
-  }
-  return pids;
-}
-
 }  // namespace
 
 TEST(DriverProcess, SendsByteExactFramesOfTheSceneItWasHanded) {
   Show show;
   Pty pty;
   ASSERT_TRUE(pty.ok());
-  settingsFor(show, pty, QStringLiteral("正常"));
+  writePtySettings(show, pty, QStringLiteral("正常"));
   show.writeCatalog({kLookEntry});
   show.setHandoffValue(QStringLiteral("Look"));
   auto env = show.environment();
@@ -62,7 +41,7 @@ TEST(DriverProcess, ASecondDriverEndsAtOnceAndTheFirstKeepsSending) {
   Show show;
   Pty pty;
   ASSERT_TRUE(pty.ok());
-  settingsFor(show, pty, QStringLiteral("运行"));
+  writePtySettings(show, pty, QStringLiteral("运行"));
   QProcess& first = show.startDriver();
   ASSERT_TRUE(pty.waitFor([](const QByteArray& s) { return countFrames(s, Levels(5, 0)) >= 5; }));
   EXPECT_EQ(show.lockOwner(), first.processId());
@@ -80,7 +59,7 @@ TEST(DriverProcess, ALockLeftByADeadDriverIsTakenOver) {
   Show show;
   Pty pty;
   ASSERT_TRUE(pty.ok());
-  settingsFor(show, pty, QStringLiteral("运行"));
+  writePtySettings(show, pty, QStringLiteral("运行"));
   QProcess& crashed = show.startDriver();
   ASSERT_TRUE(pty.waitFor([](const QByteArray& s) { return countFrames(s, Levels(5, 0)) >= 1; }));
   crashed.kill();  // no chance to remove its lock file
@@ -97,7 +76,7 @@ TEST(DriverProcess, RunStatusNeedsNoDisplay) {
   Show show;
   Pty pty;
   ASSERT_TRUE(pty.ok());
-  settingsFor(show, pty, QStringLiteral("运行"));
+  writePtySettings(show, pty, QStringLiteral("运行"));
   show.writeCatalog({kLookEntry});
   show.setHandoffValue(QStringLiteral("Look"));
   // environment(): no DISPLAY, no WAYLAND_DISPLAY, no QT_QPA_PLATFORM.
@@ -110,7 +89,7 @@ TEST(DriverProcess, AShownDriverWithoutADisplayStillSends) {
   Show show;
   Pty pty;
   ASSERT_TRUE(pty.ok());
-  settingsFor(show, pty, QStringLiteral("正常"));
+  writePtySettings(show, pty, QStringLiteral("正常"));
   QProcess& driver = show.startDriver();
   EXPECT_TRUE(pty.waitFor([](const QByteArray& s) { return countFrames(s, Levels(5, 0)) >= 10; }));
   EXPECT_EQ(driver.state(), QProcess::Running);
@@ -120,7 +99,7 @@ TEST(LauncherProcess, ACopyNamedIntroHandsOverItsNameAndStartsTheDriver) {
   Show show;
   Pty pty;
   ASSERT_TRUE(pty.ok());
-  settingsFor(show, pty, QStringLiteral("运行"));
+  writePtySettings(show, pty, QStringLiteral("运行"));
   show.writeCatalog(
       {QStringLiteral("Intro=DMX010,020,030,040,"), QStringLiteral("Finale=DMX200,000,100,000,")});
   const QString intro = show.addLauncher(QStringLiteral("Intro"));

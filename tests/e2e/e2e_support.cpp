@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
 #include "driver/file_handoff_store.h"
@@ -215,6 +216,31 @@ qint64 Show::lockOwner() const {
   QFile f(runtimeDir() + QStringLiteral("/LUVRIN.lock"));
   if (!f.open(QIODevice::ReadOnly)) return 0;
   return f.readLine().trimmed().toLongLong();
+}
+
+void writePtySettings(const Show& show, const Pty& pty, const QString& status) {
+  show.writeSettings({{QStringLiteral("端口"), pty.path()},
+                      {QStringLiteral("发送数据长度"), QStringLiteral("4")},
+                      {QStringLiteral("发送定时器时间"), QStringLiteral("5")},
+                      {QStringLiteral("状态"), status}});
+}
+
+Levels lastFrame(Pty& pty, std::size_t levelsPerFrame) {
+  const FrameScan scan = scanFrames(pty.received(), levelsPerFrame);
+  return scan.frames.empty() ? Levels{} : scan.frames.back();
+}
+
+std::vector<qint64> driverProcesses(const Show& show) {
+  std::vector<qint64> pids;
+  const QString program = QFileInfo(show.driverProgram()).canonicalFilePath();
+  for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+    bool number = false;
+    const qint64 pid = entry.toLongLong(&number);
+    if (!number) continue;
+    const QString exe = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
+    if (exe == program && processAlive(pid)) pids.push_back(pid);
+  }
+  return pids;
 }
 
 bool waitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds deadline) {

@@ -98,6 +98,14 @@ class Show {
   std::vector<std::unique_ptr<QProcess>> processes_;
 };
 
+// Settings for a driver on the test's pseudo-terminal: 发送数据长度 4 (frames of five level
+// bytes), a frame every 5 ms, the given status.
+void writePtySettings(const Show& show, const Pty& pty, const QString& status);
+// The levels of the newest whole frame on the wire, empty when there is none yet.
+Levels lastFrame(Pty& pty, std::size_t levelsPerFrame);
+// Processes running this show's driver program (zombies aside).
+std::vector<qint64> driverProcesses(const Show& show);
+
 bool processAlive(qint64 pid);
 // Polls predicate until it holds or the deadline passes.
 bool waitUntil(const std::function<bool()>& predicate,

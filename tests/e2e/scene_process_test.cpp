@@ -17,22 +17,10 @@ namespace {
 
 constexpr std::size_t kChannels = 5;  // 发送数据长度 4
 
-void settingsFor(const Show& show, const Pty& pty) {
-  show.writeSettings({{QStringLiteral("端口"), pty.path()},
-                      {QStringLiteral("发送数据长度"), QStringLiteral("4")},
-                      {QStringLiteral("发送定时器时间"), QStringLiteral("5")},
-                      {QStringLiteral("状态"), QStringLiteral("运行")}});
-}
-
 void writeScript(const Show& show, const QString& name, const QString& script) {
   QFile f(show.driverFolder() + u'/' + name);
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   f.write(luvrin::encodeGbk(u'"' + script + QStringLiteral("\"\r\n")));
-}
-
-Levels lastFrame(Pty& pty) {
-  const FrameScan scan = scanFrames(pty.received(), kChannels);
-  return scan.frames.empty() ? Levels{} : scan.frames.back();
 }
 
 // Watches the wire and notes when the levels change, with the time they arrived.
@@ -41,7 +29,7 @@ std::vector<std::pair<qint64, Levels>> watch(Pty& pty, std::chrono::milliseconds
   QElapsedTimer clock;
   clock.start();
   while (clock.elapsed() < span.count()) {
-    const Levels now = lastFrame(pty);
+    const Levels now = lastFrame(pty, kChannels);
     if (!now.empty() && (changes.empty() || changes.back().second != now))
       changes.emplace_back(clock.elapsed(), now);
     // Keep the buffer small: the scan only needs the newest frames.
@@ -57,7 +45,7 @@ TEST(SceneProcess, InlineSceneLauncherPutsItsLevelsOnTheWire) {
   Show show;
   Pty pty;
   ASSERT_TRUE(pty.ok());
-  settingsFor(show, pty);
+  writePtySettings(show, pty, QStringLiteral("运行"));
   show.writeCatalog({QStringLiteral("Intro=DMX010,020,030,040,")});
   const QString launcher = show.addLauncher(QStringLiteral("Intro"));
   ASSERT_EQ(show.run(launcher, show.environment()), 0);
@@ -71,7 +59,7 @@ TEST(SceneProcess, LoopingScriptAlternatesItsLooksWithTheScriptedTiming) {
   Show show;
   Pty pty;
   ASSERT_TRUE(pty.ok());
-  settingsFor(show, pty);
+  writePtySettings(show, pty, QStringLiteral("运行"));
   show.writeCatalog({QStringLiteral("Chase=chase.ini")});
   // Each delay of 5 holds its look for four ticks: 0.4 s.
   writeScript(show, QStringLiteral("chase.ini"),
@@ -96,7 +84,7 @@ TEST(SceneProcess, SecondLauncherSwitchesScenesPromptly) {
   Show show;
   Pty pty;
   ASSERT_TRUE(pty.ok());
-  settingsFor(show, pty);
+  writePtySettings(show, pty, QStringLiteral("运行"));
   show.writeCatalog({QStringLiteral("Loop=loop.ini"), QStringLiteral("Blue=DMX000,000,200,000,"),
                      QStringLiteral("Red=DMX200,000,000,000,")});
   writeScript(show, QStringLiteral("loop.ini"),
@@ -116,7 +104,7 @@ TEST(SceneProcess, SecondLauncherSwitchesScenesPromptly) {
     ASSERT_EQ(show.run(show.launcherFolder() + u'/' + name, show.environment()), 0);
     QElapsedTimer clock;
     clock.start();  // the hand-off value is written once the launcher has ended
-    ASSERT_TRUE(pty.waitFor([&](const QByteArray&) { return lastFrame(pty) == want; }));
+    ASSERT_TRUE(pty.waitFor([&](const QByteArray&) { return lastFrame(pty, kChannels) == want; }));
     switches.push_back(clock.elapsed());
   }
   std::sort(switches.begin(), switches.end());
@@ -128,7 +116,7 @@ TEST(SceneProcess, GeneratedLaunchersPlayTheirScenes) {
   Show show;
   Pty pty;
   ASSERT_TRUE(pty.ok());
-  settingsFor(show, pty);
+  writePtySettings(show, pty, QStringLiteral("运行"));
   show.writeCatalog({QStringLiteral("Intro=DMX001,002,003,004,"),
                      QStringLiteral("Intro说明=the first look"),
                      QStringLiteral("Finale=DMX250,251,252,253,")});
@@ -144,6 +132,6 @@ TEST(SceneProcess, GeneratedLaunchersPlayTheirScenes) {
   ASSERT_EQ(show.run(show.launcherFolder() + QStringLiteral("/Finale"), show.environment()), 0);
   EXPECT_EQ(show.handoffValue(), QStringLiteral("Finale"));
   ASSERT_TRUE(pty.waitFor([&](const QByteArray&) {
-    return lastFrame(pty) == Levels{250, 251, 252, 253, 0};
+    return lastFrame(pty, kChannels) == Levels{250, 251, 252, 253, 0};
   }));
 }
