@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
+#include <QThread>
 
 #include "e2e_support.h"
 
@@ -132,4 +135,39 @@ TEST(LauncherProcess, WithoutADriverFolderItStillHandsOverItsName) {
   EXPECT_EQ(show.run(lone, show.environment()), 0);
   EXPECT_EQ(show.handoffValue(), QStringLiteral("Lone"));
   EXPECT_EQ(show.lockOwner(), 0);
+}
+
+// A show that ends while launchers are still starting drivers must leave nothing running: a
+// stray driver would hold ctest's output pipe, another test's pseudo-terminal, or the user's own
+// lock once its temporary folders are gone.
+TEST(ShowTeardown, EndsDriversThatLaunchersAreStillStarting) {
+  QString root;
+  {
+    Show show;
+    root = show.path(QString());
+    show.writeSettings({{QStringLiteral("状态"), QStringLiteral("运行")},
+                        {QStringLiteral("端口"), show.path(QStringLiteral("no-such-port"))}});
+    const QString launcher = show.addLauncher(QStringLiteral("Late"));
+    QProcess starter;  // not the show's: what it starts is nobody's child but an orphan's
+    starter.setProcessEnvironment(show.environment());
+    starter.setProgram(launcher);
+    for (int i = 0; i < 8; ++i) ASSERT_TRUE(starter.startDetached());
+  }
+  const auto showProcesses = [&] {
+    std::vector<qint64> found;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+      bool number = false;
+      const qint64 pid = entry.toLongLong(&number);
+      if (!number || !processAlive(pid)) continue;
+      QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
+      if (environ.open(QIODevice::ReadOnly) && environ.readAll().contains(root.toUtf8()))
+        found.push_back(pid);
+    }
+    return found;
+  };
+  EXPECT_TRUE(showProcesses().empty());
+  // Nothing still on its way either.
+  QThread::msleep(1500);
+  EXPECT_TRUE(showProcesses().empty()) << showProcesses().size() << " processes left";
+  for (const qint64 pid : showProcesses()) ::kill(static_cast<pid_t>(pid), SIGKILL);
 }

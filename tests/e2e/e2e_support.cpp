@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -137,15 +138,47 @@ Show::Show() {
   placeProgram(QStringLiteral(LUVRINPREG_EXE), launcherFolder() + QStringLiteral("/LUVRINpREG"));
 }
 
-Show::~Show() {
+Show::~Show() { endAllProcesses(); }
+
+void Show::endAllProcesses() {
   for (auto& p : processes_) {
     if (p->state() != QProcess::NotRunning) {
       p->kill();
       p->waitForFinished(5000);
     }
   }
-  // A driver that a launcher started is nobody's child here: its lock file names it.
-  if (const qint64 pid = lockOwner(); pid > 0) ::kill(static_cast<pid_t>(pid), SIGKILL);
+  // Drivers that launchers started are orphans adopted by this process (adoptOrphans()). Only
+  // processes that carry this show's folders are ours to end: another show may still be running.
+  const QByteArray mark = QFile::encodeName(root_.path());
+  const auto ours = [&](qint64 pid) {
+    QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
+    if (environ.open(QIODevice::ReadOnly) && environ.readAll().contains(mark)) return true;
+    return QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid))
+        .symLinkTarget()
+        .startsWith(root_.path());
+  };
+  // A launcher that ended may have left a start on its way: keep looking until a quiet spell.
+  const auto quietFor = 300ms;
+  const auto giveUp = std::chrono::steady_clock::now() + kDeadline;
+  auto quietSince = std::chrono::steady_clock::now();
+  while (std::chrono::steady_clock::now() - quietSince < quietFor &&
+         std::chrono::steady_clock::now() < giveUp) {
+    bool found = false;
+    for (const qint64 pid : childProcesses()) {
+      // An ended child is harmless; it may be another QProcess's to reap.
+      if (!processAlive(pid) || !ours(pid)) continue;
+      found = true;
+      ::kill(static_cast<pid_t>(pid), SIGKILL);
+      ::waitpid(static_cast<pid_t>(pid), nullptr, 0);
+    }
+    if (const qint64 pid = lockOwner(); pid > 0 && processAlive(pid)) {
+      // Not our child (started outside this process), but it holds this show's lock.
+      ::kill(static_cast<pid_t>(pid), SIGKILL);
+      found = true;
+    }
+    if (found) quietSince = std::chrono::steady_clock::now();
+    QThread::msleep(20);
+  }
 }
 
 void Show::writeSettings(std::initializer_list<std::pair<QString, QString>> keys) const {
@@ -250,6 +283,25 @@ bool waitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds
     QThread::msleep(20);
   }
   return true;
+}
+
+void adoptOrphans() { ::prctl(PR_SET_CHILD_SUBREAPER, 1L, 0L, 0L, 0L); }
+
+std::vector<qint64> childProcesses() {
+  std::vector<qint64> pids;
+  const qint64 self = ::getpid();
+  for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+    bool number = false;
+    const qint64 pid = entry.toLongLong(&number);
+    if (!number) continue;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) continue;
+    // "pid (comm) state ppid ...": the name may hold blanks and parentheses.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (rest.size() > 1 && rest.at(1).toLongLong() == self) pids.push_back(pid);
+  }
+  return pids;
 }
 
 bool processAlive(qint64 pid) {

@@ -92,6 +92,9 @@ class Show {
           std::chrono::milliseconds deadline = kDeadline);
   // The process id in the driver's lock file, 0 when there is none.
   qint64 lockOwner() const;
+  // Ends every process of this show, drivers that launchers started included, also those that
+  // start while it runs; returns once none has been seen for a while. The destructor calls it.
+  void endAllProcesses();
 
  private:
   QTemporaryDir root_;
@@ -107,6 +110,13 @@ Levels lastFrame(Pty& pty, std::size_t levelsPerFrame);
 std::vector<qint64> driverProcesses(const Show& show);
 
 bool processAlive(qint64 pid);
+
+// Makes this process the reaper of its orphans: a driver that a launcher started detached stays
+// our descendant, so a show can find it (and kill it) by process id however late it started.
+// Call once, first thing in main().
+void adoptOrphans();
+// Processes whose parent is this process, alive or not yet reaped.
+std::vector<qint64> childProcesses();
 // Polls predicate until it holds or the deadline passes.
 bool waitUntil(const std::function<bool()>& predicate,
                std::chrono::milliseconds deadline = kDeadline);
