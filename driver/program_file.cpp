@@ -8,9 +8,8 @@
 namespace luvrin {
 
 std::optional<QString> resolveProgramFile(const QString& folder, const QString& name) {
-  // A colon names a drive or a stream, never a file of the folder; a NUL would cut the name
-  // short on its way to the file system.
-  if (name.contains(u':') || name.contains(QChar(u'\0'))) return std::nullopt;
+  // A colon names a drive or a stream, never a file of the folder.
+  if (name.contains(u':')) return std::nullopt;
   QString relative = name;
   relative.replace(u'\\', u'/');
   // Like the Windows program, which puts the folder, "\\" and the name together, every name

@@ -10,7 +10,7 @@ namespace luvrin {
 // folders (catalogues come from Windows); a name not found as written is looked up without
 // regard to letter case. The name is always relative to the folder, as on Windows: a leading
 // separator is dropped and ".." climbs from the folder. A name with a drive letter or a stream
-// (any ":"), or with a NUL, gives nullopt.
+// (any ":") gives nullopt.
 std::optional<QString> resolveProgramFile(const QString& folder, const QString& name);
 
 // Reads a whole file of at most maxBytes; nullopt when missing, unreadable or larger.
