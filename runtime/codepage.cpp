@@ -51,7 +51,11 @@ bool isValidUtf8WithNonAscii(const QByteArray& bytes) {
 QString decodeGbk(const QByteArray& bytes) {
   QStringDecoder gbk("GBK");
   if (!gbk.isValid()) return QString::fromLatin1(bytes);
-  return gbk.decode(bytes);
+  // A lead byte cut off at the end of the file would be held back for input that never comes;
+  // a line end after it makes it show as a broken character.
+  QString text = gbk.decode(bytes + '\n');
+  text.chop(1);
+  return text;
 }
 
 // The hanzi of GB2312: the characters everyday Chinese text is written with. A reading full of

@@ -105,6 +105,21 @@ TEST(CodePage, EveryGb2312HanziPairThatIsValidUtf8ReadsAsGbk) {
   EXPECT_GT(checked, 800'000);
 }
 
+TEST(CodePage, EveryGb2312HanziAloneInUtf8ReadsAsUtf8) {
+  // Three UTF-8 bytes read as GBK leave a lead byte over at the end: it must count as broken,
+  // not vanish and leave a tidy hanzi behind.
+  int hanzi = 0;
+  for (int row = 0xB0; row <= 0xF7; ++row) {
+    for (int cell = 0xA1; cell <= 0xFE; ++cell) {
+      const QString ch = gbkReading(gb2312Hanzi(row, cell));
+      if (ch.size() != 1 || ch[0].category() != QChar::Letter_Other) continue;
+      ++hanzi;
+      ASSERT_EQ(decodeFileText(ch.toUtf8()), ch) << std::hex << row << ' ' << cell;
+    }
+  }
+  EXPECT_EQ(hanzi, 6763);
+}
+
 TEST(CodePage, HanziInCatalogueLinesReadAsGbk) {
   // A sweep of every hanzi in a scene name, next to its neighbours, as a catalogue line.
   for (int row = 0xB0; row <= 0xF7; ++row) {
