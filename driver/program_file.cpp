@@ -8,22 +8,26 @@
 namespace luvrin {
 
 std::optional<QString> resolveProgramFile(const QString& folder, const QString& name) {
+  // A colon names a drive or a stream, never a file of the folder.
+  if (name.contains(u':')) return std::nullopt;
   QString relative = name;
   relative.replace(u'\\', u'/');
-  if (relative.isEmpty() || relative.startsWith(u'/') || QDir::isAbsolutePath(relative) ||
-      relative.contains(u':'))
-    return std::nullopt;
+  // Like the Windows program, which puts the folder, "\\" and the name together, every name
+  // is taken from the program folder: a leading separator does not make it absolute, and ".."
+  // climbs from there (the user writes the catalogue; a show may keep scripts one folder up).
   const QStringList parts = relative.split(u'/', Qt::SkipEmptyParts);
   if (parts.isEmpty()) return std::nullopt;
-  for (const QString& part : parts) {
-    if (part == u"..") return std::nullopt;
-  }
-  const QString exact = folder + u'/' + parts.join(u'/');
+  // ".." is resolved on the names, as Windows does, not through links.
+  const QString exact = QDir::cleanPath(folder + u'/' + parts.join(u'/'));
   if (QFileInfo::exists(exact)) return exact;
   // Not found as written: walk the parts, matching each without regard to letter case.
-  QString current = folder;
+  QString current = QDir::cleanPath(folder);
   for (const QString& part : parts) {
     if (part == u".") continue;
+    if (part == u"..") {
+      current = QDir::cleanPath(current + QStringLiteral("/.."));
+      continue;
+    }
     const QStringList entries = QDir(current).entryList(QDir::AllEntries | QDir::Hidden |
                                                         QDir::System | QDir::NoDotAndDotDot);
     QString found;

@@ -36,6 +36,14 @@ QStringView trimWhite(QStringView s) {
   return s.mid(b, e - b);
 }
 
+// The Windows profile reader drops one pair of matching quotes around a value; a lone or
+// mismatched quote is part of it.
+QStringView unquote(QStringView s) {
+  if (s.size() >= 2 && (s.front() == u'"' || s.front() == u'\'') && s.back() == s.front())
+    return s.mid(1, s.size() - 2);
+  return s;
+}
+
 // Cuts text to what fits in limit bytes of the file's encoding, never inside a character.
 QString cutToBytes(QStringView text, bool utf8, qsizetype limit) {
   QStringEncoder gbk("GBK");
@@ -66,6 +74,8 @@ QString readIniKeyFromBytes(const QByteArray& bytes, const QString& section, con
   const QStringView all(text);
   const QStringView wantedSection = trimWhite(section);
   const QStringView wantedKey = trimWhite(key);
+  // An empty name would match a line such as "=DMX123,": no launcher is called that.
+  if (wantedSection.isEmpty() || wantedKey.isEmpty()) return QString();
   bool inSection = false;
   bool sectionSeen = false;
   qsizetype pos = 0;
@@ -91,7 +101,7 @@ QString readIniKeyFromBytes(const QByteArray& bytes, const QString& section, con
       // The value keeps everything but blanks: a tab is part of it.
       const qsizetype eq = raw.indexOf(u'=');
       if (eq >= 0 && equalsAsciiCaseless(trimWhite(raw.left(eq)), wantedKey)) {
-        const QStringView value = trimBlanks(raw.mid(eq + 1));
+        const QStringView value = unquote(trimBlanks(raw.mid(eq + 1)));
         return trimBlanks(cutToBytes(value, isUtf8Text(bytes), kValueBytes)).toString();
       }
     }

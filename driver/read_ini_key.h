@@ -6,8 +6,10 @@
 namespace luvrin {
 
 // Reads one key of an INI file: section and key matched without regard to ASCII letter case,
-// the first match wins, only blanks (U+0020) trimmed from the value, which is cut to 2047 bytes
-// of the file's encoding without splitting a character. A missing file, section or key gives "".
+// the first match wins, only blanks (U+0020) trimmed from the value, then one pair of matching
+// double or single quotes around it removed, and the result cut to 2047 bytes of the file's
+// encoding without splitting a character. A missing file, section or key gives "", and so does
+// an empty section or key name.
 QString ReadIniKey(const QString& path, const QString& section, const QString& key);
 // The same on bytes already read (GBK, or UTF-8 with a mark or valid non-ASCII).
 QString readIniKeyFromBytes(const QByteArray& bytes, const QString& section, const QString& key);

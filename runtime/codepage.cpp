@@ -1,8 +1,13 @@
 #include "codepage.h"
 
+#include <bitset>
+#include <memory>
+
 namespace luvrin {
 
 namespace {
+
+constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
 
 bool isValidUtf8WithNonAscii(const QByteArray& bytes) {
   bool nonAscii = false;
@@ -43,18 +48,106 @@ bool isValidUtf8WithNonAscii(const QByteArray& bytes) {
   return nonAscii;
 }
 
-}  // namespace
-
-bool isUtf8Text(const QByteArray& bytes) {
-  return bytes.startsWith("\xEF\xBB\xBF") || isValidUtf8WithNonAscii(bytes);
-}
-
-QString decodeFileText(const QByteArray& bytes) {
-  if (bytes.startsWith("\xEF\xBB\xBF")) return QString::fromUtf8(bytes.mid(3));
-  if (isValidUtf8WithNonAscii(bytes)) return QString::fromUtf8(bytes);
+QString decodeGbk(const QByteArray& bytes) {
   QStringDecoder gbk("GBK");
   if (!gbk.isValid()) return QString::fromLatin1(bytes);
-  return gbk.decode(bytes);
+  // A lead byte cut off at the end of the file would be held back for input that never comes;
+  // a line end after it makes it show as a broken character.
+  QString text = gbk.decode(bytes + '\n');
+  text.chop(1);
+  return text;
+}
+
+// The hanzi of GB2312: the characters everyday Chinese text is written with. A reading full of
+// the other ideographs (GBK's additions, the extensions) is more likely bytes read the wrong way.
+const std::bitset<0x10000>& commonHanzi() {
+  static const std::unique_ptr<std::bitset<0x10000>> table = [] {
+    auto set = std::make_unique<std::bitset<0x10000>>();
+    QStringDecoder gbk("GBK");
+    if (!gbk.isValid()) return set;
+    for (int row = 0xB0; row <= 0xF7; ++row) {
+      for (int cell = 0xA1; cell <= 0xFE; ++cell) {
+        const char pair[2] = {static_cast<char>(row), static_cast<char>(cell)};
+        const QString ch = gbk.decode(QByteArrayView(pair, 2));
+        if (ch.size() == 1 && ch[0].unicode() >= 0x3400) set->set(ch[0].unicode());
+      }
+    }
+    return set;
+  }();
+  return *table;
+}
+
+bool isIdeograph(char32_t c) {
+  return (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF) ||
+         (c >= 0xF900 && c <= 0xFAFF) || (c >= 0x20000 && c <= 0x3FFFF);
+}
+
+// Punctuation that Chinese text uses besides ASCII: the CJK block, the full-width forms, and
+// the general punctuation that GB2312 carries (dashes, curly quotes, ellipsis, ‰, ※).
+bool isChinesePunctuation(char32_t c) {
+  return (c >= 0x3000 && c <= 0x303F) || (c >= 0xFF01 && c <= 0xFFEF) ||
+         (c >= 0x2010 && c <= 0x205E) || c == 0x00B7;
+}
+
+struct Tally {
+  qsizetype nonAscii = 0;
+  qsizetype foreign = 0;  // neither an ideograph nor Chinese punctuation
+  qsizetype rare = 0;     // an ideograph outside GB2312
+
+  // Lower is more like Chinese text. A foreign character weighs more than a rare ideograph:
+  // mojibake of UTF-8 read as GBK is mostly rare ideographs, kana, private-use and broken pairs.
+  qsizetype penalty() const { return foreign * 4 + rare; }
+};
+
+Tally tally(const QString& text) {
+  Tally t;
+  const auto& common = commonHanzi();
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    char32_t c = text[i].unicode();
+    if (c < 0x80) continue;
+    if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+      c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+      ++i;
+    }
+    ++t.nonAscii;
+    if (isIdeograph(c)) {
+      if (c > 0xFFFF || !common.test(c)) ++t.rare;
+    } else if (!isChinesePunctuation(c)) {
+      ++t.foreign;
+    }
+  }
+  return t;
+}
+
+// The files are GBK by contract; many GBK hanzi pairs are valid UTF-8 by chance ("摇头" is
+// Cyrillic and Greek in UTF-8). So UTF-8 is taken only when its reading looks like Chinese text
+// (at least three in four of its non-ASCII characters are ideographs or Chinese punctuation) and
+// the GBK reading looks less so. A tie stays GBK.
+bool readAsUtf8(const QByteArray& bytes, QString* utf8Reading, QString* gbkReading) {
+  if (bytes.startsWith(kUtf8Mark)) {
+    if (utf8Reading) *utf8Reading = QString::fromUtf8(bytes.mid(3));
+    return true;
+  }
+  if (!isValidUtf8WithNonAscii(bytes)) return false;
+  QString utf8 = QString::fromUtf8(bytes);
+  const Tally u = tally(utf8);
+  if (u.foreign * 4 > u.nonAscii) return false;
+  QString gbk = decodeGbk(bytes);
+  const Tally g = tally(gbk);
+  const bool utf8Wins = u.penalty() < g.penalty();
+  if (utf8Reading) *utf8Reading = std::move(utf8);
+  if (gbkReading) *gbkReading = std::move(gbk);
+  return utf8Wins;
+}
+
+}  // namespace
+
+bool isUtf8Text(const QByteArray& bytes) { return readAsUtf8(bytes, nullptr, nullptr); }
+
+QString decodeFileText(const QByteArray& bytes) {
+  QString utf8, gbk;
+  if (readAsUtf8(bytes, &utf8, &gbk)) return utf8;
+  return gbk.isNull() ? decodeGbk(bytes) : gbk;
 }
 
 QByteArray encodeGbk(const QString& text) {

@@ -7,8 +7,10 @@
 
 namespace luvrin {
 
-// Files are bytes in code page 936 (GBK). Reading also accepts UTF-8: a UTF-8 byte-order mark,
-// or bytes that are valid UTF-8 and hold non-ASCII, so files written on Linux work. Writing is
+// Files are bytes in code page 936 (GBK). Reading also accepts UTF-8, so files written on Linux
+// work: bytes that begin with a UTF-8 byte-order mark, or that are valid UTF-8 whose UTF-8
+// reading looks like Chinese text (ideographs, Chinese punctuation, full-width forms, ASCII)
+// while the GBK reading looks less so. Everything else, ties included, is GBK. Writing is
 // always GBK.
 QString decodeFileText(const QByteArray& bytes);
 // Whether decodeFileText reads these bytes as UTF-8 rather than GBK.

@@ -86,3 +86,32 @@ TEST(ReadIniKey, LineEndsOfEveryKindAndCommentLines) {
   EXPECT_EQ(readIniKeyFromBytes(file, QStringLiteral("DMX"), QStringLiteral("m")),
             QStringLiteral("lf"));
 }
+
+TEST(ReadIniKey, OnePairOfMatchingQuotesIsDroppedAfterTrimming) {
+  const QByteArray file =
+      "[DMX]\r\n"
+      "d=\"4\"\r\n"
+      "s= 's1.ini'  \r\n"
+      "inner=\" DMX001, \"\r\n"
+      "twice=\"\"x\"\"\r\n"
+      "empty=\"\"\r\n"
+      "lone=\"DMX\r\n"
+      "one=\"\r\n"
+      "mixed=\"x'\r\n"
+      "middle=a\"b\"\r\n";
+  const std::pair<const char*, const char*> cases[] = {
+      {"d", "4"},        {"s", "s1.ini"}, {"inner", "DMX001,"}, {"twice", "\"x\""},  {"empty", ""},
+      {"lone", "\"DMX"}, {"one", "\""},   {"mixed", "\"x'"},    {"middle", "a\"b\""}};
+  for (const auto& [k, v] : cases)
+    EXPECT_EQ(readIniKeyFromBytes(file, QStringLiteral("DMX"), QString::fromUtf8(k)),
+              QString::fromUtf8(v))
+        << k;
+}
+
+TEST(ReadIniKey, EmptyKeyOrSectionFindsNothing) {
+  const QByteArray file = "=DMX123,\r\n[]\r\nk=v\r\n[DMX]\r\n=DMX124,\r\n  =DMX125,\r\n";
+  EXPECT_EQ(readIniKeyFromBytes(file, QStringLiteral("DMX"), QString()), QString());
+  EXPECT_EQ(readIniKeyFromBytes(file, QStringLiteral("DMX"), QStringLiteral("  ")), QString());
+  EXPECT_EQ(readIniKeyFromBytes(file, QString(), QStringLiteral("k")), QString());
+  EXPECT_EQ(readIniKeyFromBytes(file, QString(), QString()), QString());
+}

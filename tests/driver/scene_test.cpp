@@ -93,13 +93,16 @@ TEST(SceneLoading, UnknownNameOrMissingCatalogueKeepsTheScene) {
 TEST(SceneLoading, UnloadableScriptFileLeavesTextAndSceneAlone) {
   SceneDriver d;
   d.show.writeCatalog({QStringLiteral("Loop=loop.ini"), QStringLiteral("Gone=gone.ini"),
-                       QStringLiteral("Empty=empty.ini"), QStringLiteral("Up=../up.ini")});
+                       QStringLiteral("Empty=empty.ini"), QStringLiteral("Drive=C:\\up.ini")});
   d.script(QStringLiteral("loop.ini"), kLoopAB);
   d.show.writeFile(QStringLiteral("empty.ini"), QByteArray());
+  // On Windows a drive letter after the folder names no file; here it could be a folder.
+  QDir(d.show.programFolder()).mkdir(QStringLiteral("C:"));
+  d.script(QStringLiteral("C:/up.ini"), QStringLiteral("DMX099,"));
   Form1& f = d.load();
   d.start(QStringLiteral("Loop"));
   const std::pair<const char*, const char*> cases[] = {
-      {"Gone", "gone.ini"}, {"Empty", "empty.ini"}, {"Up", "../up.ini"}};
+      {"Gone", "gone.ini"}, {"Empty", "empty.ini"}, {"Drive", "C:\\up.ini"}};
   for (const auto& [name, entry] : cases) {
     d.start(QString::fromUtf8(name));
     EXPECT_EQ(f.Text4.text(), kLoopAB) << name;
@@ -197,4 +200,89 @@ TEST(ScenePlayback, TypingInTheScriptBoxRestartsTheRun) {
   d.run(10ms);
   EXPECT_EQ(f.Text7.text(), QStringLiteral("DMX01"));
   EXPECT_LE(d.scheduler.taskCount(), 1u);
+}
+
+// Show folders written for the Windows program: GBK catalogues, quoted values, scripts kept in
+// the folder above the driver's.
+TEST(WindowsShowFolders, GbkSceneNamesThatAreValidUtf8Play) {
+  SceneDriver d;
+  // "摇头" in GBK (D2 A1 CD B7) is also valid UTF-8, as Cyrillic and Greek.
+  d.show.writeFile(QStringLiteral("场景.ini"),
+                   encodeGbk(key("[DMX]\r\n摇头=DMX200,201,202,203,\r\n谢幕=谢幕.ini\r\n")));
+  d.show.writeFile(key("谢幕.ini"), scriptFileBytes(key("\r\nDMX090,091,\r\n!T000001'谢幕")));
+  Form1& f = d.load();
+  d.start(key("摇头"));
+  d.run(200ms);
+  EXPECT_EQ(d.port.lastFrameLevels(), (Levels{200, 201, 0}));
+  d.start(key("谢幕"));
+  d.run(200ms);
+  EXPECT_EQ(f.Text4.text(), key("\r\nDMX090,091,\r\n!T000001'谢幕"));
+  EXPECT_EQ(d.port.lastFrameLevels(), (Levels{90, 91, 0}));
+}
+
+TEST(WindowsShowFolders, QuotedValuesLoad) {
+  Driver d({{key("发送数据长度"), key("\"4\"")}});
+  d.show.writeCatalog({key("q=\"DMX031,032,033,034,\""), key("s='s1.ini'"), key("t=  \"s1.ini\"  "),
+                       key("lone=\"DMX041,")});
+  d.show.writeFile(QStringLiteral("s1.ini"), scriptFileBytes(QStringLiteral("DMX051,052,")));
+  Form1& f = d.load();
+  EXPECT_EQ(f.OUTBUFCNT, 4);
+  d.handoff.value = QStringLiteral("q");
+  d.run(300ms);
+  EXPECT_EQ(d.port.lastFrameLevels(), (Levels{31, 32, 33, 34, 0}));
+  for (const char* name : {"s", "t"}) {
+    f.Text4.setText(QString());
+    d.handoff.value = QString::fromUtf8(name);
+    d.run(300ms);
+    EXPECT_EQ(f.Text4.text(), QStringLiteral("DMX051,052,")) << name;
+    EXPECT_EQ(d.port.lastFrameLevels(), (Levels{51, 52, 0, 0, 0})) << name;
+    d.handoff.value = QStringLiteral("none");
+    d.run(100ms);
+  }
+  // A lone quote is part of the value, which then is no inline data.
+  d.handoff.value = QStringLiteral("lone");
+  d.run(100ms);
+  EXPECT_EQ(f.Text3.text(), key("\"DMX041,"));
+}
+
+TEST(WindowsShowFolders, LineWithoutANameNeverPlays) {
+  SceneDriver d;
+  d.show.writeCatalog({key("=DMX123,124,"), key("A=DMX001,002,")});
+  Form1& f = d.load();
+  d.run(500ms);
+  EXPECT_EQ(f.Text3.text(), QString());
+  EXPECT_NE(f.Text7.text(), QStringLiteral("DMX123,124,"));
+  EXPECT_EQ(d.port.lastFrameLevels(), (Levels{0, 0, 0}));
+  d.start(QStringLiteral("A"));
+  d.start(QString());
+  d.run(200ms);
+  EXPECT_EQ(d.port.lastFrameLevels(), (Levels{1, 2, 0}));
+}
+
+TEST(WindowsShowFolders, ScriptFilesAreFoundRelativeToTheDriverFolder) {
+  // A launcher folder with the driver in 驱动 below it and scripts in both.
+  Driver d;
+  const QString driverFolder = d.show.path(key("驱动"));
+  ASSERT_TRUE(QDir(d.show.programFolder()).mkdir(key("驱动")));
+  d.show.writeFile(key("驱动/串口配置.ini"), encodeGbk(key("[串口配置]\r\n发送数据长度=2\r\n")));
+  d.show.writeFile(key("驱动/场景.ini"),
+                   encodeGbk(key("[DMX]\r\nup=..\\s1.ini\r\nup2=../S1.INI\r\n"
+                                 "back=..\\驱动\\s2.ini\r\nrooted=\\s2.ini\r\n"
+                                 "slash=/s2.ini\r\n")));
+  d.show.writeFile(QStringLiteral("s1.ini"), scriptFileBytes(QStringLiteral("DMX011,012,")));
+  d.show.writeFile(key("驱动/s2.ini"), scriptFileBytes(QStringLiteral("DMX021,022,")));
+  Form1 f(d.scheduler, driverFolder, d.port, d.handoff);
+  f.Form_Load();
+  const std::pair<const char*, const char*> cases[] = {{"up", "DMX011,012,"},
+                                                       {"up2", "DMX011,012,"},
+                                                       {"back", "DMX021,022,"},
+                                                       {"rooted", "DMX021,022,"},
+                                                       {"slash", "DMX021,022,"}};
+  for (const auto& [name, script] : cases) {
+    f.Text4.setText(QString());
+    d.handoff.value = QString::fromUtf8(name);
+    d.run(100ms);
+    EXPECT_EQ(f.Text4.text(), QString::fromUtf8(script)) << name;
+    EXPECT_EQ(f.Text3.text(), QString()) << name;
+  }
 }

@@ -76,6 +76,26 @@ TEST(EditorScriptFiles, ChineseNotesAreWrittenInGbkAndReadBack) {
   EXPECT_EQ(f.ed().Text5.text(), script);
 }
 
+TEST(EditorScriptFiles, GbkScriptsThatAreValidUtf8OpenAndSaveBackUnchanged) {
+  // Scripts from Windows whose GBK notes happen to be valid UTF-8 as well: "谢幕" is D0 BB C4 BB.
+  for (const char* note : {"谢幕", "摇头", "扫", "一十前转"}) {
+    FileRig f;
+    const QString script = QStringLiteral("\r\nDMX255,000,\r\n!T000005'") + QString::fromUtf8(note);
+    const QByteArray windowsBytes =
+        "\"\r\nDMX255,000,\r\n!T000005'" + encodeGbk(QString::fromUtf8(note)) + "\"\r\n";
+    ASSERT_EQ(QString::fromUtf8(windowsBytes).toUtf8(), windowsBytes) << note;
+    f.rig.show.writeFile(QStringLiteral("windows.ini"), windowsBytes);
+    f.openAnswer = f.path(QStringLiteral("windows.ini"));
+    f.ed().Command6_Click();
+    EXPECT_EQ(f.ed().Text5.text(), script) << note;
+
+    f.saveAnswer = f.path(QStringLiteral("saved.ini"));
+    f.ed().Command3_Click();
+    EXPECT_EQ(readAll(*f.saveAnswer), windowsBytes) << note;
+    EXPECT_TRUE(f.messages.isEmpty()) << note;
+  }
+}
+
 TEST(EditorScriptFiles, SavingReplacesAnExistingFileWhole) {
   FileRig f;
   f.rig.show.writeFile(QStringLiteral("old.ini"), QByteArray(5000, 'x'));

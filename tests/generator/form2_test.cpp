@@ -283,6 +283,20 @@ TEST(LauncherBuilderCatalogue, EncodingsAndLineEndsOfOtherEditors) {
   }
 }
 
+TEST(LauncherBuilderCatalogue, GbkNamesThatAreValidUtf8KeepTheirNames) {
+  // In GBK, "谢幕" (D0 BB C4 BB) and "摇头" (D2 A1 CD B7) are valid UTF-8 as well; "转", "前",
+  // "一" and "十" alone too. The whole catalogue is valid UTF-8.
+  Installation show;
+  show.writeCatalogue({"[DMX]", "谢幕=谢幕.ini", "摇头=DMX200,201,202,203,", "转=\"DMX001,\"",
+                       "前='s1.ini'", "一=1", "十=2"});
+  Builder b(show);
+  b.form.Command2_Click();
+  const QStringList scenes = {"谢幕", "摇头", "转", "前", "一", "十"};
+  EXPECT_EQ(b.form.List1.items(), scenes);
+  EXPECT_EQ(show.launcherFolderEntries(), show.expectedEntries(scenes));
+  EXPECT_EQ(readAll(show.launcher(QStringLiteral("谢幕"))), show.templateBytes);
+}
+
 TEST(LauncherBuilderCatalogue, EmptyOrMissingOrOversizedCatalogueWritesNothing) {
   Installation show;
   Builder b(show);
