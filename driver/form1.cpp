@@ -21,13 +21,6 @@ const QString kSettingsSection = QStringLiteral("串口配置");
 constexpr QByteArrayView kFrameHeader = "::::DMX";
 constexpr QByteArrayView kFrameTrailer = ".";
 
-// How many slots a loop "for k = 0 to n - 1" covers for a possibly fractional n, capped.
-int slotsFor(double n, int cap) {
-  if (!(n >= 1.0)) return 0;
-  const double last = std::floor(n - 1.0);
-  return static_cast<int>(std::min<double>(last + 1.0, cap));
-}
-
 bool trimmedBlankIsEmpty(const QString& s) {
   return std::all_of(s.begin(), s.end(), [](QChar c) { return c == u' '; });
 }
@@ -130,7 +123,7 @@ void Form1::Form_Load() {
   resizeFrame();
   OUTBUFCNT = numericValue(Text5.text());
   editor_.OUTBUFCNT = OUTBUFCNT;
-  const int clear = slotsFor(OUTBUFCNT + 1.0, kChannelSlots);
+  const int clear = groupCount(OUTBUFCNT + 1.0, kChannelSlots);
   std::fill_n(channels_.begin(), clear, std::uint8_t{0});
 
   if (Text2.text() != kRunStatus) setVisible(true);
@@ -142,19 +135,18 @@ void Form1::Form_Load() {
 }
 
 void Form1::resizeFrame() {
-  // A negative length leaves no frame to send; the length is capped, the box keeps its text.
-  if (auto n = channelCount(numericValue(Text5.text()))) {
+  // A negative length cannot size a frame: the frame stays as it was, so a length mistyped during
+  // a show keeps the lights as they are, and at start-up there is no frame to send. The length is
+  // capped; the box keeps its text.
+  if (auto n = channelCount(numericValue(Text5.text())))
     frame_.resize(static_cast<std::size_t>(*n) + 1, 0);
-  } else {
-    frame_.clear();
-  }
 }
 
 void Form1::Timer1_Timer() {
   Text1.setText(handoff_.read());
 
   const QString s = Text7.text();
-  const int parsed = slotsFor(OUTBUFCNT, kChannelSlots);
+  const int parsed = groupCount(OUTBUFCNT, kChannelSlots);
   for (int k = 0; k < parsed; ++k) {
     if (auto level = readLevel(s, k)) channels_[static_cast<std::size_t>(k)] = *level;
   }
@@ -170,7 +162,10 @@ void Form1::Timer1_Timer() {
   }
 
   resizeFrame();
-  const std::size_t copy = std::min<std::size_t>(frame_.size(), kChannelSlots);
+  // Elements 0 to the length, both ends included: none for a negative length.
+  const auto copy = std::min<std::size_t>(
+      frame_.size(),
+      static_cast<std::size_t>(groupCount(numericValue(Text5.text()) + 1.0, kChannelSlots)));
   std::copy_n(channels_.begin(), copy, frame_.begin());
 }
 
@@ -247,7 +242,7 @@ void Form1::Command2_Click() {
 
 void Form1::Command3_Click() {
   const QString s = Text7.text();
-  const int faders = slotsFor(OUTBUFCNT, Form3::kFaderCount);
+  const int faders = groupCount(OUTBUFCNT, Form3::kFaderCount);
   if (faders > 0) editor_.Load();
   for (int k = 0; k < faders; ++k) {
     const auto value = readLevelValue(s, k);

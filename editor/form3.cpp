@@ -190,7 +190,7 @@ void Form3::VScroll1_Scroll(int Index) {
 void Form3::VScroll1_Change(int Index) { VScroll1_Scroll(Index); }
 
 QString Form3::BuildChannelDataText() const {
-  const int n = channelCount(OUTBUFCNT).value_or(0);
+  const int n = groupCount(OUTBUFCNT);
   QString text;
   text.reserve(channelDataLength(n));
   text += kFrameMarker;

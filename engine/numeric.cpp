@@ -108,32 +108,55 @@ std::optional<std::int16_t> toInt16(double value) {
 
 std::optional<std::int64_t> strictWholeNumber(QStringView text) {
   text = text.trimmed();
-  if (text.isEmpty()) return std::nullopt;
+  std::string num;
   qsizetype i = 0;
-  bool negative = false;
-  if (text[0] == u'+' || text[0] == u'-') {
-    negative = text[0] == u'-';
-    i = 1;
+  const qsizetype n = text.size();
+  if (i < n && (text[i] == u'+' || text[i] == u'-')) {
+    if (text[i] == u'-') num += '-';
+    ++i;
   }
-  if (i == text.size()) return std::nullopt;
-  std::int64_t v = 0;
-  for (; i < text.size(); ++i) {
-    if (!isDigit(text[i])) return std::nullopt;
-    v = v * 10 + (text[i].unicode() - u'0');
-    if (v > 1'000'000'000'000LL) return std::nullopt;
+  bool digits = false;
+  for (; i < n && isDigit(text[i]); ++i, digits = true) num += static_cast<char>(text[i].unicode());
+  if (i < n && text[i] == u'.') {
+    num += '.';
+    for (++i; i < n && isDigit(text[i]); ++i, digits = true)
+      num += static_cast<char>(text[i].unicode());
   }
-  return negative ? -v : v;
+  if (!digits) return std::nullopt;
+  if (i < n && (text[i] == u'e' || text[i] == u'E' || text[i] == u'd' || text[i] == u'D')) {
+    num += 'e';
+    ++i;
+    if (i < n && (text[i] == u'+' || text[i] == u'-'))
+      num += static_cast<char>(text[i++].unicode());
+    bool expDigits = false;
+    for (; i < n && isDigit(text[i]); ++i, expDigits = true)
+      num += static_cast<char>(text[i].unicode());
+    if (!expDigits) return std::nullopt;
+  }
+  if (i != n) return std::nullopt;
+  double value = 0.0;
+  const auto [ptr, ec] = std::from_chars(num.data(), num.data() + num.size(), value);
+  if (ec == std::errc::result_out_of_range) {
+    // Too small to be anything but zero, or too large for any setting.
+    if (num.find("e-") == std::string::npos) return std::nullopt;
+    return 0;
+  }
+  if (ec != std::errc() || ptr != num.data() + num.size()) return std::nullopt;
+  return roundHalfEven(value);
 }
 
 std::optional<int> channelCount(double value) {
-  auto r = roundHalfEven(value);
-  if (!r) {
-    if (value == HUGE_VAL) return static_cast<int>(kMaxChannelCount);
-    return std::nullopt;
-  }
-  if (*r < 0) return std::nullopt;
-  if (*r > kMaxChannelCount) return static_cast<int>(kMaxChannelCount);
-  return static_cast<int>(*r);
+  if (std::isnan(value)) return std::nullopt;
+  if (value > static_cast<double>(kMaxChannelCount)) return static_cast<int>(kMaxChannelCount);
+  const double r = std::nearbyint(value);
+  if (r < 0.0) return std::nullopt;
+  return static_cast<int>(r);
+}
+
+int groupCount(double n, int cap) {
+  if (!(n >= 1.0)) return 0;
+  if (n - 1.0 >= static_cast<double>(cap)) return cap;
+  return static_cast<int>(std::floor(n - 1.0)) + 1;
 }
 
 }  // namespace luvrin

@@ -45,8 +45,8 @@ bool PlaybackEngine::isCurrent(std::uint64_t run) const {
 }
 
 qsizetype PlaybackEngine::frameChannels() const {
-  const double n = w_.channelCount ? w_.channelCount() : 0.0;
-  return channelCount(n).value_or(0);
+  // As many groups as the intake parses and the editor writes for the same length.
+  return groupCount(w_.channelCount ? w_.channelCount() : 0.0);
 }
 
 bool PlaybackEngine::runFlagZero() const {
@@ -62,8 +62,11 @@ void PlaybackEngine::stopAll() {
 void PlaybackEngine::Command5_Click() {
   const std::uint64_t run = nextRun_++;
   if (kind_ == Kind::Driver) {
-    // A new run replaces the one in progress; the old one carries out nothing more.
+    // A new run replaces the one in progress; the old one carries out nothing more, and its
+    // delay with it.
+    const bool replacing = !runs_.empty();
     stopAll();
+    if (replacing) endDriverCountdown();
     runs_.push_back({run, 0});
     runs_.back().task = scheduler_.spawn(driverRun(run));
   } else {
@@ -186,6 +189,15 @@ Task PlaybackEngine::driverRun(std::uint64_t run) {
     ++p;
   }
   box.setSelStart(static_cast<int>(lastStep - 1));
+  endDriverCountdown();
+}
+
+void PlaybackEngine::endDriverCountdown() {
+  // A countdown of 1 is the last tick of a delay that has ended (it still runs one intake pass);
+  // anything above belongs to a delay nobody waits for any more.
+  if (countdown_ <= 1) return;
+  countdown_ = 0;
+  if (w_.countdownLabel) w_.countdownLabel->setCaption(countdownText(countdown_));
 }
 
 void PlaybackEngine::endEditorRun() {

@@ -81,6 +81,7 @@ class PlaybackEngine {
   qsizetype frameChannels() const;
   bool runFlagZero() const;
   void endEditorRun();
+  void endDriverCountdown();
 
   struct RunEntry {
     std::uint64_t run;

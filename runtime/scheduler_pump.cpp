@@ -4,14 +4,23 @@
 
 namespace luvrin {
 
-SchedulerPump::SchedulerPump(Scheduler& scheduler, QObject* parent)
-    : QObject(parent), scheduler_(scheduler) {
-  tick_.setTimerType(Qt::PreciseTimer);
-  tick_.setSingleShot(true);
-  kick_.setSingleShot(true);
-  connect(&ticker_, &PreciseTicker::timeout, this, &SchedulerPump::onTimeout);
-  connect(&tick_, &QTimer::timeout, this, &SchedulerPump::onTimeout);
-  connect(&kick_, &QTimer::timeout, this, &SchedulerPump::onTimeout);
+namespace {
+constexpr std::int64_t kNsPerMs = 1'000'000;
+// Longest single sleep; the pump re-arms after it, so a clock that jumps is caught up with.
+constexpr std::int64_t kLongestWaitMs = 60'000;
+// Wakes come a third into the due millisecond: the wake-up's own delay then never carries them
+// over the edge into the millisecond after.
+constexpr std::int64_t kWakePhaseNs = kNsPerMs / 3;
+}  // namespace
+
+SchedulerPump::SchedulerPump(Scheduler& scheduler, const WakerFactory& wakers)
+    : scheduler_(scheduler),
+      soon_(wakers(WakerKind::Soon)),
+      once_(wakers(WakerKind::Once)),
+      ticker_(scheduler.clock(), wakers(WakerKind::Grid)) {
+  soon_->onWake = [this](std::uint64_t) { onWake(); };
+  once_->onWake = [this](std::uint64_t) { onWake(); };
+  ticker_.onTick = [this] { onWake(); };
   scheduler_.onWorkScheduled = [this] {
     if (!running_) arm();
   };
@@ -21,30 +30,27 @@ SchedulerPump::SchedulerPump(Scheduler& scheduler, QObject* parent)
 SchedulerPump::~SchedulerPump() { scheduler_.onWorkScheduled = nullptr; }
 
 void SchedulerPump::arm() {
-  if (scheduler_.hasReadyWork() && !kick_.isActive()) kick_.start(0);
+  if (scheduler_.hasReadyWork() && !soon_->armed()) soon_->arm(0, 0);
   const auto due = scheduler_.nextDue();
   if (!due) {
-    tick_.stop();
+    once_->disarm();
     ticker_.stop();
     return;
   }
   const std::int64_t wait = std::max<std::int64_t>(0, *due - scheduler_.now());
   if (wait <= 1) {
-    if (!ticker_.active()) {
-      constexpr std::int64_t kMs = 1'000'000;
-      const std::int64_t ns = scheduler_.clock().tickCountNs();
-      // A third into the next millisecond: the wake-up's own delay then never carries it over
-      // the edge into the millisecond after.
-      ticker_.start((ns / kMs + 1) * kMs + kMs / 3 - ns, kMs);
-    }
-    tick_.stop();
+    if (!ticker_.active()) ticker_.start(kNsPerMs, kWakePhaseNs);
+    once_->disarm();
     return;
   }
   ticker_.stop();
-  tick_.start(static_cast<int>(std::min<std::int64_t>(wait, 60'000)));
+  // Counted from now to the due millisecond's wake phase, not in whole milliseconds from now:
+  // the part of a millisecond already gone would otherwise carry the wake into the next one.
+  const std::int64_t waitNs = *due * kNsPerMs + kWakePhaseNs - scheduler_.clock().tickCountNs();
+  once_->arm(std::clamp<std::int64_t>(waitNs, 0, kLongestWaitMs * kNsPerMs), 0);
 }
 
-void SchedulerPump::onTimeout() {
+void SchedulerPump::onWake() {
   running_ = true;
   scheduler_.runOnce();
   running_ = false;

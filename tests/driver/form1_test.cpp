@@ -271,3 +271,71 @@ TEST(DriverDelay, TenTickDelayResumesWhenCountdownShowsOne) {
   d.run(150ms);
   EXPECT_EQ(d.port.lastFrameLevels(), (Levels{3, 4, 0}));
 }
+
+// Settings numbers as Windows converts them, lengths beyond every bound, a negative length typed
+// during a show, the countdown of a replaced run.
+
+TEST(DriverSettingsNumbers, IntervalAndPortConvertTheWholeTextAsWindowsDoes) {
+  struct Case {
+    const char* value;
+    int interval;  // 1: refused, the built-in stays
+    int port;      // 1: refused, the built-in stays
+  };
+  for (const Case c :
+       {Case{"50", 50, 50}, Case{" 50 ", 50, 50}, Case{"50.0", 50, 50}, Case{"5e1", 50, 50},
+        Case{"+50", 50, 50}, Case{"2.5", 2, 2}, Case{"3.5", 4, 4}, Case{"", 1, 1},
+        Case{"abc", 1, 1}, Case{"50abc", 1, 1}, Case{"5 0", 1, 1}, Case{"1e", 1, 1},
+        Case{"40000", 40000, 1}, Case{"65535.5", 1, 1}, Case{"-0.4", 0, 1}}) {
+    Driver d({{key("发送定时器时间"), key(c.value)}, {key("端口"), key(c.value)}});
+    Form1& f = d.load();
+    EXPECT_EQ(f.Timer3.interval(), c.interval) << c.value;
+    EXPECT_EQ(d.port.portNumber, c.port) << c.value;
+  }
+}
+
+TEST(DriverLengthBounds, EveryLengthAboveTheCapSendsCappedFrames) {
+  for (const char* length : {"9.2e18", "1e19", "1e300", "1e999"}) {
+    Driver d({{key("发送数据长度"), key(length)}});
+    Form1& f = d.load();
+    EXPECT_EQ(f.outputFrame().size(), 65536u) << length;
+    f.Text7.setText(QStringLiteral("DMX007,"));
+    d.run(110ms);
+    ASSERT_FALSE(d.port.frames.empty()) << length;
+    EXPECT_EQ(d.port.frames.back().size(), 7 + 65536 + 1) << length;
+    EXPECT_EQ(d.port.frames.back()[7], 7) << length;
+  }
+}
+
+TEST(DriverLengthBounds, NegativeLengthTypedDuringAShowKeepsSendingTheLastFrame) {
+  Driver d({{key("发送数据长度"), key("2")}});
+  Form1& f = d.load();
+  f.Text7.setText(QStringLiteral("DMX011,022,"));
+  d.run(110ms);
+  ASSERT_EQ(d.port.lastFrameLevels(), (Levels{11, 22, 0}));
+  f.Text5.setText(QStringLiteral("-3"));
+  d.run(300ms);
+  const auto sent = d.port.frames.size();
+  d.run(10ms);
+  EXPECT_GT(d.port.frames.size(), sent);
+  EXPECT_EQ(d.port.lastFrameLevels(), (Levels{11, 22, 0}));
+  // A valid length takes over again at the next pass.
+  f.Text5.setText(QStringLiteral("1"));
+  d.run(110ms);
+  EXPECT_EQ(d.port.lastFrameLevels(), (Levels{11, 22}));
+}
+
+TEST(DriverDelay, InlineSceneReplacingALongDelayStopsTheCountdown) {
+  Driver d({{key("发送数据长度"), key("1")}});
+  d.show.writeCatalog({QStringLiteral("flat=DMX002,")});
+  Form1& f = d.load();
+  f.Text4.setText(QStringLiteral("DMX001,\r\n!T999999'100mS"));
+  d.run(3500ms);
+  ASSERT_EQ(f.Label3.caption(), QStringLiteral("乘余时间:999964"));
+  d.handoff.value = QStringLiteral("flat");
+  d.run(100ms);
+  ASSERT_EQ(f.Text7.text(), QStringLiteral("DMX002,"));
+  EXPECT_EQ(f.Label3.caption(), QStringLiteral("乘余时间:0"));
+  d.run(2000ms);
+  EXPECT_EQ(f.Label3.caption(), QStringLiteral("乘余时间:0"));
+  EXPECT_EQ(f.countdown(), 0);
+}

@@ -149,10 +149,13 @@ TEST(EditorChannelData, GroupsFollowTheChannelCount) {
   EXPECT_EQ(ed.BuildChannelDataText(), QStringLiteral("DMX"));
   ed.OUTBUFCNT = -4;
   EXPECT_EQ(ed.BuildChannelDataText(), QStringLiteral("DMX"));
-  // A fractional count rounds halves to even, as the player's frame length does.
+  // A fractional count writes the groups "For i = 0 To N - 1" runs through, as many as the
+  // driver's intake parses: 2 for 2.5 and for 2.9, 3 from 3 on.
   ed.OUTBUFCNT = 2.5;
   EXPECT_EQ(ed.BuildChannelDataText(), QStringLiteral("DMX255,007,"));
-  ed.OUTBUFCNT = 2.6;
+  ed.OUTBUFCNT = 2.9;
+  EXPECT_EQ(ed.BuildChannelDataText(), QStringLiteral("DMX255,007,"));
+  ed.OUTBUFCNT = 3;
   EXPECT_EQ(ed.BuildChannelDataText(), QStringLiteral("DMX255,007,009,"));
 
   rig.fader(511).setValue(128);
@@ -207,6 +210,47 @@ TEST(EditorChannelCountFollowsTheDriver, ChangeOfTheDriversLengthWhileOpen) {
   EXPECT_FALSE(ed.loaded());
 }
 
+TEST(EditorChannelCountFollowsTheDriver, FractionalLengthGivesTheSameGroupsEverywhere) {
+  // 3.5: intake parses groups 0 to 2 ("For k = 0 To N - 1"), the frame has indices 0 to 4
+  // (3.5 rounds to 4); the editor's faders, its texts and both engines take 3 groups as well.
+  EditorRig rig({{QStringLiteral("发送数据长度"), QStringLiteral("3.5")}});
+  Form3& ed = rig.editor();
+  rig.driver.Text7.setText(groups({10, 20, 30, 40}));
+  rig.scheduler.advanceBy(100ms);
+  EXPECT_EQ(rig.driver.outputFrame(), (std::vector<std::uint8_t>{10, 20, 30, 0, 0}));
+
+  rig.driver.Command3_Click();
+  EXPECT_EQ(rig.fader(2).value(), 30);
+  EXPECT_EQ(rig.fader(3).value(), 0);
+  rig.scheduler.advanceBy(100ms);
+  EXPECT_EQ(ed.Text7.text(), groups({10, 20, 30}));
+  EXPECT_EQ(rig.driver.Text7.text(), groups({10, 20, 30}));
+
+  rig.fader(0).setValue(11);
+  ed.Text6.setText(QStringLiteral("3"));
+  ed.Command4_Click();
+  const QString script = ed.Text5.text();
+  EXPECT_EQ(script,
+            QStringLiteral("\r\n") + groups({11, 20, 30}) + QStringLiteral("\r\n!T000003'100mS"));
+
+  // The editor's engine hands on the recorded line whole and nothing after it.
+  TextHistory editorFrames(ed.Text7);
+  ed.Command5_Click();
+  rig.scheduler.advanceBy(500ms);
+  ASSERT_FALSE(editorFrames.texts.empty());
+  EXPECT_EQ(editorFrames.texts.front(), groups({11, 20, 30}));
+
+  // So does the driver's, and the intake puts it on the wire.
+  ed.Command8_Click();
+  rig.driver.Text7.setText(QString());
+  TextHistory driverFrames(rig.driver.Text7);
+  rig.driver.Text4.setText(script);
+  rig.scheduler.advanceBy(200ms);
+  ASSERT_FALSE(driverFrames.texts.empty());
+  EXPECT_EQ(driverFrames.texts.front(), groups({11, 20, 30}));
+  EXPECT_EQ(rig.port.lastFrameLevels(), (Levels{11, 20, 30, 0, 0}));
+}
+
 TEST(EditorLiveOutput, FaderReachesTheDriverInOneTick) {
   EditorRig rig({{QStringLiteral("发送数据长度"), QStringLiteral("4")}});
   Form3& ed = rig.editor();
@@ -255,8 +299,12 @@ TEST(EditorLiveOutput, IntervalComesFromTheSettingsFile) {
     const char* value;
     int interval;
   };
-  for (const Case c : {Case{"20", 20}, Case{"", 100}, Case{"abc", 100}, Case{"70000", 100},
-                       Case{"-1", 100}, Case{"2.5", 100}, Case{"0", 0}}) {
+  // Numbers as Windows converts a whole string (halves to even); no number, or text after it,
+  // keeps 100 ms.
+  for (const Case c :
+       {Case{"20", 20}, Case{"", 100}, Case{"abc", 100}, Case{"70000", 100}, Case{"-1", 100},
+        Case{"0", 0}, Case{"2.5", 2}, Case{"3.5", 4}, Case{" 50", 50}, Case{"50.0", 50},
+        Case{"5e1", 50}, Case{"50abc", 100}, Case{"65535.5", 100}}) {
     EditorRig rig({{QStringLiteral("发送定时器时间"), QString::fromUtf8(c.value)}});
     rig.editor().Load();
     EXPECT_EQ(rig.editor().Timer3.interval(), c.interval) << c.value;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QString>
 #include <clocale>
 #include <cmath>
 
@@ -88,6 +89,24 @@ TEST(WholeNumbers, StrictSettingsConversion) {
   EXPECT_FALSE(strictWholeNumber(u"99999999999999999999").has_value());
 }
 
+TEST(WholeNumbers, StrictConversionTakesEveryFormOfOneNumber) {
+  // The whole text is one number, in any form Windows reads; halves round to even.
+  EXPECT_EQ(strictWholeNumber(u"50.0"), 50);
+  EXPECT_EQ(strictWholeNumber(u" 50"), 50);
+  EXPECT_EQ(strictWholeNumber(u"5e1"), 50);
+  EXPECT_EQ(strictWholeNumber(u"5E+1"), 50);
+  EXPECT_EQ(strictWholeNumber(u"500e-1"), 50);
+  EXPECT_EQ(strictWholeNumber(u"50."), 50);
+  EXPECT_EQ(strictWholeNumber(u".5"), 0);
+  EXPECT_EQ(strictWholeNumber(u"2.5"), 2);
+  EXPECT_EQ(strictWholeNumber(u"3.5"), 4);
+  EXPECT_EQ(strictWholeNumber(u"-2.5"), -2);
+  EXPECT_EQ(strictWholeNumber(u"1e-400"), 0);
+  for (const char16_t* bad :
+       {u"50abc", u"5 0", u".", u"1e", u"1e+", u"e5", u"- 5", u"1e400", u"5,0", u"0x10"})
+    EXPECT_FALSE(strictWholeNumber(bad).has_value()) << QString::fromUtf16(bad).toStdString();
+}
+
 TEST(WholeNumbers, ChannelCountIsCappedAndRejectsNegatives) {
   EXPECT_EQ(channelCount(128), 128);
   EXPECT_EQ(channelCount(12.5), 12);
@@ -95,4 +114,27 @@ TEST(WholeNumbers, ChannelCountIsCappedAndRejectsNegatives) {
   EXPECT_FALSE(channelCount(-1).has_value());
   EXPECT_EQ(channelCount(99999999), 65535);
   EXPECT_EQ(channelCount(INFINITY), 65535);
+  // Beyond what a 64-bit whole number holds, the cap is the same.
+  EXPECT_EQ(channelCount(9.2e18), 65535);
+  EXPECT_EQ(channelCount(1e19), 65535);
+  EXPECT_EQ(channelCount(1e308), 65535);
+  EXPECT_EQ(channelCount(-0.5), 0);
+  EXPECT_FALSE(channelCount(-1e19).has_value());
+  EXPECT_FALSE(channelCount(-INFINITY).has_value());
+  EXPECT_FALSE(channelCount(NAN).has_value());
+}
+
+TEST(WholeNumbers, GroupCountIsWhatAForLoopToNMinusOneRuns) {
+  EXPECT_EQ(groupCount(13.5), 13);
+  EXPECT_EQ(groupCount(13.999), 13);
+  EXPECT_EQ(groupCount(14), 14);
+  EXPECT_EQ(groupCount(1), 1);
+  EXPECT_EQ(groupCount(0.5), 0);
+  EXPECT_EQ(groupCount(0), 0);
+  EXPECT_EQ(groupCount(-3), 0);
+  EXPECT_EQ(groupCount(NAN), 0);
+  EXPECT_EQ(groupCount(1e19), 65535);
+  EXPECT_EQ(groupCount(INFINITY), 65535);
+  EXPECT_EQ(groupCount(600.5, 513), 513);
+  EXPECT_EQ(groupCount(512.5, 513), 512);
 }

@@ -221,3 +221,53 @@ TEST(DriverPlayback, OverflowingCountEndsTheDelayAtOnce) {
   // 2e9 ticks cannot be timed in 32-bit milliseconds; the run goes on after the delay.
   ASSERT_EQ(e.frames.size(), 1u);
 }
+
+TEST(DriverPlayback, LoopStartingWithAFrameAtTheFirstCharacterPlaysItEveryPass) {
+  DriverEngine e(1);
+  e.play(QStringLiteral("DMX001,\r\n!T000003'100mS\r\nDMX002,\r\n!T000003'100mS\r\n!GT000"));
+  e.scheduler.advanceBy(3000ms);
+  ASSERT_GE(e.frames.size(), 10u);
+  for (std::size_t i = 0; i < e.frames.size(); ++i)
+    EXPECT_EQ(e.frames[i].second, i % 2 ? QStringLiteral("DMX002,") : QStringLiteral("DMX001,"))
+        << i;
+  EXPECT_TRUE(e.engine.running());
+}
+
+TEST(DriverPlayback, FractionalLengthHandsOnWholeGroupsOnly) {
+  // 3.5 channels: "For k = 0 To N - 1" parses 3 groups, so a frame is 3 groups long and the
+  // delay line after it is not swallowed.
+  DriverEngine e(3.5);
+  e.play(lines({"DMX001,002,003,", "!T000003'100mS", "DMX004,005,006,"}));
+  e.scheduler.advanceBy(100ms);
+  ASSERT_EQ(e.frames.size(), 1u);
+  EXPECT_EQ(e.frames[0].second, QStringLiteral("DMX001,002,003,"));
+  e.scheduler.advanceBy(300ms);
+  ASSERT_EQ(e.frames.size(), 2u);
+  EXPECT_EQ(e.frames[1].second, QStringLiteral("DMX004,005,006,"));
+}
+
+TEST(DriverPlayback, ReplacedRunStopsItsCountdown) {
+  DriverEngine e(1);
+  e.play(lines({"DMX001,", "!T999999'100mS"}));
+  e.scheduler.advanceBy(3500ms);
+  ASSERT_EQ(e.label.caption(), QStringLiteral("乘余时间:999964"));
+  const int intakes = e.intakes;
+  e.play(QString());  // an inline scene empties the script box
+  EXPECT_EQ(e.label.caption(), QStringLiteral("乘余时间:0"));
+  e.scheduler.advanceBy(1000ms);
+  EXPECT_EQ(e.label.caption(), QStringLiteral("乘余时间:0"));
+  EXPECT_EQ(e.engine.countdown(), 0);
+  EXPECT_EQ(e.intakes, intakes);  // no delay left to run intake passes for
+}
+
+TEST(DriverPlayback, RunEndedByElapsedTimeStopsItsCountdown) {
+  DriverEngine e;
+  e.timdelay.setEnabled(false);  // the ticks fall behind completely
+  e.play(lines({"!T000003", "DMX007,"}));
+  e.scheduler.advanceBy(301ms);
+  ASSERT_FALSE(e.engine.running());
+  e.timdelay.setEnabled(true);
+  e.scheduler.advanceBy(500ms);
+  EXPECT_EQ(e.intakes, 1);  // only the tick the elapsed time ran
+  EXPECT_EQ(e.label.caption(), QStringLiteral("乘余时间:0"));
+}
