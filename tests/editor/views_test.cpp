@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -182,6 +183,49 @@ TEST_F(EditorView, MovingFadersThroughTheWidgetsDrivesTheOutput) {
   fader41->triggerAction(QAbstractSlider::SliderPageStepAdd);
   EXPECT_EQ(rig.fader(40).value(), 10);
   EXPECT_EQ(child<QLineEdit>(view, QStringLiteral("Text2(40)"))->text(), QStringLiteral("10"));
+}
+
+TEST_F(EditorView, FadersAreTabStopsInChannelOrderAndFollowTheKeys) {
+  rig.driver.Command3_Click();
+  Form3View view(ed());
+  view.show();
+  QApplication::setActiveWindow(&view);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+  auto tab = [] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); };
+  auto focused = [] {
+    QWidget* w = QApplication::focusWidget();
+    return w != nullptr ? w->objectName().toStdString() : std::string();
+  };
+
+  child<QRadioButton>(view, QStringLiteral("Option1(12)"))->setFocus(Qt::TabFocusReason);
+  for (int i = 0; i < 40; ++i) {
+    tab();
+    ASSERT_EQ(focused(), QStringLiteral("VScroll1(%1)").arg(i).toStdString());
+  }
+
+  // The keys of a window's scroll bar: arrows by the small change, pages by the large one.
+  auto* fader = child<QScrollBar>(view, QStringLiteral("VScroll1(1)"));
+  auto* valueBox = child<QLineEdit>(view, QStringLiteral("Text2(1)"));
+  fader->setFocus(Qt::TabFocusReason);
+  const std::pair<Qt::Key, int> keys[] = {
+      {Qt::Key_Down, 1},   {Qt::Key_Down, 2},  {Qt::Key_PageDown, 12}, {Qt::Key_Up, 11},
+      {Qt::Key_PageUp, 1}, {Qt::Key_End, 255}, {Qt::Key_Up, 254},      {Qt::Key_Home, 0}};
+  for (auto [key, value] : keys) {
+    QTest::keyClick(QApplication::focusWidget(), key);
+    EXPECT_EQ(rig.fader(1).value(), value) << QKeySequence(key).toString().toStdString();
+    EXPECT_EQ(valueBox->text(), QString::number(value));
+  }
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageDown);
+  rig.scheduler.advanceBy(100ms);
+  EXPECT_EQ(rig.driver.Text7.text(), QStringLiteral("DMX000,010,000,000,"));
+
+  // A page shown later is reached the same way, in its own channel order.
+  QTest::mouseClick(child<QRadioButton>(view, QStringLiteral("Option1(1)")), Qt::LeftButton);
+  child<QRadioButton>(view, QStringLiteral("Option1(12)"))->setFocus(Qt::TabFocusReason);
+  tab();
+  EXPECT_EQ(focused(), "VScroll1(40)");
+  tab();
+  EXPECT_EQ(focused(), "VScroll1(41)");
 }
 
 TEST_F(EditorView, TypedScriptAndRecordedActionsKeepCrLf) {
