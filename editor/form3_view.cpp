@@ -153,13 +153,13 @@ void Form3View::installDialogs() {
   const QPointer<Form3View> self(this);
   model_.dialogs.saveFileName = [self]() -> std::optional<QString> {
     if (!self) return std::nullopt;
-    const QString path = QFileDialog::getSaveFileName(self);
+    const QString path = QFileDialog::getSaveFileName(self, QString(), self->model_.dialogFolder());
     if (path.isEmpty()) return std::nullopt;
     return path;
   };
   model_.dialogs.openFileName = [self]() -> std::optional<QString> {
     if (!self) return std::nullopt;
-    const QString path = QFileDialog::getOpenFileName(self);
+    const QString path = QFileDialog::getOpenFileName(self, QString(), self->model_.dialogFolder());
     if (path.isEmpty()) return std::nullopt;
     return path;
   };

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QKeySequence>
 #include <QLabel>
@@ -13,7 +16,9 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <chrono>
 #include <iostream>
 
@@ -226,6 +231,73 @@ TEST_F(EditorView, FadersAreTabStopsInChannelOrderAndFollowTheKeys) {
   EXPECT_EQ(focused(), "VScroll1(40)");
   tab();
   EXPECT_EQ(focused(), "VScroll1(41)");
+}
+
+namespace {
+
+// Answers the next file dialog the program shows: notes the folder it starts in and chooses
+// path in it. Gives up (cancels) after a few seconds rather than hang the test.
+class DialogAnswer {
+ public:
+  explicit DialogAnswer(QString path) : path_(std::move(path)) {
+    timer_.setInterval(10);
+    QObject::connect(&timer_, &QTimer::timeout, [this] { poll(); });
+    timer_.start();
+  }
+  const QString& startFolder() const { return startFolder_; }
+
+ private:
+  void poll() {
+    ++polls_;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      auto* dialog = qobject_cast<QFileDialog*>(w);
+      if (dialog == nullptr || !dialog->isVisible()) continue;
+      timer_.stop();
+      startFolder_ = QFileInfo(dialog->directory().absolutePath()).canonicalFilePath();
+      if (polls_ > 500) {
+        dialog->reject();
+        return;
+      }
+      dialog->selectFile(path_);
+      static_cast<QDialog*>(dialog)->accept();  // QFileDialog hides it; it checks the choice
+      return;
+    }
+  }
+  QString path_;
+  QString startFolder_;
+  QTimer timer_;
+  int polls_ = 0;
+};
+
+}  // namespace
+
+TEST_F(EditorView, FileDialogsStartInTheProgramFolderThenInTheFolderLastUsed) {
+  rig.driver.Command3_Click();
+  Form3View view(ed());
+  view.show();
+  QCoreApplication::processEvents();
+  const QString program = QFileInfo(rig.show.programFolder()).canonicalFilePath();
+  ASSERT_NE(QDir::currentPath(), program);
+  QTemporaryDir elsewhere;
+  ASSERT_TRUE(elsewhere.isValid());
+  const QString saved = elsewhere.path() + QStringLiteral("/s1.ini");
+
+  ed().Text5.setText(QStringLiteral("DMX001,002,"));
+  {
+    DialogAnswer answer(saved);
+    QTest::mouseClick(child<QPushButton>(view, QStringLiteral("Command3")), Qt::LeftButton);
+    EXPECT_EQ(answer.startFolder(), program);
+  }
+  ASSERT_TRUE(QFileInfo::exists(saved));
+  EXPECT_EQ(ed().dialogFolder(), elsewhere.path());
+
+  ed().Text5.setText(QString());
+  {
+    DialogAnswer answer(saved);
+    QTest::mouseClick(child<QPushButton>(view, QStringLiteral("Command6")), Qt::LeftButton);
+    EXPECT_EQ(answer.startFolder(), QFileInfo(elsewhere.path()).canonicalFilePath());
+  }
+  EXPECT_EQ(ed().Text5.text(), QStringLiteral("DMX001,002,"));
 }
 
 TEST_F(EditorView, TypedScriptAndRecordedActionsKeepCrLf) {
