@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QKeySequence>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -19,8 +22,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 #include <chrono>
 #include <iostream>
+#include <memory>
 
 #include "driver/form1_view.h"
 #include "driver/form4_view.h"
@@ -485,4 +490,39 @@ class RunStatusViews : public InstalledViews {
 TEST_F(RunStatusViews, AHiddenDriverBuildsNoWindow) {
   installViews(rig.driver);
   EXPECT_EQ(driverView(), nullptr);
+}
+
+TEST(QtTranslation, StandardTextsAreChineseFromTheShippedCopyFirst) {
+  const QString installed = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+  ASSERT_TRUE(QFileInfo::exists(installed + QStringLiteral("/qtbase_zh_CN.qm")))
+      << "Qt's translations (Debian qt6-translations-l10n) are missing: scripts/install-deps";
+  QTemporaryDir show;
+  ASSERT_TRUE(show.isValid());
+  ASSERT_TRUE(QDir(show.path()).mkdir(QStringLiteral("translations")));
+  const QString shipped = show.path() + QStringLiteral("/translations/qtbase_zh_CN.qm");
+  ASSERT_TRUE(QFile::copy(installed + QStringLiteral("/qtbase_zh_CN.qm"), shipped));
+  auto cancelText = [] {
+    QDialogButtonBox box(QDialogButtonBox::Cancel);
+    return box.button(QDialogButtonBox::Cancel)->text().remove(u'&');
+  };
+  ASSERT_EQ(cancelText(), QStringLiteral("Cancel"));
+
+  std::unique_ptr<QTranslator> translator(installQtTranslation(qtTranslationFolders(show.path())));
+  ASSERT_NE(translator, nullptr);
+  EXPECT_EQ(QFileInfo(translator->filePath()).canonicalFilePath(),
+            QFileInfo(shipped).canonicalFilePath());
+  EXPECT_EQ(cancelText(), QStringLiteral("取消"));
+  translator.reset();
+  EXPECT_EQ(cancelText(), QStringLiteral("Cancel"));
+
+  // A driver folder without the copy still finds Qt's own.
+  QTemporaryDir bare;
+  translator.reset(installQtTranslation(qtTranslationFolders(bare.path())));
+  ASSERT_NE(translator, nullptr);
+  EXPECT_EQ(cancelText(), QStringLiteral("取消"));
+  translator.reset();
+
+  // None anywhere: English stays.
+  EXPECT_EQ(installQtTranslation({bare.path(), QString()}), nullptr);
+  EXPECT_EQ(cancelText(), QStringLiteral("Cancel"));
 }
