@@ -252,18 +252,25 @@ class DialogAnswer {
   const QString& startFolder() const { return startFolder_; }
 
  private:
+  // Answered again at every poll until it closes: the dialog may still be settling at first.
   void poll() {
     ++polls_;
     for (QWidget* w : QApplication::topLevelWidgets()) {
       auto* dialog = qobject_cast<QFileDialog*>(w);
       if (dialog == nullptr || !dialog->isVisible()) continue;
-      timer_.stop();
-      startFolder_ = QFileInfo(dialog->directory().absolutePath()).canonicalFilePath();
+      if (startFolder_.isEmpty())
+        startFolder_ = QFileInfo(dialog->directory().absolutePath()).canonicalFilePath();
       if (polls_ > 500) {
         dialog->reject();
         return;
       }
-      dialog->selectFile(path_);
+      // Typed as a user types it: selectFile leaves the name box alone while it has the focus.
+      auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      if (name == nullptr) {
+        dialog->reject();
+        return;
+      }
+      name->setText(path_);
       static_cast<QDialog*>(dialog)->accept();  // QFileDialog hides it; it checks the choice
       return;
     }
