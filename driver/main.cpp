@@ -18,6 +18,19 @@
 
 namespace {
 
+QtMessageHandler previousHandler = nullptr;
+
+void quietPlatformProbe(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type != QtFatalMsg && context.category != nullptr &&
+      QByteArray(context.category).startsWith("qt.qpa."))
+    return;
+  if (previousHandler != nullptr) {
+    previousHandler(type, context, text);
+  } else {
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+  }
+}
+
 QString lockFilePath() {
   QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
   if (folder.isEmpty() || !QDir().mkpath(folder)) folder = QDir::tempPath();
@@ -33,14 +46,28 @@ int main(int argc, char* argv[]) {
   lock.setStaleLockTime(0);
   if (!lock.tryLock(0) && lock.error() == QLockFile::LockFailedError) return 0;
 
-  // Run status shows nothing, so it needs no display; without a display nothing can be shown.
-  const QString status =
-      luvrin::ReadIniKey(luvrin::platform::programFolder(argv[0]) + QStringLiteral("/串口配置.ini"),
-                         QStringLiteral("串口配置"), QStringLiteral("状态"));
-  if (status == QStringLiteral("运行") || !luvrin::platform::displayAvailable())
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Run status shows nothing, so it needs no display. Otherwise the display is tried and, when it
+  // cannot be opened, the driver goes on unseen: the show's frames matter more than the window.
+  const QString folder = luvrin::platform::programFolder(argv[0]);
+  const QString status = luvrin::ReadIniKey(folder + QStringLiteral("/串口配置.ini"),
+                                            QStringLiteral("串口配置"), QStringLiteral("状态"));
+  const bool hidden = status == QStringLiteral("运行");
+  const bool offscreenChosen = qgetenv("QT_QPA_PLATFORM").startsWith("offscreen");
+  const QByteArray platforms =
+      hidden ? QByteArray("offscreen") : luvrin::platform::windowPlatforms();
+  if (!platforms.isEmpty()) qputenv("QT_QPA_PLATFORM", platforms);
 
+  // Qt reports each display it could not open; one line of our own says what that means.
+  previousHandler = qInstallMessageHandler(quietPlatformProbe);
   QApplication app(argc, argv);
+  qInstallMessageHandler(previousHandler);
+  if (!hidden && !offscreenChosen && QGuiApplication::platformName() == QStringLiteral("offscreen"))
+    std::fputs(
+        "LUVRIN: 无法打开显示, 窗口不能显示; 仍在发送数据 (cannot open the display: the "
+        "window is not shown, frames are still sent)\n",
+        stderr);
+  luvrin::installQtTranslation(luvrin::qtTranslationFolders(folder));
+
   QIcon icon;
   icon.addFile(QStringLiteral(":/luvrin/icon32.png"), QSize(32, 32));
   icon.addFile(QStringLiteral(":/luvrin/icon16.png"), QSize(16, 16));
@@ -53,7 +80,7 @@ int main(int argc, char* argv[]) {
   luvrin::SchedulerPump pump(scheduler);
   luvrin::QtSerialPort port;
   const auto handoff = luvrin::makeUserHandoffStore();
-  luvrin::Form1 driver(scheduler, QCoreApplication::applicationDirPath(), port, *handoff);
+  luvrin::Form1 driver(scheduler, folder, port, *handoff);
   driver.onQuit = [] { QCoreApplication::exit(0); };
 
   driver.Form_Load();

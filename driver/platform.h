@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -14,10 +15,14 @@ qint64 pendingOutputBytes(qintptr handle);
 // Windows names ports COMn, programs end in .EXE and per-user settings live in the registry.
 bool windowsConventions();
 
-// Whether a window can be shown at all: on Linux a DISPLAY or WAYLAND_DISPLAY to show it on.
-bool displayAvailable();
+// The platform plugins to try, in order, for a window that wants to be seen, ending in
+// "offscreen" so that a display that is set but cannot be opened costs the window, never the
+// frames. Empty: leave the choice to Qt.
+QByteArray windowPlatforms();
 
-// The folder of the running program file, known before any QCoreApplication exists.
+// The folder of the path the program was started by, known before any QCoreApplication exists.
+// A program started through a symbolic link works from the link's folder, as the launchers and
+// a linked driver must; the resolved program file is the fallback when argv0 does not name it.
 QString programFolder(const char* argv0);
 
 }  // namespace luvrin::platform

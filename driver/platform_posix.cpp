@@ -1,7 +1,9 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 
+#include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include "platform.h"
 
@@ -16,15 +18,35 @@ qint64 pendingOutputBytes(qintptr handle) {
 
 bool windowsConventions() { return false; }
 
-bool displayAvailable() {
-  return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+QByteArray windowPlatforms() {
+  const QByteArray chosen = qgetenv("QT_QPA_PLATFORM");
+  if (!chosen.isEmpty()) return chosen.contains("offscreen") ? chosen : chosen + ";offscreen";
+  const bool x = !qEnvironmentVariableIsEmpty("DISPLAY");
+  const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+  // Qt itself prefers Wayland only in a Wayland session; keep that order.
+  const bool waylandSession = qgetenv("XDG_SESSION_TYPE") == "wayland";
+  QByteArray list;
+  if (wayland && (waylandSession || !x)) list += "wayland;";
+  if (x) list += "xcb;";
+  if (wayland && x && !waylandSession) list += "wayland;";
+  return list + "offscreen";
 }
 
 QString programFolder(const char* argv0) {
-  // The same answer QCoreApplication::applicationDirPath() gives later on Linux.
-  const QFileInfo self(QStringLiteral("/proc/self/exe"));
-  if (self.exists()) return QFileInfo(self.symLinkTarget()).absolutePath();
-  return QFileInfo(QString::fromLocal8Bit(argv0)).absolutePath();
+  const QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
+  QString started = argv0 != nullptr ? QString::fromLocal8Bit(argv0) : QString();
+  if (!started.isEmpty()) {
+    // A bare name was found through PATH, as the shell found it.
+    started = started.contains(u'/') ? QDir::current().absoluteFilePath(started)
+                                     : QStandardPaths::findExecutable(started);
+  }
+  // argv0 is whatever the starter chose to pass: trust it only when it names this program.
+  if (!started.isEmpty() && QFileInfo(started).isFile() &&
+      (exe.isEmpty() ||
+       QFileInfo(started).canonicalFilePath() == QFileInfo(exe).canonicalFilePath()))
+    return QFileInfo(started).absolutePath();
+  if (!exe.isEmpty()) return QFileInfo(exe).absolutePath();
+  return QFileInfo(started).absolutePath();
 }
 
 }  // namespace luvrin::platform

@@ -15,7 +15,7 @@ qint64 pendingOutputBytes(qintptr) { return 0; }
 
 bool windowsConventions() { return true; }
 
-bool displayAvailable() { return true; }
+QByteArray windowPlatforms() { return {}; }
 
 QString programFolder(const char* argv0) {
   wchar_t path[32768];

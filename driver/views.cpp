@@ -1,8 +1,10 @@
 #include "views.h"
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QObject>
 #include <QPointer>
+#include <QTranslator>
 #include <map>
 #include <memory>
 #include <vector>
@@ -115,6 +117,24 @@ void removeViews(Form1& driver) {
   ViewManager* manager = it->second;
   managers().erase(it);
   delete manager;
+}
+
+QStringList qtTranslationFolders(const QString& programFolder) {
+  // The shipped copy first: a Windows install has no system translations to fall back on.
+  return {programFolder + QStringLiteral("/translations"),
+          QLibraryInfo::path(QLibraryInfo::TranslationsPath)};
+}
+
+QTranslator* installQtTranslation(const QStringList& folders) {
+  // The windows are Chinese whatever the user's locale, so Qt's own texts are too.
+  auto translator = std::make_unique<QTranslator>(QCoreApplication::instance());
+  for (const QString& folder : folders) {
+    if (folder.isEmpty()) continue;
+    if (translator->load(QStringLiteral("qtbase_zh_CN"), folder) &&
+        QCoreApplication::installTranslator(translator.get()))
+      return translator.release();
+  }
+  return nullptr;
 }
 
 }  // namespace luvrin

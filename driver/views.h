@@ -1,5 +1,10 @@
 #pragma once
 
+#include <QString>
+#include <QStringList>
+
+class QTranslator;
+
 namespace luvrin {
 
 class Form1;
@@ -11,5 +16,13 @@ class Form1;
 void installViews(Form1& driver);
 // Destroys the views of a driver at once (before the driver itself goes).
 void removeViews(Form1& driver);
+
+// Where Qt's own Chinese texts (standard buttons, file dialogs) are looked for, in order: the
+// copy shipped in the driver folder, then Qt's installed translations.
+QStringList qtTranslationFolders(const QString& programFolder);
+// Installs the first Chinese translation of Qt found in folders into the application. The
+// translator belongs to the application (deleting it takes it out again); null when there is
+// none, and Qt's texts stay English.
+QTranslator* installQtTranslation(const QStringList& folders);
 
 }  // namespace luvrin

@@ -1,6 +1,7 @@
 #include "form3.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include "driver/program_file.h"
@@ -44,6 +45,7 @@ Form3::Form3(Scheduler& scheduler, QString programFolder, TextBox& driverText5,
       Timer4(scheduler, kRefreshMs, false),
       timdelay(scheduler, kTickMs, false),
       folder_(std::move(programFolder)),
+      dialogFolder_(folder_),
       driverText5_(driverText5),
       driverText7_(driverText7),
       engine_(scheduler, PlaybackEngine::Kind::Editor,
@@ -242,6 +244,7 @@ void Form3::Command3_Click() {
 
   const auto path = dialogs.saveFileName ? dialogs.saveFileName() : std::nullopt;
   if (!path || path->isEmpty()) return;
+  dialogFolder_ = QFileInfo(*path).absolutePath();
 
   // Replaced whole or not at all: a failed save never leaves a half-written script behind.
   QSaveFile file(*path);
@@ -256,6 +259,7 @@ void Form3::Command3_Click() {
 void Form3::Command6_Click() {
   const auto path = dialogs.openFileName ? dialogs.openFileName() : std::nullopt;
   if (!path || path->isEmpty()) return;
+  dialogFolder_ = QFileInfo(*path).absolutePath();
 
   // A failed open keeps the script box: unsaved work must not be wiped by a wrong file.
   QFile probe(*path);

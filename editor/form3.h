@@ -91,6 +91,9 @@ class Form3 : public FormState {
     std::function<bool(const QString&)> confirm;  // true: go on
   };
   Dialogs dialogs;
+  // Where the save and open dialogs start: the program folder, where scripts must live for a
+  // scene to name them, until the user picks a file elsewhere; then the folder last used.
+  const QString& dialogFolder() const { return dialogFolder_; }
 
   std::vector<ScrollBar> VScroll1;
   std::vector<TextBox> Text3;  // channel numbers
@@ -120,6 +123,7 @@ class Form3 : public FormState {
   bool ask(const QString& text) const;
 
   QString folder_;
+  QString dialogFolder_;
   TextBox& driverText5_;
   TextBox& driverText7_;
   int page_ = 0;

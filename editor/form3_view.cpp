@@ -33,8 +33,11 @@ Form3View::Form3View(Form3& model, QWidget* owner) : QWidget(nullptr), model_(mo
     const auto k = static_cast<std::size_t>(f);
     auto* option = new QRadioButton(this);
     option->setObjectName(indexed("Option1", f));
+    options_[k] = option;
     bindings_.add<OptionBinding>(model.Option1[k], option, scale_);
-
+  }
+  for (int f = 0; f < Form3::kPageCount; ++f) {
+    const auto k = static_cast<std::size_t>(f);
     auto* page = new QGroupBox(this);
     page->setObjectName(indexed("Frame1", f));
     // The channel boxes are narrow: a small font keeps three digits readable in them.
@@ -128,6 +131,21 @@ void Form3View::buildPage(int f) {
     fader->setObjectName(indexed("VScroll1", i));
     bindings_.add<ScrollBarBinding>(model_.VScroll1[k], fader, scale_);
   }
+  orderTabs(f);
+}
+
+void Form3View::orderTabs(int page) {
+  // Pages are built when first shown, so their widgets would otherwise join the tab chain at
+  // its end, after the command buttons.
+  QWidget* previous = options_.back();
+  const auto [first, count] = Form3::pageFaders(page);
+  for (int i = first; i < first + count; ++i) {
+    auto* fader = pages_[static_cast<std::size_t>(page)]->findChild<QScrollBar*>(
+        indexed("VScroll1", i), Qt::FindDirectChildrenOnly);
+    if (fader == nullptr) continue;
+    QWidget::setTabOrder(previous, fader);
+    previous = fader;
+  }
 }
 
 void Form3View::installDialogs() {
@@ -135,13 +153,13 @@ void Form3View::installDialogs() {
   const QPointer<Form3View> self(this);
   model_.dialogs.saveFileName = [self]() -> std::optional<QString> {
     if (!self) return std::nullopt;
-    const QString path = QFileDialog::getSaveFileName(self);
+    const QString path = QFileDialog::getSaveFileName(self, QString(), self->model_.dialogFolder());
     if (path.isEmpty()) return std::nullopt;
     return path;
   };
   model_.dialogs.openFileName = [self]() -> std::optional<QString> {
     if (!self) return std::nullopt;
-    const QString path = QFileDialog::getOpenFileName(self);
+    const QString path = QFileDialog::getOpenFileName(self, QString(), self->model_.dialogFolder());
     if (path.isEmpty()) return std::nullopt;
     return path;
   };

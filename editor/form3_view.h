@@ -8,6 +8,7 @@
 #include "runtime/widget_binding.h"
 
 class QGroupBox;
+class QRadioButton;
 
 namespace luvrin {
 
@@ -27,11 +28,14 @@ class Form3View : public QWidget {
 
  private:
   void buildPage(int page);
+  // Tab goes from the page buttons through the shown page's faders in channel order.
+  void orderTabs(int page);
   void installDialogs();
 
   Form3& model_;
   TwipScale scale_;
   std::array<QGroupBox*, Form3::kPageCount> pages_{};
+  std::array<QRadioButton*, Form3::kPageCount> options_{};
   std::array<bool, Form3::kPageCount> built_{};
   std::vector<Notifier::Id> pageSubs_;
   BindingSet bindings_;

@@ -325,6 +325,9 @@ void ButtonBinding::sync() {
 ScrollBarBinding::ScrollBarBinding(ScrollBar& model, QScrollBar* widget, const TwipScale& scale)
     : ControlBinding(model, widget, scale), bar_(model), widget_(widget) {
   widget_->setOrientation(Qt::Vertical);
+  // A window's scroll bar is a tab stop that the arrow, page, Home and End keys move; Qt's
+  // scroll bars, made for scroll areas, take no focus.
+  widget_->setFocusPolicy(Qt::StrongFocus);
   connect(widget_, &QScrollBar::valueChanged, this, &ScrollBarBinding::onValue);
   connect(widget_, &QScrollBar::sliderReleased, this, [this] { onValue(widget_->value()); });
   sync();

@@ -13,8 +13,12 @@ int main(int argc, char* argv[]) {
 
   // Started before the name is written: a driver that is already running picks the name up at
   // its next poll, a new one at its first.
+  // The launcher's folder is where it was started from: a link to LUVRINpREG elsewhere still
+  // starts the driver of the show the link stands in.
   QProcess::startDetached(
-      luvrin::driverProgramPath(QCoreApplication::applicationDirPath(), windows), QStringList());
+      luvrin::driverProgramPath(luvrin::platform::programFolder(argc > 0 ? argv[0] : nullptr),
+                                windows),
+      QStringList());
 
   const QString argv0 = argc > 0 ? QString::fromLocal8Bit(argv[0]) : QString();
   luvrin::makeUserHandoffStore()->write(

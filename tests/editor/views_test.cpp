@@ -3,18 +3,29 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QTranslator>
 #include <chrono>
 #include <iostream>
+#include <memory>
 
 #include "driver/form1_view.h"
 #include "driver/form4_view.h"
@@ -182,6 +193,123 @@ TEST_F(EditorView, MovingFadersThroughTheWidgetsDrivesTheOutput) {
   fader41->triggerAction(QAbstractSlider::SliderPageStepAdd);
   EXPECT_EQ(rig.fader(40).value(), 10);
   EXPECT_EQ(child<QLineEdit>(view, QStringLiteral("Text2(40)"))->text(), QStringLiteral("10"));
+}
+
+TEST_F(EditorView, FadersAreTabStopsInChannelOrderAndFollowTheKeys) {
+  rig.driver.Command3_Click();
+  Form3View view(ed());
+  view.show();
+  QApplication::setActiveWindow(&view);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+  auto tab = [] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); };
+  auto focused = [] {
+    QWidget* w = QApplication::focusWidget();
+    return w != nullptr ? w->objectName().toStdString() : std::string();
+  };
+
+  child<QRadioButton>(view, QStringLiteral("Option1(12)"))->setFocus(Qt::TabFocusReason);
+  for (int i = 0; i < 40; ++i) {
+    tab();
+    ASSERT_EQ(focused(), QStringLiteral("VScroll1(%1)").arg(i).toStdString());
+  }
+
+  // The keys of a window's scroll bar: arrows by the small change, pages by the large one.
+  auto* fader = child<QScrollBar>(view, QStringLiteral("VScroll1(1)"));
+  auto* valueBox = child<QLineEdit>(view, QStringLiteral("Text2(1)"));
+  fader->setFocus(Qt::TabFocusReason);
+  const std::pair<Qt::Key, int> keys[] = {
+      {Qt::Key_Down, 1},   {Qt::Key_Down, 2},  {Qt::Key_PageDown, 12}, {Qt::Key_Up, 11},
+      {Qt::Key_PageUp, 1}, {Qt::Key_End, 255}, {Qt::Key_Up, 254},      {Qt::Key_Home, 0}};
+  for (auto [key, value] : keys) {
+    QTest::keyClick(QApplication::focusWidget(), key);
+    EXPECT_EQ(rig.fader(1).value(), value) << QKeySequence(key).toString().toStdString();
+    EXPECT_EQ(valueBox->text(), QString::number(value));
+  }
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageDown);
+  rig.scheduler.advanceBy(100ms);
+  EXPECT_EQ(rig.driver.Text7.text(), QStringLiteral("DMX000,010,000,000,"));
+
+  // A page shown later is reached the same way, in its own channel order.
+  QTest::mouseClick(child<QRadioButton>(view, QStringLiteral("Option1(1)")), Qt::LeftButton);
+  child<QRadioButton>(view, QStringLiteral("Option1(12)"))->setFocus(Qt::TabFocusReason);
+  tab();
+  EXPECT_EQ(focused(), "VScroll1(40)");
+  tab();
+  EXPECT_EQ(focused(), "VScroll1(41)");
+}
+
+namespace {
+
+// Answers the next file dialog the program shows: notes the folder it starts in and chooses
+// path in it. Gives up (cancels) after a few seconds rather than hang the test.
+class DialogAnswer {
+ public:
+  explicit DialogAnswer(QString path) : path_(std::move(path)) {
+    timer_.setInterval(10);
+    QObject::connect(&timer_, &QTimer::timeout, [this] { poll(); });
+    timer_.start();
+  }
+  const QString& startFolder() const { return startFolder_; }
+
+ private:
+  // Answered again at every poll until it closes: the dialog may still be settling at first.
+  void poll() {
+    ++polls_;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      auto* dialog = qobject_cast<QFileDialog*>(w);
+      if (dialog == nullptr || !dialog->isVisible()) continue;
+      if (startFolder_.isEmpty())
+        startFolder_ = QFileInfo(dialog->directory().absolutePath()).canonicalFilePath();
+      if (polls_ > 500) {
+        dialog->reject();
+        return;
+      }
+      // Typed as a user types it: selectFile leaves the name box alone while it has the focus.
+      auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      if (name == nullptr) {
+        dialog->reject();
+        return;
+      }
+      name->setText(path_);
+      static_cast<QDialog*>(dialog)->accept();  // QFileDialog hides it; it checks the choice
+      return;
+    }
+  }
+  QString path_;
+  QString startFolder_;
+  QTimer timer_;
+  int polls_ = 0;
+};
+
+}  // namespace
+
+TEST_F(EditorView, FileDialogsStartInTheProgramFolderThenInTheFolderLastUsed) {
+  rig.driver.Command3_Click();
+  Form3View view(ed());
+  view.show();
+  QCoreApplication::processEvents();
+  const QString program = QFileInfo(rig.show.programFolder()).canonicalFilePath();
+  ASSERT_NE(QDir::currentPath(), program);
+  QTemporaryDir elsewhere;
+  ASSERT_TRUE(elsewhere.isValid());
+  const QString saved = elsewhere.path() + QStringLiteral("/s1.ini");
+
+  ed().Text5.setText(QStringLiteral("DMX001,002,"));
+  {
+    DialogAnswer answer(saved);
+    QTest::mouseClick(child<QPushButton>(view, QStringLiteral("Command3")), Qt::LeftButton);
+    EXPECT_EQ(answer.startFolder(), program);
+  }
+  ASSERT_TRUE(QFileInfo::exists(saved));
+  EXPECT_EQ(ed().dialogFolder(), elsewhere.path());
+
+  ed().Text5.setText(QString());
+  {
+    DialogAnswer answer(saved);
+    QTest::mouseClick(child<QPushButton>(view, QStringLiteral("Command6")), Qt::LeftButton);
+    EXPECT_EQ(answer.startFolder(), QFileInfo(elsewhere.path()).canonicalFilePath());
+  }
+  EXPECT_EQ(ed().Text5.text(), QStringLiteral("DMX001,002,"));
 }
 
 TEST_F(EditorView, TypedScriptAndRecordedActionsKeepCrLf) {
@@ -369,4 +497,39 @@ class RunStatusViews : public InstalledViews {
 TEST_F(RunStatusViews, AHiddenDriverBuildsNoWindow) {
   installViews(rig.driver);
   EXPECT_EQ(driverView(), nullptr);
+}
+
+TEST(QtTranslation, StandardTextsAreChineseFromTheShippedCopyFirst) {
+  const QString installed = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+  ASSERT_TRUE(QFileInfo::exists(installed + QStringLiteral("/qtbase_zh_CN.qm")))
+      << "Qt's translations (Debian qt6-translations-l10n) are missing: scripts/install-deps";
+  QTemporaryDir show;
+  ASSERT_TRUE(show.isValid());
+  ASSERT_TRUE(QDir(show.path()).mkdir(QStringLiteral("translations")));
+  const QString shipped = show.path() + QStringLiteral("/translations/qtbase_zh_CN.qm");
+  ASSERT_TRUE(QFile::copy(installed + QStringLiteral("/qtbase_zh_CN.qm"), shipped));
+  auto cancelText = [] {
+    QDialogButtonBox box(QDialogButtonBox::Cancel);
+    return box.button(QDialogButtonBox::Cancel)->text().remove(u'&');
+  };
+  ASSERT_EQ(cancelText(), QStringLiteral("Cancel"));
+
+  std::unique_ptr<QTranslator> translator(installQtTranslation(qtTranslationFolders(show.path())));
+  ASSERT_NE(translator, nullptr);
+  EXPECT_EQ(QFileInfo(translator->filePath()).canonicalFilePath(),
+            QFileInfo(shipped).canonicalFilePath());
+  EXPECT_EQ(cancelText(), QStringLiteral("取消"));
+  translator.reset();
+  EXPECT_EQ(cancelText(), QStringLiteral("Cancel"));
+
+  // A driver folder without the copy still finds Qt's own.
+  QTemporaryDir bare;
+  translator.reset(installQtTranslation(qtTranslationFolders(bare.path())));
+  ASSERT_NE(translator, nullptr);
+  EXPECT_EQ(cancelText(), QStringLiteral("取消"));
+  translator.reset();
+
+  // None anywhere: English stays.
+  EXPECT_EQ(installQtTranslation({bare.path(), QString()}), nullptr);
+  EXPECT_EQ(cancelText(), QStringLiteral("Cancel"));
 }
