@@ -7,13 +7,13 @@
 #include <QTemporaryDir>
 #include <chrono>
 
+#include "channel_data.h"
 #include "driver/driver_fixture.h"
-#include "driver/form1.h"
-#include "editor/form3.h"
-#include "editor/form3_view.h"
-#include "engine/channel_data.h"
-#include "engine/numeric.h"
-#include "engine/playback.h"
+#include "form1.h"
+#include "form3.h"
+#include "form3_view.h"
+#include "numeric.h"
+#include "playback.h"
 
 using namespace std::chrono_literals;
 using namespace luvrin;

@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cmath>
 
-#include "driver/program_file.h"
-#include "driver/read_ini_key.h"
-#include "engine/channel_data.h"
-#include "engine/numeric.h"
-#include "engine/script.h"
+#include "channel_data.h"
+#include "numeric.h"
+#include "program_file.h"
+#include "read_ini_key.h"
+#include "script.h"
 
 namespace luvrin {
 

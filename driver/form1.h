@@ -7,16 +7,16 @@
 #include <memory>
 #include <vector>
 
-#include "driver/form4.h"
-#include "driver/handoff_store.h"
-#include "driver/serial_port.h"
-#include "editor/form3.h"
-#include "engine/playback.h"
-#include "generator/form2.h"
-#include "runtime/codepage.h"
-#include "runtime/controls.h"
-#include "runtime/form.h"
-#include "runtime/scheduler.h"
+#include "codepage.h"
+#include "controls.h"
+#include "form.h"
+#include "form2.h"
+#include "form3.h"
+#include "form4.h"
+#include "handoff_store.h"
+#include "playback.h"
+#include "scheduler.h"
+#include "serial_port.h"
 
 namespace luvrin {
 

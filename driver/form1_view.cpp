@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include "driver/form1.h"
+#include "form1.h"
 
 namespace luvrin {
 

@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-#include "runtime/widget_binding.h"
+#include "widget_binding.h"
 
 namespace luvrin {
 

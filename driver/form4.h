@@ -1,7 +1,7 @@
 #pragma once
 
-#include "runtime/controls.h"
-#include "runtime/form.h"
+#include "controls.h"
+#include "form.h"
 
 namespace luvrin {
 

@@ -4,7 +4,7 @@
 #include <QCloseEvent>
 #include <QPlainTextEdit>
 
-#include "driver/form4.h"
+#include "form4.h"
 
 namespace luvrin {
 

@@ -6,15 +6,15 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "driver/file_handoff_store.h"
-#include "driver/form1.h"
-#include "driver/platform.h"
-#include "driver/qt_serial_port.h"
-#include "driver/read_ini_key.h"
-#include "driver/views.h"
-#include "runtime/clock.h"
-#include "runtime/scheduler.h"
-#include "runtime/scheduler_pump.h"
+#include "clock.h"
+#include "file_handoff_store.h"
+#include "form1.h"
+#include "platform.h"
+#include "qt_serial_port.h"
+#include "read_ini_key.h"
+#include "scheduler.h"
+#include "scheduler_pump.h"
+#include "views.h"
 
 namespace {
 

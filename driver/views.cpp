@@ -9,10 +9,10 @@
 #include <memory>
 #include <vector>
 
-#include "driver/form1.h"
-#include "driver/form1_view.h"
-#include "driver/form4_view.h"
-#include "editor/form3_view.h"
+#include "form1.h"
+#include "form1_view.h"
+#include "form3_view.h"
+#include "form4_view.h"
 
 namespace luvrin {
 

@@ -8,10 +8,10 @@
 #include <utility>
 #include <vector>
 
-#include "engine/playback.h"
-#include "runtime/controls.h"
-#include "runtime/form.h"
-#include "runtime/scheduler.h"
+#include "controls.h"
+#include "form.h"
+#include "playback.h"
+#include "scheduler.h"
 
 namespace luvrin {
 

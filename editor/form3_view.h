@@ -4,8 +4,8 @@
 #include <array>
 #include <vector>
 
-#include "editor/form3.h"
-#include "runtime/widget_binding.h"
+#include "form3.h"
+#include "widget_binding.h"
 
 class QGroupBox;
 class QRadioButton;

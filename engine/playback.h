@@ -5,8 +5,8 @@
 #include <functional>
 #include <vector>
 
-#include "runtime/controls.h"
-#include "runtime/scheduler.h"
+#include "controls.h"
+#include "scheduler.h"
 
 namespace luvrin {
 

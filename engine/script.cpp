@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "numeric.h"
-#include "runtime/codepage.h"
 
 namespace luvrin {
 
@@ -36,30 +35,6 @@ QString delayDigits(double value) {
 QString composeAction(const QString& frameText, const QString& digits) {
   return QStringLiteral("\r\n") + frameText + QStringLiteral("\r\n!T") + digits +
          QStringLiteral("'100mS");
-}
-
-QByteArray scriptFileBytes(const QString& script) {
-  return encodeGbk(QStringLiteral("\"") + script + QStringLiteral("\"\r\n"));
-}
-
-QString firstTextField(QStringView text) {
-  qsizetype i = 0;
-  while (i < text.size() && text[i] == u' ') ++i;
-  if (i < text.size() && text[i] == u'"') {
-    const qsizetype close = text.indexOf(u'"', i + 1);
-    return (close < 0 ? text.mid(i + 1) : text.mid(i + 1, close - i - 1)).toString();
-  }
-  qsizetype end = i;
-  while (end < text.size() && text[end] != u',' && text[end] != u'\r' && text[end] != u'\n') ++end;
-  return text.mid(i, end - i).toString();
-}
-
-std::optional<QString> readScriptFile(const QByteArray& bytes) {
-  const QString text = decodeFileText(bytes);
-  qsizetype i = 0;
-  while (i < text.size() && text[i] == u' ') ++i;
-  if (i == text.size()) return std::nullopt;
-  return firstTextField(text);
 }
 
 }  // namespace luvrin

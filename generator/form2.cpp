@@ -6,8 +6,8 @@
 #include <QLoggingCategory>
 #include <optional>
 
-#include "generator/launcher_files.h"
-#include "runtime/codepage.h"
+#include "codepage.h"
+#include "launcher_files.h"
 
 namespace luvrin {
 

@@ -2,8 +2,8 @@
 
 #include <QString>
 
-#include "runtime/controls.h"
-#include "runtime/form.h"
+#include "controls.h"
+#include "form.h"
 
 namespace luvrin {
 

@@ -5,13 +5,14 @@
 #include <QSaveFile>
 #include <QStringList>
 
+#include "platform.h"
+
 namespace luvrin {
 
 namespace {
 
 constexpr qint64 kCopyChunk = 256 * 1024;
 
-#ifdef Q_OS_WIN
 bool isReservedDeviceName(const QString& name) {
   // CON, NUL, COM1 ... open the device whatever extension follows them.
   const QString stem = name.section(u'.', 0, 0).trimmed().toUpper();
@@ -23,34 +24,29 @@ bool isReservedDeviceName(const QString& name) {
     return stem[3] >= u'1' && stem[3] <= u'9';
   return false;
 }
-#endif
 
 }  // namespace
 
-QString launcherSuffix() {
-#ifdef Q_OS_WIN
-  return QStringLiteral(".exe");
-#else
-  return QString();
-#endif
-}
+QString launcherSuffix() { return platform::executableSuffix(platform::windowsConventions()); }
 
 bool isLauncherName(const QString& name) {
+  return isLauncherName(name, platform::windowsConventions());
+}
+
+bool isLauncherName(const QString& name, bool windows) {
   if (name.isEmpty() || name == u"." || name == u"..") return false;
   for (const QChar c : name) {
     if (c == u'/' || c == u'\\' || c.unicode() < 0x20 || c.unicode() == 0x7F) return false;
   }
-#ifdef Q_OS_WIN
+  const QString file = name + platform::executableSuffix(windows);
+  if (!windows) return QFile::encodeName(file).size() <= 255;
   for (const QChar c : name) {
     if (QStringView(u"<>:\"|?*").contains(c)) return false;
   }
   // Windows drops trailing dots and blanks, so "a." would land on "a".
   if (name.endsWith(u'.') || name.endsWith(u' ')) return false;
   if (isReservedDeviceName(name)) return false;
-  return (name + launcherSuffix()).size() <= 255;
-#else
-  return QFile::encodeName(name + launcherSuffix()).size() <= 255;
-#endif
+  return file.size() <= 255;
 }
 
 bool replaceWithCopy(const QString& source, const QString& target) {

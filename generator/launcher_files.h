@@ -14,6 +14,8 @@ QString launcherSuffix();
 // this platform (no folder part, not "." or "..", nothing the file system refuses). "\" counts
 // as a separator everywhere, since catalogues are written on Windows.
 bool isLauncherName(const QString& name);
+// The same under the rules of Windows (windows) or of the other systems, whatever this one is.
+bool isLauncherName(const QString& name, bool windows);
 
 // Copies source onto target through a temporary file in target's folder, with source's
 // permissions, then renames it over target. Leaves target as it was on any failure. Only plain

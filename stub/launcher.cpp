@@ -2,12 +2,15 @@
 
 #include <QFileInfo>
 
+#include "platform.h"
+
 namespace luvrin {
 
 QString launcherName(const QString& argv0, const QString& programFile, bool windows) {
   if (windows) {
     QString name = QFileInfo(programFile).fileName();
-    if (name.endsWith(QStringLiteral(".exe"), Qt::CaseInsensitive)) name.chop(4);
+    const QString suffix = platform::executableSuffix(true);
+    if (name.endsWith(suffix, Qt::CaseInsensitive)) name.chop(suffix.size());
     return name;
   }
   // argv[0] keeps the name a link was started under; the program file would be the link's target.

@@ -1,9 +1,9 @@
 #include <QCoreApplication>
 #include <QProcess>
 
-#include "driver/file_handoff_store.h"
-#include "driver/platform.h"
-#include "stub/launcher.h"
+#include "file_handoff_store.h"
+#include "launcher.h"
+#include "platform.h"
 
 // A launcher starts the driver, hands over its own name and ends. Every step is tried whatever
 // happened before it, and nothing is ever shown.

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <functional>
 
-#include "driver/form1.h"
 #include "editor/editor_rig.h"
+#include "form1.h"
 
 using namespace std::chrono_literals;
 using namespace luvrin;

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <memory>
 
-#include "driver/form1.h"
-#include "runtime/codepage.h"
+#include "codepage.h"
+#include "form1.h"
 #include "support/test_support.h"
 
 namespace luvrin::testing {

@@ -1,4 +1,4 @@
-#include "driver/file_handoff_store.h"
+#include "file_handoff_store.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "driver/qt_serial_port.h"
+#include "qt_serial_port.h"
 
 using namespace luvrin;
 

@@ -1,4 +1,4 @@
-#include "driver/qt_serial_port.h"
+#include "qt_serial_port.h"
 
 #include <gtest/gtest.h>
 

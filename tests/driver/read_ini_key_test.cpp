@@ -1,8 +1,8 @@
-#include "driver/read_ini_key.h"
+#include "read_ini_key.h"
 
 #include <gtest/gtest.h>
 
-#include "runtime/codepage.h"
+#include "codepage.h"
 #include "support/test_support.h"
 
 using namespace luvrin;

@@ -3,9 +3,9 @@
 #include <QDir>
 #include <chrono>
 
+#include "codepage.h"
 #include "driver_fixture.h"
-#include "engine/script.h"
-#include "runtime/codepage.h"
+#include "script.h"
 
 using namespace std::chrono_literals;
 using namespace luvrin;

@@ -9,8 +9,8 @@
 #include <QRandomGenerator>
 #include <QSet>
 
+#include "codepage.h"
 #include "e2e_support.h"
-#include "runtime/codepage.h"
 
 using namespace luvrin::e2e;
 

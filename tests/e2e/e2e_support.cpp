@@ -15,8 +15,8 @@
 #include <QFileInfo>
 #include <QThread>
 
-#include "driver/file_handoff_store.h"
-#include "runtime/codepage.h"
+#include "codepage.h"
+#include "file_handoff_store.h"
 
 namespace luvrin::e2e {
 

@@ -7,9 +7,9 @@
 #include <QThread>
 #include <algorithm>
 
+#include "codepage.h"
 #include "e2e_support.h"
-#include "generator/form2.h"
-#include "runtime/codepage.h"
+#include "form2.h"
 
 using namespace luvrin::e2e;
 

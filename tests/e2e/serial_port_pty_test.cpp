@@ -5,8 +5,8 @@
 #include <QTemporaryDir>
 #include <chrono>
 
-#include "driver/qt_serial_port.h"
 #include "e2e_support.h"
+#include "qt_serial_port.h"
 
 using namespace luvrin;
 using namespace luvrin::e2e;

@@ -2,8 +2,8 @@
 
 #include <chrono>
 
-#include "editor/form3.h"
 #include "editor_rig.h"
+#include "form3.h"
 
 using namespace std::chrono_literals;
 using namespace luvrin;

@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "driver/form1.h"
-#include "runtime/clock.h"
-#include "runtime/scheduler.h"
+#include "clock.h"
+#include "form1.h"
+#include "scheduler.h"
 #include "support/test_support.h"
 
 namespace luvrin::testing {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "editor/form3.h"
 #include "editor_rig.h"
+#include "form3.h"
 
 using namespace luvrin;
 using namespace luvrin::testing;

@@ -6,10 +6,10 @@
 #include <chrono>
 #include <optional>
 
-#include "editor/form3.h"
+#include "codepage.h"
 #include "editor_rig.h"
-#include "engine/script.h"
-#include "runtime/codepage.h"
+#include "form3.h"
+#include "script.h"
 
 using namespace luvrin;
 using namespace luvrin::testing;

@@ -6,7 +6,7 @@
 #include <QScrollBar>
 #include <QTest>
 
-#include "runtime/widget_binding.h"
+#include "widget_binding.h"
 
 using namespace luvrin;
 

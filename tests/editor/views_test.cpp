@@ -1,4 +1,4 @@
-#include "driver/views.h"
+#include "views.h"
 
 #include <gtest/gtest.h>
 
@@ -27,10 +27,10 @@
 #include <iostream>
 #include <memory>
 
-#include "driver/form1_view.h"
-#include "driver/form4_view.h"
-#include "editor/form3_view.h"
 #include "editor_rig.h"
+#include "form1_view.h"
+#include "form3_view.h"
+#include "form4_view.h"
 
 using namespace std::chrono_literals;
 using namespace luvrin;

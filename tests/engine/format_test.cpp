@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "engine/channel_data.h"
-#include "engine/script.h"
-#include "runtime/codepage.h"
+#include "channel_data.h"
+#include "codepage.h"
+#include "script.h"
 
 using namespace luvrin;
 

@@ -1,4 +1,4 @@
-#include "engine/playback.h"
+#include "playback.h"
 
 #include <gtest/gtest.h>
 

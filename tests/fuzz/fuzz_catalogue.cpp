@@ -14,9 +14,9 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "form2.h"
 #include "fuzz/fuzz_check.h"
-#include "generator/form2.h"
-#include "generator/launcher_files.h"
+#include "launcher_files.h"
 
 namespace {
 

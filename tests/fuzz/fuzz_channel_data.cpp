@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/channel_data.h"
-#include "engine/numeric.h"
+#include "channel_data.h"
+#include "codepage.h"
 #include "fuzz/fuzz_check.h"
-#include "runtime/codepage.h"
+#include "numeric.h"
 
 namespace {
 

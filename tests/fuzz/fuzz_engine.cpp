@@ -11,13 +11,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "driver/form1.h"
-#include "engine/channel_data.h"
-#include "engine/numeric.h"
+#include "channel_data.h"
+#include "clock.h"
+#include "codepage.h"
+#include "form1.h"
 #include "fuzz/fuzz_check.h"
-#include "runtime/clock.h"
-#include "runtime/codepage.h"
-#include "runtime/scheduler.h"
+#include "numeric.h"
+#include "scheduler.h"
 #include "support/test_support.h"
 
 using namespace std::chrono_literals;

@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "driver/read_ini_key.h"
+#include "codepage.h"
 #include "fuzz/fuzz_check.h"
-#include "runtime/codepage.h"
+#include "read_ini_key.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/script.h"
+#include "codepage.h"
 #include "fuzz/fuzz_check.h"
-#include "runtime/codepage.h"
+#include "script.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));

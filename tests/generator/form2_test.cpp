@@ -1,4 +1,4 @@
-#include "generator/form2.h"
+#include "form2.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,10 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include "driver/form1.h"
-#include "generator/launcher_files.h"
-#include "runtime/codepage.h"
-#include "runtime/scheduler.h"
+#include "codepage.h"
+#include "form1.h"
+#include "launcher_files.h"
+#include "scheduler.h"
 #include "support/test_support.h"
 
 namespace luvrin {

@@ -1,4 +1,4 @@
-#include "runtime/codepage.h"
+#include "codepage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "runtime/controls.h"
+#include "controls.h"
 
 #include <gtest/gtest.h>
 

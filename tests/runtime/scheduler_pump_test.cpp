@@ -1,4 +1,4 @@
-#include "runtime/scheduler_pump.h"
+#include "scheduler_pump.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "runtime/precise_ticker.h"
-#include "runtime/scheduler.h"
+#include "precise_ticker.h"
+#include "scheduler.h"
 
 using namespace luvrin;
 

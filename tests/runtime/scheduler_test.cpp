@@ -1,4 +1,4 @@
-#include "runtime/scheduler.h"
+#include "scheduler.h"
 
 #include <gtest/gtest.h>
 

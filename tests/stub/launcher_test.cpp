@@ -1,4 +1,4 @@
-#include "stub/launcher.h"
+#include "launcher.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include "driver/platform.h"
+#include "platform.h"
 
 using namespace luvrin;
 

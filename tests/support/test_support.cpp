@@ -2,7 +2,7 @@
 
 #include <QFile>
 
-#include "runtime/codepage.h"
+#include "codepage.h"
 
 namespace luvrin::testing {
 

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "driver/handoff_store.h"
-#include "driver/serial_port.h"
+#include "handoff_store.h"
+#include "serial_port.h"
 
 namespace luvrin::testing {
 

@@ -11,15 +11,15 @@
 #include <QWidget>
 #include <cstdio>
 
-#include "driver/form1.h"
-#include "driver/form1_view.h"
-#include "driver/handoff_store.h"
-#include "driver/serial_port.h"
-#include "driver/views.h"
-#include "editor/form3_view.h"
-#include "engine/script.h"
-#include "runtime/codepage.h"
-#include "runtime/scheduler_pump.h"
+#include "codepage.h"
+#include "form1.h"
+#include "form1_view.h"
+#include "form3_view.h"
+#include "handoff_store.h"
+#include "scheduler_pump.h"
+#include "script.h"
+#include "serial_port.h"
+#include "views.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <algorithm>
 
-#include "driver/platform.h"
+#include "platform.h"
 
 Q_LOGGING_CATEGORY(lcSerial, "luvrin.serial", QtWarningMsg)
 

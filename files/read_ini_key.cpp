@@ -3,7 +3,7 @@
 #include <QFile>
 #include <QStringEncoder>
 
-#include "runtime/codepage.h"
+#include "codepage.h"
 
 namespace luvrin {
 

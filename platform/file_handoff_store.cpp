@@ -7,7 +7,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 
-#include "driver/platform.h"
+#include "platform.h"
 
 namespace luvrin {
 

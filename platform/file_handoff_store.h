@@ -3,7 +3,7 @@
 #include <QString>
 #include <memory>
 
-#include "driver/handoff_store.h"
+#include "handoff_store.h"
 
 namespace luvrin {
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "precise_ticker.h"
+#include "waker.h"
 
 namespace luvrin {
 

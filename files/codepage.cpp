@@ -3,6 +3,8 @@
 #include <bitset>
 #include <memory>
 
+#include "gbk_codec.h"
+
 namespace luvrin {
 
 namespace {
@@ -48,23 +50,15 @@ bool isValidUtf8WithNonAscii(const QByteArray& bytes) {
   return nonAscii;
 }
 
-QString decodeGbk(const QByteArray& bytes) {
-  QStringDecoder gbk("GBK");
-  if (!gbk.isValid()) return QString::fromLatin1(bytes);
-  // A lead byte cut off at the end of the file would be held back for input that never comes;
-  // a line end after it makes it show as a broken character.
-  QString text = gbk.decode(bytes + '\n');
-  text.chop(1);
-  return text;
-}
+QString decodeGbk(const QByteArray& bytes) { return systemGbk().decode(bytes); }
 
 // The hanzi of GB2312: the characters everyday Chinese text is written with. A reading full of
 // the other ideographs (GBK's additions, the extensions) is more likely bytes read the wrong way.
 const std::bitset<0x10000>& commonHanzi() {
   static const std::unique_ptr<std::bitset<0x10000>> table = [] {
     auto set = std::make_unique<std::bitset<0x10000>>();
-    QStringDecoder gbk("GBK");
-    if (!gbk.isValid()) return set;
+    const GbkConverter& gbk = systemGbk();
+    if (!gbk.exact()) return set;
     for (int row = 0xB0; row <= 0xF7; ++row) {
       for (int cell = 0xA1; cell <= 0xFE; ++cell) {
         const char pair[2] = {static_cast<char>(row), static_cast<char>(cell)};
@@ -150,22 +144,18 @@ QString decodeFileText(const QByteArray& bytes) {
   return gbk.isNull() ? decodeGbk(bytes) : gbk;
 }
 
-QByteArray encodeGbk(const QString& text) {
-  QStringEncoder gbk("GBK");
-  if (!gbk.isValid()) return text.toLatin1();
-  return gbk.encode(text);
-}
+QByteArray encodeGbk(const QString& text) { return systemGbk().encode(text); }
 
 bool representableInGbk(const QString& text) {
-  QStringDecoder gbk("GBK");
-  return gbk.isValid() && gbk.decode(encodeGbk(text)) == text;
+  return systemGbk().exact() && systemGbk().decode(encodeGbk(text)) == text;
 }
 
-StreamingGbkDecoder::StreamingGbkDecoder() : decoder_("GBK") {}
-
 QString StreamingGbkDecoder::decode(const QByteArray& chunk) {
-  if (!decoder_.isValid()) return QString::fromLatin1(chunk);
-  return decoder_.decode(chunk);
+  pending_ += chunk;
+  const qsizetype whole = completeGbkPrefix(pending_);
+  const QString text = systemGbk().decode(QByteArrayView(pending_).first(whole));
+  pending_.remove(0, whole);
+  return text;
 }
 
 }  // namespace luvrin

@@ -15,6 +15,9 @@ qint64 pendingOutputBytes(qintptr handle);
 // Windows names ports COMn, programs end in .EXE and per-user settings live in the registry.
 bool windowsConventions();
 
+// What a program file's name ends in: ".exe" under Windows conventions, nothing elsewhere.
+QString executableSuffix(bool windows);
+
 // The platform plugins to try, in order, for a window that wants to be seen, ending in
 // "offscreen" so that a display that is set but cannot be opened costs the window, never the
 // frames. Empty: leave the choice to Qt.

@@ -8,7 +8,7 @@
 #include <functional>
 #include <optional>
 
-#include "driver/serial_port.h"
+#include "serial_port.h"
 
 namespace luvrin {
 

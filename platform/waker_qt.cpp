@@ -1,4 +1,4 @@
-#include "precise_ticker.h"
+#include "waker.h"
 
 namespace luvrin {
 
