@@ -41,3 +41,15 @@ TEST(LinePacer, IdleLineDoesNotBankTime) {
   pacer.sent(1'000'000'000, 100);
   EXPECT_FALSE(pacer.ready(1'000'000'000));
 }
+
+TEST(LinePacer, TellsHowLongUntilTheLineIsFree) {
+  LinePacer pacer;
+  pacer.setLine(
+      SerialSettings{100000, QSerialPort::NoParity, QSerialPort::Data8, QSerialPort::OneStop});
+  EXPECT_EQ(pacer.nsUntilFree(0), 0);
+  pacer.sent(1'000'000, 13);  // 1.3 ms on the line
+  EXPECT_EQ(pacer.nsUntilFree(1'000'000), 1'300'000);
+  EXPECT_EQ(pacer.nsUntilFree(2'000'000), 300'000);
+  EXPECT_EQ(pacer.nsUntilFree(2'300'000), 0);
+  EXPECT_EQ(pacer.nsUntilFree(9'000'000), 0);
+}
