@@ -203,12 +203,7 @@ void Form1::sendFrame() {
   // up to a whole interval after every frame.
   if (!port_.readyForFrame()) {
     frameWaiting_ = true;
-    port_.whenReady([this, alive = std::weak_ptr<bool>(alive_)] {
-      if (alive.expired()) return;
-      scheduler_.post([this, alive] {
-        if (!alive.expired()) lineFree();
-      });
-    });
+    port_.whenReady([this] { lineFree(); });
     return;
   }
   if (std::exchange(frameWaiting_, false)) port_.whenReady({});

@@ -115,8 +115,6 @@ class Form1 : public FormState {
   PlaybackEngine engine_;
   // A tick found the line busy: the newest frame goes as soon as the line is free.
   bool frameWaiting_ = false;
-  // The port's call back may outlive the window in the scheduler's queue.
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace luvrin

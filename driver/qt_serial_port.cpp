@@ -286,7 +286,7 @@ void QtSerialPort::whenReady(std::function<void()> ready) {
 void QtSerialPort::armReadyCheck() {
   // Timed to the nanosecond: a frame shorter than a millisecond must not wait for the next one.
   constexpr qint64 kShortestWaitNs = 50'000;
-  qint64 wait = pacer_.nsUntilFree(lineClock_.nsecsElapsed());
+  qint64 wait = pacer_.nsUntilReady(lineClock_.nsecsElapsed());
   wait = std::max(wait, queuedBytes() * pacer_.byteNs());
   wait = std::max(wait, kShortestWaitNs);
   readyCheck_.start(wait, wait);

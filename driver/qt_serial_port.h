@@ -36,8 +36,13 @@ class LinePacer {
   void setLine(const SerialSettings& settings);
   // Nanoseconds one byte takes on the line: start bit, data bits, parity, stop bits.
   qint64 byteNs() const { return byteNs_; }
-  bool ready(qint64 nowNs) const { return lineFreeAtNs_ <= nowNs; }
-  qint64 nsUntilFree(qint64 nowNs) const { return std::max<qint64>(0, lineFreeAtNs_ - nowNs); }
+  // Ready for the next frame once the line is down to the last byte of the previous one: a UART
+  // takes the next byte while it shifts one out, and waiting for the very instant the line
+  // empties would cost each frame the system's wake-up delay, a tenth of a short frame's time.
+  bool ready(qint64 nowNs) const { return nsUntilReady(nowNs) == 0; }
+  qint64 nsUntilReady(qint64 nowNs) const {
+    return std::max<qint64>(0, lineFreeAtNs_ - byteNs_ - nowNs);
+  }
   void sent(qint64 nowNs, qint64 bytes);
 
  private:
