@@ -25,7 +25,7 @@ class SerialPort {
   virtual bool open() = 0;
   virtual bool isOpen() const = 0;
 
-  // Whether the previous frame has left, so a new one may be written without queueing.
+  // Whether a new frame may be written without queueing behind the previous one.
   virtual bool readyForFrame() = 0;
   // Asks to be told once, as soon as readyForFrame() would say yes: ready is called later on the
   // program's thread, never from inside this call. A new request replaces the one before, an

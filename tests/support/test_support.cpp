@@ -58,7 +58,6 @@ bool RecordingPort::readyForFrame() {
 
 void RecordingPort::whenReady(std::function<void()> callback) {
   readyCallback = std::move(callback);
-  if (readyCallback) ++readyRequests;
   if (lineScheduler_ != nullptr) armLine();
 }
 

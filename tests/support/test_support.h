@@ -68,7 +68,6 @@ class RecordingPort : public SerialPort {
   QByteArray pendingInput;
   int reads = 0;
   std::function<void()> readyCallback;  // the driver's request, if any
-  int readyRequests = 0;
   int busyWrites = 0;  // frames written while the port said it was not ready
 
  private:
