@@ -68,7 +68,7 @@ class RecordingPort : public SerialPort {
   QByteArray pendingInput;
   int reads = 0;
   std::function<void()> readyCallback;  // the driver's request, if any
-  int busyWrites = 0;  // frames written while the port said it was not ready
+  int busyWrites = 0;                   // frames written while the port said it was not ready
 
  private:
   void armLine();
