@@ -4,6 +4,7 @@
 #include <QLocale>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "channel_data.h"
 #include "numeric.h"
@@ -91,7 +92,10 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, SerialPort& port, Hand
   Label6.Click = [this] { Label6_Click(); };
 }
 
-Form1::~Form1() { engine_.stopAll(); }
+Form1::~Form1() {
+  port_.whenReady({});
+  engine_.stopAll();
+}
 
 QString Form1::settingsPath() const { return folder_ + QStringLiteral("/串口配置.ini"); }
 QString Form1::catalogPath() const { return folder_ + QStringLiteral("/场景.ini"); }
@@ -183,11 +187,28 @@ void Form1::Timer3_Timer() {
     countFrame();
     return;
   }
+  sendFrame();
+}
+
+void Form1::sendFrame() {
+  if (frame_.empty() || !port_.isOpen()) return;
   // Never queue a frame behind one still on the line: the lights get the newest levels and
-  // memory stays bounded whatever the interval and the baud rate.
-  if (frame_.empty() || !port_.isOpen() || !port_.readyForFrame()) return;
+  // memory stays bounded whatever the interval and the baud rate. Nor wait for the next tick
+  // once the line is free: with a long frame or a short interval that would idle the line for
+  // up to a whole interval after every frame.
+  if (!port_.readyForFrame()) {
+    frameWaiting_ = true;
+    port_.whenReady([this] { lineFree(); });
+    return;
+  }
+  if (std::exchange(frameWaiting_, false)) port_.whenReady({});
   if (!port_.writeFrame(kFrameHeader, frame_, kFrameTrailer)) return;
   countFrame();
+}
+
+void Form1::lineFree() {
+  if (!std::exchange(frameWaiting_, false) || Text2.text() == kTestStatus) return;
+  sendFrame();
 }
 
 void Form1::Text5_Change() {

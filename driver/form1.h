@@ -98,6 +98,9 @@ class Form1 : public FormState {
   void resizeFrame();
   // The frame counter is Label4's own number.
   void countFrame();
+  // Writes the output frame now if the line is free; otherwise the port calls back when it is.
+  void sendFrame();
+  void lineFree();
 
   Scheduler& scheduler_;
   QString folder_;
@@ -110,6 +113,8 @@ class Form1 : public FormState {
   Form4 notes_;
   std::unique_ptr<Form2> builder_;
   PlaybackEngine engine_;
+  // A tick found the line busy: the newest frame goes as soon as the line is free.
+  bool frameWaiting_ = false;
 };
 
 }  // namespace luvrin

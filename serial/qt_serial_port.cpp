@@ -4,6 +4,7 @@
 #include <QLoggingCategory>
 #include <QStringList>
 #include <algorithm>
+#include <utility>
 
 #include "platform.h"
 
@@ -74,13 +75,14 @@ std::optional<SerialSettings> parseSerialSettings(QStringView text, bool oneAndH
 }
 
 QString portNameForNumber(int n, PortNaming naming,
-                          const std::function<bool(const QString&)>& exists) {
+                          const std::function<bool(const QString&)>& exists,
+                          const QString& folder) {
   if (n < 1) return {};
   if (naming == PortNaming::Com) return QStringLiteral("COM%1").arg(n);
   // A USB interface is what people plug in today; the on-board port is the fallback.
-  const QString usb = QStringLiteral("/dev/ttyUSB%1").arg(n - 1);
+  const QString usb = folder + QStringLiteral("/ttyUSB%1").arg(n - 1);
   if (exists(usb)) return usb;
-  return QStringLiteral("/dev/ttyS%1").arg(n - 1);
+  return folder + QStringLiteral("/ttyS%1").arg(n - 1);
 }
 
 PortNaming nativePortNaming() {
@@ -91,9 +93,9 @@ QtSerialPort::QtSerialPort() {
   lineClock_.start();
   pacer_.setLine(settings_);
   reopen_.setInterval(kReopenIntervalMs);
-  QObject::connect(&reopen_, &QTimer::timeout, &port_, [this] {
-    if (tryOpen()) reopen_.stop();
-  });
+  QObject::connect(&reopen_, &QTimer::timeout, &port_, [this] { retry(); });
+  QObject::connect(&port_, &QSerialPort::readyRead, &port_, [this] { holdInput(); });
+  readyCheck_->onWake = [this](std::uint64_t) { checkReady(); };
   QObject::connect(&port_, &QSerialPort::errorOccurred, &port_,
                    [this](QSerialPort::SerialPortError error) {
                      switch (error) {
@@ -137,6 +139,8 @@ QtSerialPort::~QtSerialPort() { close(); }
 void QtSerialPort::close() {
   wanted_ = false;
   reopen_.stop();
+  readyCheck_->disarm();
+  onReady_ = nullptr;
   port_.close();
 }
 
@@ -164,8 +168,13 @@ bool QtSerialPort::setPortDevice(const QString& path) {
 
 QString QtSerialPort::systemName() const {
   if (!device_.isEmpty()) return device_;
-  return portNameForNumber(number_, nativePortNaming(),
-                           [](const QString& p) { return QFileInfo::exists(p); });
+  return portNameForNumber(
+      number_, nativePortNaming(), [](const QString& p) { return QFileInfo::exists(p); },
+      deviceFolder_);
+}
+
+bool QtSerialPort::followsNumber() const {
+  return device_.isEmpty() && nativePortNaming() == PortNaming::Device;
 }
 
 void QtSerialPort::applySettings() {
@@ -177,12 +186,31 @@ void QtSerialPort::applySettings() {
   port_.setFlowControl(QSerialPort::NoFlowControl);
 }
 
+SerialSettings QtSerialPort::deviceSettings() const {
+  return SerialSettings{port_.baudRate(), port_.parity(), port_.dataBits(), port_.stopBits()};
+}
+
 bool QtSerialPort::open() {
   wanted_ = true;
-  if (port_.isOpen()) return true;
-  if (tryOpen()) return true;
-  reopen_.start();
-  return false;
+  const bool opened = tryOpen();
+  if (!opened || followsNumber()) reopen_.start();
+  return opened;
+}
+
+void QtSerialPort::retry() {
+  if (port_.isOpen()) {
+    if (!followsNumber()) {
+      reopen_.stop();
+      return;
+    }
+    const QString name = systemName();
+    if (name == openName_) return;
+    qCDebug(lcSerial) << "switching from" << openName_ << "to" << name;
+    holdInput();
+    port_.close();
+    port_.clearError();
+  }
+  if (tryOpen() && !followsNumber()) reopen_.stop();
 }
 
 bool QtSerialPort::tryOpen() {
@@ -196,8 +224,9 @@ bool QtSerialPort::tryOpen() {
     port_.clearError();
     return false;
   }
-  // Input is read only while the window is shown; what arrives meanwhile must not pile up.
+  // holdInput() takes every byte out as it comes; this only caps what one read takes in.
   port_.setReadBufferSize(kReadBufferBytes);
+  openName_ = name;
   qCDebug(lcSerial) << "opened" << name;
   return true;
 }
@@ -245,9 +274,55 @@ bool QtSerialPort::writeFrame(QByteArrayView header, std::span<const std::uint8_
   return ok;
 }
 
+void QtSerialPort::whenReady(std::function<void()> ready) {
+  onReady_ = std::move(ready);
+  if (!onReady_) {
+    readyCheck_->disarm();
+    return;
+  }
+  if (!readyCheck_->armed()) armReadyCheck();
+}
+
+void QtSerialPort::armReadyCheck() {
+  // Timed to the nanosecond: a frame shorter than a millisecond must not wait for the next one.
+  constexpr qint64 kShortestWaitNs = 50'000;
+  qint64 wait = pacer_.nsUntilReady(lineClock_.nsecsElapsed());
+  wait = std::max(wait, queuedBytes() * pacer_.byteNs());
+  wait = std::max(wait, kShortestWaitNs);
+  readyCheck_->arm(wait, wait);
+}
+
+void QtSerialPort::checkReady() {
+  readyCheck_->disarm();
+  if (!onReady_) return;
+  if (!port_.isOpen()) {
+    onReady_ = nullptr;
+    return;
+  }
+  if (!readyForFrame()) {
+    armReadyCheck();
+    return;
+  }
+  std::exchange(onReady_, {})();
+}
+
+void QtSerialPort::holdInput() {
+  held_ += port_.readAll();
+  // Input is read only while the window is shown. A device that keeps talking to a hidden driver
+  // must not fill the memory, nor stall behind a full buffer; what it said last is what matters.
+  if (const qint64 excess = held_.size() - kReadBufferBytes; excess > 0) {
+    held_.remove(0, excess);
+    dropped_ += excess;
+  }
+}
+
+qint64 QtSerialPort::heldInputBytes() const {
+  return held_.size() + (port_.isOpen() ? port_.bytesAvailable() : 0);
+}
+
 QByteArray QtSerialPort::readAll() {
-  if (!port_.isOpen()) return {};
-  return port_.readAll();
+  if (port_.isOpen()) holdInput();
+  return std::exchange(held_, {});
 }
 
 }  // namespace luvrin

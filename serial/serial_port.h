@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <span>
 
 namespace luvrin {
@@ -16,15 +17,20 @@ class SerialPort {
   // "baud,parity,data,stop", parity N/E/O/M/S in either case, stop bits 1, 1.5 or 2. The whole
   // string is checked before anything is applied; a rejected string keeps the previous settings.
   virtual bool setSettings(const QString& settings) = 0;
-  // Port number n (COMn on Windows; /dev/ttyUSB(n-1) where it exists, else /dev/ttyS(n-1)).
+  // Port number n (COMn on Windows; /dev/ttyUSB(n-1) where it exists, else /dev/ttyS(n-1),
+  // followed while the port is open, so that a USB interface plugged in later takes over).
   virtual bool setPortNumber(int number) = 0;
   // An absolute device path used as it stands (/dev/ttyUSB0, /dev/serial/by-id/..., a pty).
   virtual bool setPortDevice(const QString& path) = 0;
   virtual bool open() = 0;
   virtual bool isOpen() const = 0;
 
-  // Whether the previous frame has left, so a new one may be written without queueing.
+  // Whether a new frame may be written without queueing behind the previous one.
   virtual bool readyForFrame() = 0;
+  // Asks to be told once, as soon as readyForFrame() would say yes: ready is called later on the
+  // program's thread, never from inside this call. A new request replaces the one before, an
+  // empty function withdraws it, and a port that closes forgets it.
+  virtual void whenReady(std::function<void()> ready) = 0;
   // Writes header, data and trailer one right after the other. False: nothing or not all of it
   // was written (port closed, device gone); the caller skips the frame.
   virtual bool writeFrame(QByteArrayView header, std::span<const std::uint8_t> data,

@@ -339,3 +339,84 @@ TEST(DriverDelay, InlineSceneReplacingALongDelayStopsTheCountdown) {
   EXPECT_EQ(f.Label3.caption(), QStringLiteral("乘余时间:0"));
   EXPECT_EQ(f.countdown(), 0);
 }
+
+// Frame pacing: a frame never queues behind one still on the line, and the line never idles
+// until the next tick once it is free.
+
+namespace {
+
+// 115200 baud, 8 data bits, no parity, 1 stop bit: ten bits a byte.
+constexpr std::int64_t kByteNs115200 = 86'805;
+
+// Frames per second the rate meter shows for the second second of a show on a modelled line.
+int pacedRate(const char* length, const char* interval) {
+  Driver d({{key("发送数据长度"), QString::fromUtf8(length)},
+            {key("发送定时器时间"), QString::fromUtf8(interval)}});
+  d.port.modelLine(d.scheduler, kByteNs115200);
+  Form1& f = d.load();
+  d.run(2000ms);
+  EXPECT_EQ(d.port.busyWrites, 0) << length << " at " << interval << " ms";
+  const QString caption = f.Label5.caption();
+  return caption.mid(4, caption.size() - 4 - 3).toInt();
+}
+
+}  // namespace
+
+TEST(FramePacing, ABusyTickSendsTheNewestFrameTheMomentTheLineFrees) {
+  Driver d({{key("发送数据长度"), key("2")}, {key("发送定时器时间"), key("10")}});
+  Form1& f = d.load();
+  f.Text7.setText(QStringLiteral("DMX001,002,"));
+  d.run(105ms);
+  d.port.ready = false;
+  const auto sent = d.port.frames.size();
+  const QString counted = f.Label4.caption();
+
+  // Ten busy ticks and an intake pass with new levels: one send waits, nothing queues.
+  f.Text7.setText(QStringLiteral("DMX003,004,"));
+  d.run(100ms);
+  EXPECT_EQ(d.port.frames.size(), sent);
+  ASSERT_TRUE(d.port.readyCallback);
+
+  d.port.becomeReady();
+  d.scheduler.settle();  // the same millisecond, not the next tick
+  ASSERT_EQ(d.port.frames.size(), sent + 1);
+  EXPECT_EQ(d.port.lastFrameLevels(), (Levels{3, 4, 0}));
+  EXPECT_EQ(f.Label4.caption(), QString::number(counted.toInt() + 1));
+  d.scheduler.settle();
+  EXPECT_EQ(d.port.frames.size(), sent + 1);
+
+  // A wait that ends in test status sends nothing.
+  d.port.ready = false;
+  d.run(10ms);
+  ASSERT_TRUE(d.port.readyCallback);
+  f.Text2.setText(key("测试"));
+  d.port.becomeReady();
+  d.scheduler.settle();
+  EXPECT_EQ(d.port.frames.size(), sent + 1);
+}
+
+TEST(FramePacing, AWaitingRequestIsWithdrawnWithTheWindow) {
+  Driver d;
+  d.load();
+  d.run(5ms);
+  d.port.ready = false;
+  d.run(5ms);
+  ASSERT_TRUE(d.port.readyCallback);
+  d.form.reset();
+  EXPECT_FALSE(d.port.readyCallback);  // the port cannot call into a window that is gone
+}
+
+TEST(FramePacing, TheLineOrTheTimerIsTheLimitNeverBoth) {
+  // Line limit at 115200 baud: 11520 / (N + 9) frames a second; on virtual time a waiting frame
+  // goes at the start of the millisecond after the line frees.
+  const int long512At20 = pacedRate("512", "20");  // 22.1 by the line, 50 by the timer
+  EXPECT_GE(long512At20, 21);
+  EXPECT_LE(long512At20, 22);
+  const int frames128At10 = pacedRate("128", "10");  // 84.1 by the line, 100 by the timer
+  EXPECT_GE(frames128At10, 80);
+  EXPECT_LE(frames128At10, 84);
+  const int frames128At1 = pacedRate("128", "1");
+  EXPECT_GE(frames128At1, 80);
+  EXPECT_LE(frames128At1, 84);
+  EXPECT_EQ(pacedRate("4", "50"), 20);  // the line idles between ticks: no frame in between
+}

@@ -16,7 +16,7 @@ TEST(LinePacer, ByteTimeFollowsTheSettings) {
   EXPECT_EQ(pacer.byteNs(), 989583);
 }
 
-TEST(LinePacer, NextFrameWaitsUntilThePreviousHasLeft) {
+TEST(LinePacer, NextFrameWaitsUntilThePreviousIsDownToItsLastByte) {
   LinePacer pacer;
   pacer.setLine(SerialSettings{100000, QSerialPort::NoParity, QSerialPort::Data8,
                                QSerialPort::OneStop});  // 100 us a byte
@@ -24,11 +24,14 @@ TEST(LinePacer, NextFrameWaitsUntilThePreviousHasLeft) {
   EXPECT_TRUE(pacer.ready(0));
   pacer.sent(0, frame);
   EXPECT_FALSE(pacer.ready(0));
-  EXPECT_FALSE(pacer.ready(9'999'999));
-  EXPECT_TRUE(pacer.ready(10'000'000));
-  pacer.sent(10'500'000, frame);  // written half a millisecond late: the line idled meanwhile
-  EXPECT_FALSE(pacer.ready(20'000'000));
-  EXPECT_TRUE(pacer.ready(20'500'000));
+  EXPECT_FALSE(pacer.ready(9'899'999));
+  EXPECT_TRUE(pacer.ready(9'900'000));
+  pacer.sent(9'900'000, frame);  // queued behind the last byte: it starts when that has left
+  EXPECT_FALSE(pacer.ready(19'899'999));
+  EXPECT_TRUE(pacer.ready(19'900'000));
+  pacer.sent(20'400'000, frame);  // written half a millisecond late: the line idled meanwhile
+  EXPECT_FALSE(pacer.ready(30'000'000));
+  EXPECT_TRUE(pacer.ready(30'300'000));
 }
 
 TEST(LinePacer, IdleLineDoesNotBankTime) {
@@ -40,4 +43,16 @@ TEST(LinePacer, IdleLineDoesNotBankTime) {
   EXPECT_TRUE(pacer.ready(1'000'000'000));
   pacer.sent(1'000'000'000, 100);
   EXPECT_FALSE(pacer.ready(1'000'000'000));
+}
+
+TEST(LinePacer, TellsHowLongUntilItIsReady) {
+  LinePacer pacer;
+  pacer.setLine(
+      SerialSettings{100000, QSerialPort::NoParity, QSerialPort::Data8, QSerialPort::OneStop});
+  EXPECT_EQ(pacer.nsUntilReady(0), 0);
+  pacer.sent(1'000'000, 13);  // 1.3 ms on the line, ready after 1.2
+  EXPECT_EQ(pacer.nsUntilReady(1'000'000), 1'200'000);
+  EXPECT_EQ(pacer.nsUntilReady(2'000'000), 200'000);
+  EXPECT_EQ(pacer.nsUntilReady(2'200'000), 0);
+  EXPECT_EQ(pacer.nsUntilReady(9'000'000), 0);
 }

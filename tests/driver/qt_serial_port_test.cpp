@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QTemporaryDir>
 
 using namespace luvrin;
 
@@ -118,6 +120,24 @@ TEST(SerialPortNaming, NumbersPreferAUsbInterfaceOnLinux) {
   EXPECT_EQ(portNameForNumber(2, PortNaming::Device, exists), QStringLiteral("/dev/ttyS1"));
   EXPECT_EQ(portNameForNumber(5, PortNaming::Device, exists), QStringLiteral("/dev/ttyS4"));
   EXPECT_EQ(portNameForNumber(0, PortNaming::Device, exists), QString());
+}
+
+TEST(SerialPortNaming, ANumberFollowsWhatIsPluggedInNow) {
+  QTemporaryDir dev;
+  ASSERT_TRUE(dev.isValid());
+  QtSerialPort port;
+  port.setDeviceFolder(dev.path());
+  ASSERT_TRUE(port.setPortNumber(2));
+  if (nativePortNaming() == PortNaming::Com) {
+    EXPECT_EQ(port.systemName(), QStringLiteral("COM2"));
+    return;
+  }
+  EXPECT_EQ(port.systemName(), dev.filePath(QStringLiteral("ttyS1")));
+  QFile usb(dev.filePath(QStringLiteral("ttyUSB1")));
+  ASSERT_TRUE(usb.open(QIODevice::WriteOnly));
+  EXPECT_EQ(port.systemName(), dev.filePath(QStringLiteral("ttyUSB1")));
+  ASSERT_TRUE(usb.remove());
+  EXPECT_EQ(port.systemName(), dev.filePath(QStringLiteral("ttyS1")));
 }
 
 TEST(SerialPortNaming, ADevicePathIsUsedAsItStandsUntilANumberReplacesIt) {

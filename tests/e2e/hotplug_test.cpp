@@ -14,6 +14,10 @@ namespace {
 
 const Levels kZeros(5, 0);
 
+// The port is tried again about once a second; a user plugging the interface back in should see
+// the lights answer within a few seconds, even on a loaded machine.
+constexpr auto kResumeBound = 5s;
+
 bool holdsDevice(qint64 pid, const QString& device) {
   const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
   for (const QString& fd : fds.entryList(QDir::Files | QDir::System)) {
@@ -55,10 +59,13 @@ TEST(HotPlug, FramesResumeWhenTheDeviceComesBackBehindTheSameLink) {
   QElapsedTimer resumed;
   resumed.start();
   ASSERT_TRUE(QFile::link(second.path(), link));
-  ASSERT_TRUE(second.waitFor([](const QByteArray& s) { return countFrames(s, kZeros) >= 10; }));
+  ASSERT_TRUE(
+      second.waitFor([](const QByteArray& s) { return countFrames(s, kZeros) >= 1; }, kResumeBound))
+      << "no frame within " << kResumeBound.count() << " s of the device's return";
   std::cout << "[ hot-plug ] frames resumed " << resumed.elapsed()
             << " ms after the device came back\n";
   RecordProperty("resumed_ms", static_cast<int>(resumed.elapsed()));
+  ASSERT_TRUE(second.waitFor([](const QByteArray& s) { return countFrames(s, kZeros) >= 10; }));
   EXPECT_TRUE(scanFrames(second.received(), 5).wellFormed);
 
   // The same process all along.
@@ -78,6 +85,9 @@ TEST(HotPlug, ADeviceMissingAtStartIsTakenUpWhenItAppears) {
   Pty pty;
   ASSERT_TRUE(pty.ok());
   ASSERT_TRUE(QFile::link(pty.path(), link));
+  EXPECT_TRUE(
+      pty.waitFor([](const QByteArray& s) { return countFrames(s, kZeros) >= 1; }, kResumeBound))
+      << "no frame within " << kResumeBound.count() << " s of the device's arrival";
   EXPECT_TRUE(pty.waitFor([](const QByteArray& s) { return countFrames(s, kZeros) >= 10; }));
   EXPECT_EQ(driver.state(), QProcess::Running);
 }

@@ -4,11 +4,14 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
+#include <memory>
 #include <utility>
 #include <vector>
 
 #include "handoff_store.h"
+#include "scheduler.h"
 #include "serial_port.h"
 
 namespace luvrin::testing {
@@ -38,13 +41,20 @@ class RecordingPort : public SerialPort {
   bool setPortDevice(const QString& path) override;
   bool open() override;
   bool isOpen() const override { return open_; }
-  bool readyForFrame() override { return ready; }
+  bool readyForFrame() override;
+  void whenReady(std::function<void()> callback) override;
   bool writeFrame(QByteArrayView header, std::span<const std::uint8_t> data,
                   QByteArrayView trailer) override;
   QByteArray readAll() override;
 
   // The data bytes of the last frame written.
   Levels lastFrameLevels() const;
+  // The line has drained: ready again, and a driver waiting for it is told.
+  void becomeReady();
+  // From now on the port behaves as a serial line on the scheduler's clock: after each frame it
+  // is busy for the frame's bytes times byteNs, and a driver waiting for it is told the moment
+  // (the millisecond, on virtual time) it frees.
+  void modelLine(Scheduler& scheduler, std::int64_t byteNs);
 
   QString settings = QStringLiteral("115200,N,8,1");
   int portNumber = 1;
@@ -57,9 +67,17 @@ class RecordingPort : public SerialPort {
   std::vector<QByteArray> frames;
   QByteArray pendingInput;
   int reads = 0;
+  std::function<void()> readyCallback;  // the driver's request, if any
+  int busyWrites = 0;                   // frames written while the port said it was not ready
 
  private:
+  void armLine();
+
   bool open_ = false;
+  Scheduler* lineScheduler_ = nullptr;
+  std::int64_t byteNs_ = 0;
+  std::int64_t lineFreeAtNs_ = 0;
+  std::unique_ptr<Timer> lineTimer_;
 };
 
 class MemoryHandoff : public HandoffStore {

@@ -31,6 +31,7 @@ class NullPort : public luvrin::SerialPort {
   bool open() override { return true; }
   bool isOpen() const override { return true; }
   bool readyForFrame() override { return true; }
+  void whenReady(std::function<void()>) override {}
   bool writeFrame(QByteArrayView, std::span<const std::uint8_t>, QByteArrayView) override {
     return true;
   }
