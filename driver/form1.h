@@ -66,31 +66,31 @@ class Form1 : public FormState {
   // Ends the program; main() sets it. Closing the window ends it too.
   std::function<void()> onQuit;
 
-  Label Label1;
-  TextBox Text2;
-  Label Label2;
-  TextBox Text1;
-  Label Label7;
-  TextBox Text5;
-  CommandButton Command3;
-  CommandButton Command2;
-  CommandButton Command1;
-  Label Label6;
-  TextBox Text7;
-  TextBox Text3;
-  TextBox Text4;
-  TextBox Text6;
-  CommandButton Command5;
-  Label Label3;
-  Label Label4;
-  Label Label5;
+  Label Label1;            // "状态:": names Text2
+  TextBox Text2;           // operating status: "运行" hidden, "测试" sends nothing
+  Label Label2;            // "参数:": names Text1; a click acts as Command3
+  TextBox Text1;           // launcher name from the hand-off value
+  Label Label7;            // "发送数据长度:": names Text5
+  TextBox Text5;           // "128": send data length (N)
+  CommandButton Command3;  // "调试状态": editor with the current levels
+  CommandButton Command2;  // "根据配置文件生成EXE": build launchers
+  CommandButton Command1;  // "退出": exit
+  Label Label6;            // "软件版本V3-150919A.": opens the version notes
+  TextBox Text7;           // channel data text: every source of levels writes here
+  TextBox Text3;           // scene entry from the catalogue
+  TextBox Text4;           // script box: the script being played
+  TextBox Text6;           // serial input log
+  CommandButton Command5;  // "运行": plays Text4
+  Label Label3;            // "乘余时间:0": delay countdown
+  Label Label4;            // "0": frames sent this second
+  Label Label5;            // "发送频率0次/秒": rate meter
 
   // Declared in firing order for ticks due at the same instant: intake, then the frame, then
   // the rate meter (so a second's count includes the frame sent at its last instant).
-  Timer Timer1;
-  Timer Timer3;
-  Timer Timer2;
-  Timer timdelay;
+  Timer Timer1;    // 100 ms: intake
+  Timer Timer3;    // "发送定时器时间" (1 ms if unset): frame output
+  Timer Timer2;    // 1000 ms: rate meter
+  Timer timdelay;  // 100 ms: delay countdown
 
  private:
   QString settingsPath() const;

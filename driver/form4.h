@@ -12,7 +12,7 @@ class Form4 : public FormState {
   void Show();
   void Hide();
 
-  TextBox Text1;
+  TextBox Text1;  // the version notes, three lines
 };
 
 }  // namespace luvrin

@@ -95,26 +95,26 @@ class Form3 : public FormState {
   // scene to name them, until the user picks a file elsewhere; then the folder last used.
   const QString& dialogFolder() const { return dialogFolder_; }
 
-  std::vector<ScrollBar> VScroll1;
-  std::vector<TextBox> Text3;  // channel numbers
-  std::vector<TextBox> Text2;  // fader values
-  std::vector<Frame> Frame1;
-  std::vector<OptionButton> Option1;
-  CommandButton Command4;
-  TextBox Text7;
-  Label Label1;
-  TextBox Text6;
-  TextBox Text5;
-  CommandButton Command5;
-  CommandButton Command7;
-  CommandButton Command3;
-  CommandButton Command6;
-  Label Label2;
-  CommandButton Command8;
+  std::vector<ScrollBar> VScroll1;    // faders 0 to 511, fader i is channel i + 1
+  std::vector<TextBox> Text3;         // channel numbers
+  std::vector<TextBox> Text2;         // fader values
+  std::vector<Frame> Frame1;          // the 13 fader pages, "1" to "13"
+  std::vector<OptionButton> Option1;  // page buttons "1", "41", ..., "481"
+  CommandButton Command4;             // "添加动作": add action
+  TextBox Text7;                      // channel data box, handed on to the driver's Text7
+  Label Label1;                       // "延时(100mS):": names Text6
+  TextBox Text6;                      // "1": delay box, in 100 ms ticks
+  TextBox Text5;                      // script box
+  CommandButton Command5;             // "运行": plays the script box
+  CommandButton Command7;             // "停止": stops every run
+  CommandButton Command3;             // "保存": save the script box
+  CommandButton Command6;             // "打开": open a script file
+  Label Label2;                       // "乘余时间:0": delay countdown
+  CommandButton Command8;             // "返回到运行窗口": closes the editor
 
-  Timer Timer3;
-  Timer Timer4;
-  Timer timdelay;
+  Timer Timer3;    // "发送定时器时间" (100 ms if unset): live output
+  Timer Timer4;    // 800 ms, during a run: re-hands Text7
+  Timer timdelay;  // 100 ms, during a delay: countdown
 
  private:
   // Puts every control back as the window design has it.

@@ -22,12 +22,12 @@ class Form2 : public FormState {
   void Command2_Click();  // catalogue load, then generation
   void Command1_Click();  // generation
 
-  CommandButton Command2;
-  CommandButton Command1;
-  ListBox List1;
-  TextBox Text1;
-  TextBox Text2;
-  TextBox Text3;
+  CommandButton Command2;  // "加载": load the catalogue, then generate
+  CommandButton Command1;  // "生成EXE": write the launchers
+  ListBox List1;           // scene names, in file order
+  TextBox Text1;           // the catalogue's lines as read
+  TextBox Text2;           // "Text2": the driver folder, set at load
+  TextBox Text3;           // "Text3": the launcher folder (trailing separator)
 
  private:
   void loadOnce();
