@@ -1,5 +1,7 @@
 #include "codepage.h"
 
+#include "gbk_codec.h"
+
 namespace luvrin {
 
 namespace {
@@ -52,27 +54,21 @@ bool isUtf8Text(const QByteArray& bytes) {
 QString decodeFileText(const QByteArray& bytes) {
   if (bytes.startsWith("\xEF\xBB\xBF")) return QString::fromUtf8(bytes.mid(3));
   if (isValidUtf8WithNonAscii(bytes)) return QString::fromUtf8(bytes);
-  QStringDecoder gbk("GBK");
-  if (!gbk.isValid()) return QString::fromLatin1(bytes);
-  return gbk.decode(bytes);
+  return systemGbk().decode(bytes);
 }
 
-QByteArray encodeGbk(const QString& text) {
-  QStringEncoder gbk("GBK");
-  if (!gbk.isValid()) return text.toLatin1();
-  return gbk.encode(text);
-}
+QByteArray encodeGbk(const QString& text) { return systemGbk().encode(text); }
 
 bool representableInGbk(const QString& text) {
-  QStringDecoder gbk("GBK");
-  return gbk.isValid() && gbk.decode(encodeGbk(text)) == text;
+  return systemGbk().exact() && systemGbk().decode(encodeGbk(text)) == text;
 }
 
-StreamingGbkDecoder::StreamingGbkDecoder() : decoder_("GBK") {}
-
 QString StreamingGbkDecoder::decode(const QByteArray& chunk) {
-  if (!decoder_.isValid()) return QString::fromLatin1(chunk);
-  return decoder_.decode(chunk);
+  pending_ += chunk;
+  const qsizetype whole = completeGbkPrefix(pending_);
+  const QString text = systemGbk().decode(QByteArrayView(pending_).first(whole));
+  pending_.remove(0, whole);
+  return text;
 }
 
 }  // namespace luvrin

@@ -2,8 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QStringDecoder>
-#include <QStringEncoder>
 
 namespace luvrin {
 
@@ -21,11 +19,10 @@ bool representableInGbk(const QString& text);
 // so that a character split across two reads is not broken.
 class StreamingGbkDecoder {
  public:
-  StreamingGbkDecoder();
   QString decode(const QByteArray& chunk);
 
  private:
-  QStringDecoder decoder_;
+  QByteArray pending_;
 };
 
 }  // namespace luvrin
