@@ -235,6 +235,19 @@ TEST(LauncherBuilderCatalogue, DescriptionAndOtherSectionAndBlankNameWriteTheirL
   EXPECT_FALSE(QFileInfo::exists(show.launcher(QStringLiteral("C"))));
 }
 
+TEST(LauncherBuilderCatalogue, NamesWindowsRefusesGetNoLauncherThere) {
+  if (launcherSuffix().isEmpty()) GTEST_SKIP() << "Windows file names only";
+  Installation show;
+  // Device names open the device whatever follows them; these characters are not in file names.
+  show.writeCatalogue(
+      {"[DMX]", "CON=1", "com1=2", "Lpt9 =3", "a<b=4", "a?=5", "Fine=6", "x.=7", "C =8"});
+  Builder b(show);
+  b.form.Command2_Click();
+  // A trailing dot or blank is inside the file name once ".exe" follows it.
+  EXPECT_EQ(show.launcherFolderEntries(), show.expectedEntries({"Fine", "x.", "C "}));
+  EXPECT_EQ(readAll(show.launcher(QStringLiteral("x."))), show.templateBytes);
+}
+
 TEST(LauncherBuilderCatalogue, DuplicateNameGivesOneLauncher) {
   Installation show;
   show.writeCatalogue({"[DMX]", "A=1", "A=2"});
