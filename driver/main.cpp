@@ -1,8 +1,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
+#include <QLibraryInfo>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
 
@@ -50,6 +52,14 @@ int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
 
   QApplication app(argc, argv);
+  // Qt's own texts (a text box's menu, the file dialogs) in Chinese like the rest: from the
+  // program's folder where it ships them (Windows), else from Qt's.
+  QTranslator qtTexts;
+  const QString qtTextsName = QStringLiteral("qtbase_zh_CN");
+  if (qtTexts.load(qtTextsName,
+                   QCoreApplication::applicationDirPath() + QStringLiteral("/translations")) ||
+      qtTexts.load(qtTextsName, QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QCoreApplication::installTranslator(&qtTexts);
   QIcon icon;
   icon.addFile(QStringLiteral(":/luvrin/icon32.png"), QSize(32, 32));
   icon.addFile(QStringLiteral(":/luvrin/icon16.png"), QSize(16, 16));
