@@ -2,7 +2,8 @@
 ;   makensis -DVERSION=x.y -DSHOW=<show folder> -DOUTFILE=<setup.exe> luvrin.nsi
 ; The user picks the show folder; it must stay writable for them, since the driver writes the
 ; launchers into it, so the installer asks for no administrator rights and installs per user.
-Unicode true
+; A 64-bit installer for the 64-bit programs (it also runs under a wine without 32-bit support).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
 

@@ -105,7 +105,7 @@ mingw_runtime_dlls() {
 
 # A new wine prefix in folder $1, set up as Windows 10 (Qt 6 expects it); exported.
 make_wine_prefix() {
-  export WINEPREFIX=$1 WINEDEBUG=-all
+  export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   mkdir -p "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1
   wine winecfg -v win10 >/dev/null 2>&1
