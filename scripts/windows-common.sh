@@ -5,7 +5,7 @@ win_root=${LUVRIN_WINDOWS_BUILD_DIR:-$repo/build-win}
 win_build=$win_root/build
 qt_archive_name=qt6.4.2-mingw-w64.tar.xz
 win_packages=(g++-mingw-w64-x86-64-posix wine wine64 nsis qt6-translations-l10n
-              qt6-base-dev-tools python3)
+              qt6-base-dev-tools python3 xdotool)
 
 # Tells what is missing and how to get it.
 explain_missing_qt() {

@@ -183,9 +183,9 @@ def handoff_value():
         shutil.rmtree(os.path.dirname(export), ignore_errors=True)
 
 
-def write_settings(driver_folder, interval, length, baud='115200'):
-    settings = ('[串口配置]\n发送定时器时间=%s\n设置=%s,N,8,1\n端口=5\n状态=运行\n发送数据长度=%d\n'
-                % (interval, baud, length))
+def write_settings(driver_folder, interval, length, baud='115200', status='运行'):
+    settings = ('[串口配置]\n发送定时器时间=%s\n设置=%s,N,8,1\n端口=5\n状态=%s\n发送数据长度=%d\n'
+                % (interval, baud, status, length))
     with open(os.path.join(driver_folder, '串口配置.ini'), 'wb') as f:
         f.write(gbk_crlf(settings))
 
@@ -253,6 +253,64 @@ def test_scenes(show, work, port):
     end_drivers()
 
 
+class VirtualScreen:
+    """An X server of its own, so that the driver window can be shown and its button clicked."""
+
+    def __init__(self):
+        self.server = subprocess.Popen(['Xvfb', '-displayfd', '1', '-screen', '0', '1280x1024x24',
+                                        '-nolisten', 'tcp'], stdout=subprocess.PIPE,
+                                       stderr=subprocess.DEVNULL)
+        self.display = ':' + self.server.stdout.readline().decode().strip()
+
+    def click(self, window, x_twips, y_twips):
+        # Twips to pixels at wine's 96 dots an inch: 15 twips a pixel.
+        subprocess.run(['xdotool', 'mousemove', '--window', window, str(x_twips // 15),
+                        str(y_twips // 15), 'click', '1'], env=ENV, check=True)
+
+    def driver_window(self):
+        # The driver window's title is the date and time of its start.
+        out = subprocess.run(['xdotool', 'search', '--onlyvisible', '--name',
+                              r'^[0-9]+/[0-9]+/[0-9]+ '], env=ENV, capture_output=True)
+        found = out.stdout.decode().split()
+        return found[0] if found else None
+
+    def close(self):
+        self.server.kill()
+        self.server.wait()
+
+
+def test_generation(show, work, port, screen):
+    """The driver's button 根据配置文件生成EXE writes a launcher per scene, as .exe files."""
+    folder = lay_out(show, work, '生成')
+    driver_folder = os.path.join(folder, '驱动')
+    write_settings(driver_folder, 20, 4, status='正常')
+    with open(os.path.join(driver_folder, '场景.ini'), 'wb') as f:
+        f.write(gbk_crlf('[DMX]\n开场=DMX010,020,030,040,\n开场说明=第一个场景\n'
+                         '尾声=DMX050,060,070,080,\n谢幕=谢幕.ini\n'))
+    template = os.path.join(folder, 'LUVRINpREG.exe')
+    shutil.copy(template, os.path.join(folder, '开场.exe'))
+    try:
+        check(run(os.path.join(folder, '开场.exe')) == 0, '开场.exe')
+        wait_for(lambda: last_frame(port, 5) == [10, 20, 30, 40, 0], 30, 'the levels of 开场')
+        wait_for(screen.driver_window, 30, 'the driver window')
+        # Command2 "根据配置文件生成EXE": left 6840, top 840, 2055 x 375 twips.
+        screen.click(screen.driver_window(), 6840 + 2055 // 2, 840 + 375 // 2)
+        made = [os.path.join(folder, n + '.exe') for n in ('尾声', '谢幕')]
+        wait_for(lambda: all(os.path.exists(p) for p in made), 30, 'the launchers 尾声, 谢幕')
+        template_bytes = open(template, 'rb').read()
+        check(all(open(p, 'rb').read() == template_bytes for p in made),
+              'launchers are copies of the launcher that started the driver')
+        check(not os.path.exists(os.path.join(folder, '开场说明.exe')), 'no launcher for 开场说明')
+        print('ok   根据配置文件生成EXE in the shown driver window wrote 尾声.exe and 谢幕.exe')
+
+        check(run(made[0]) == 0, '尾声.exe')
+        wait_for(lambda: last_frame(port, 5) == [50, 60, 70, 80, 0], 30, 'the levels of 尾声')
+        check(handoff_value() == '尾声', 'hand-off value after 尾声.exe')
+        print('ok   the generated launcher 尾声.exe switches the driver to 尾声')
+    finally:
+        end_drivers()
+
+
 def test_installer(setup, work, port):
     # No blank in it: wine quotes an argument with a blank, and NSIS takes /D= only unquoted.
     target = os.path.join(work, '安装目录')
@@ -289,11 +347,11 @@ def test_installer(setup, work, port):
     run(os.path.join(target, 'uninstall.exe'), '/S', timeout=120)
     # The uninstaller runs on from a copy of itself.
     wait_for(lambda: not os.path.exists(os.path.join(driver_folder, 'LUVRIN.EXE')) and
-             not os.path.exists(os.path.join(target, 'uninstall.exe')), 60, 'the uninstall')
+             not os.path.exists(os.path.join(target, 'uninstall.exe')) and
+             not os.path.exists(menu), 60, 'the uninstall, Start menu entry included')
     left = sorted(os.listdir(target)), sorted(os.listdir(driver_folder))
     check(left == (['驱动'], ['串口配置.ini', '场景.ini', '演出.ini']), 'left after uninstall: %r'
           % (left,))
-    check(not os.path.exists(menu), 'Start menu entry removed')
     print('ok   a second install keeps the settings; the uninstaller leaves the INI files only')
 
 
@@ -325,10 +383,15 @@ def main():
     args = parser.parse_args()
     work = tempfile.mkdtemp(prefix='luvrin-wine-')
     port = Port()
+    # Every program of the run sees the same X server: wine's desktop process, started by the
+    # first program, serves the windows of all later ones.
+    screen = VirtualScreen()
+    ENV['DISPLAY'] = screen.display
     failed = False
     try:
         tests = [lambda: measure(args.show, work, port)] if args.measure else [
-            lambda: test_scenes(args.show, work, port)]
+            lambda: test_scenes(args.show, work, port),
+            lambda: test_generation(args.show, work, port, screen)]
         if args.setup and not args.measure:
             tests.append(lambda: test_installer(args.setup, work, port))
         for test in tests:
@@ -346,6 +409,7 @@ def main():
             except ProcessLookupError:
                 pass
         port.close()
+        screen.close()
         shutil.rmtree(work, ignore_errors=True)
     return 1 if failed else 0
 
