@@ -388,6 +388,10 @@ def main():
     # first program, serves the windows of all later ones.
     screen = VirtualScreen()
     ENV['DISPLAY'] = screen.display
+    # Wine's desktop process lives as long as the prefix's server; one started without a display
+    # (by wineboot or a test program) would serve no windows. A fresh server starts with ours.
+    subprocess.run(['wineserver', '-k'], env=ENV)
+    subprocess.run(['wineserver', '-w'], env=ENV)
     failed = False
     try:
         tests = [lambda: measure(args.show, work, port)] if args.measure else [
