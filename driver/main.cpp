@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "driver/driver_lock.h"
 #include "driver/file_handoff_store.h"
 #include "driver/form1.h"
 #include "driver/platform.h"
@@ -29,20 +30,9 @@ QString lockFilePath() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  // One driver per user. Stale time 0: a lock is taken over only when its owner is gone, never
-  // because it is old, since a show runs for days.
+  // One driver per user.
   QLockFile lock(lockFilePath());
-  lock.setStaleLockTime(0);
-  if (!lock.tryLock(0) && lock.error() == QLockFile::LockFailedError) {
-    // A driver that was killed leaves its process id in the lock. Windows (and a container)
-    // soon hands the same id out again, and then to a driver the lock calls the owner alive: it
-    // is this process itself.
-    qint64 owner = 0;
-    QString host, app;
-    if (!lock.getLockInfo(&owner, &host, &app) || owner != QCoreApplication::applicationPid() ||
-        !lock.removeStaleLockFile() || !lock.tryLock(0))
-      return 0;
-  }
+  if (!luvrin::takeDriverLock(lock)) return 0;
 
   // Run status shows nothing, so it needs no display; without a display nothing can be shown.
   const QString status =
