@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "clock.h"
+#include "driver_lock.h"
 #include "file_handoff_store.h"
 #include "form1.h"
 #include "platform.h"
@@ -40,11 +41,9 @@ QString lockFilePath() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  // One driver per user. Stale time 0: a lock is taken over only when its owner is gone, never
-  // because it is old, since a show runs for days.
+  // One driver per user.
   QLockFile lock(lockFilePath());
-  lock.setStaleLockTime(0);
-  if (!lock.tryLock(0) && lock.error() == QLockFile::LockFailedError) return 0;
+  if (!luvrin::takeDriverLock(lock)) return 0;
 
   // Run status shows nothing, so it needs no display. Otherwise the display is tried and, when it
   // cannot be opened, the driver goes on unseen: the show's frames matter more than the window.

@@ -1,7 +1,6 @@
 #include "read_ini_key.h"
 
 #include <QFile>
-#include <QStringEncoder>
 
 #include "codepage.h"
 
@@ -46,7 +45,6 @@ QStringView unquote(QStringView s) {
 
 // Cuts text to what fits in limit bytes of the file's encoding, never inside a character.
 QString cutToBytes(QStringView text, bool utf8, qsizetype limit) {
-  QStringEncoder gbk("GBK");
   qsizetype bytes = 0;
   qsizetype i = 0;
   while (i < text.size()) {
@@ -58,7 +56,7 @@ QString cutToBytes(QStringView text, bool utf8, qsizetype limit) {
     } else if (utf8) {
       n = ch.toUtf8().size();
     } else {
-      n = gbk.isValid() ? QByteArray(gbk.encode(ch)).size() : 1;
+      n = encodeGbk(ch.toString()).size();
     }
     if (bytes + n > limit) break;
     bytes += n;

@@ -43,8 +43,9 @@ bool isLauncherName(const QString& name, bool windows) {
   for (const QChar c : name) {
     if (QStringView(u"<>:\"|?*").contains(c)) return false;
   }
-  // Windows drops trailing dots and blanks, so "a." would land on "a".
-  if (name.endsWith(u'.') || name.endsWith(u' ')) return false;
+  // Windows drops trailing dots and blanks of a file name, so "a." would land on "a"; behind
+  // the name comes ".exe", though, and "C .exe" is the file a scene "C " asks for.
+  if (file.endsWith(u'.') || file.endsWith(u' ')) return false;
   if (isReservedDeviceName(name)) return false;
   return file.size() <= 255;
 }

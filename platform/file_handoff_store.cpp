@@ -104,21 +104,19 @@ bool FileHandoffStore::write(const QString& value) {
   return file.commit();
 }
 
-namespace {
-
-const QString kRegistryKey =
+const QString RegistryHandoffStore::kDefaultKey =
     QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\TALVEN\\LUVRIN");
 
-}  // namespace
+RegistryHandoffStore::RegistryHandoffStore(QString key) : key_(std::move(key)) {}
 
 QString RegistryHandoffStore::read() {
   // A new QSettings each time: the registry is read directly, with no cache in between.
-  QSettings key(kRegistryKey, QSettings::NativeFormat);
+  QSettings key(key_, QSettings::NativeFormat);
   return key.value(kKey).toString();
 }
 
 bool RegistryHandoffStore::write(const QString& value) {
-  QSettings key(kRegistryKey, QSettings::NativeFormat);
+  QSettings key(key_, QSettings::NativeFormat);
   key.setValue(kKey, value);
   key.sync();
   return key.status() == QSettings::NoError;

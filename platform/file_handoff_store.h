@@ -38,8 +38,14 @@ class FileHandoffStore final : public HandoffStore {
 // Windows programs of this kind have always kept it. Opened afresh at every call.
 class RegistryHandoffStore final : public HandoffStore {
  public:
+  static const QString kDefaultKey;
+  // key: the registry key, "HKEY_CURRENT_USER\\..."; tests use one of their own.
+  explicit RegistryHandoffStore(QString key = kDefaultKey);
   QString read() override;
   bool write(const QString& value) override;
+
+ private:
+  QString key_;
 };
 
 // The store of this system for the current user.

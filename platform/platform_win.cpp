@@ -9,9 +9,15 @@
 
 namespace luvrin::platform {
 
-// The serial driver's queue is not visible through the handle without overlapped status calls;
-// QSerialPort::bytesToWrite() already holds frames back, and the driver's own queue is small.
-qint64 pendingOutputBytes(qintptr) { return 0; }
+qint64 pendingOutputBytes(qintptr handle) {
+  const HANDLE port = reinterpret_cast<HANDLE>(handle);
+  if (port == nullptr || port == INVALID_HANDLE_VALUE) return 0;
+  // Clearing the line's error flags on the way loses nothing: input is only ever displayed.
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (!ClearCommError(port, &errors, &status)) return 0;
+  return status.cbOutQue;
+}
 
 bool windowsConventions() { return true; }
 

@@ -245,12 +245,12 @@ bool QtSerialPort::readyForFrame() {
   if (!port_.isOpen()) return false;
   if (port_.bytesToWrite() > 0) return false;
   if (!pacer_.ready(lineClock_.nsecsElapsed())) return false;
-  return platform::pendingOutputBytes(port_.handle()) == 0;
+  return platform::pendingOutputBytes(qintptr(port_.handle())) == 0;
 }
 
 qint64 QtSerialPort::queuedBytes() const {
   if (!port_.isOpen()) return 0;
-  return port_.bytesToWrite() + platform::pendingOutputBytes(port_.handle());
+  return port_.bytesToWrite() + platform::pendingOutputBytes(qintptr(port_.handle()));
 }
 
 bool QtSerialPort::writeFrame(QByteArrayView header, std::span<const std::uint8_t> data,

@@ -11,6 +11,7 @@
 #include "codepage.h"
 #include "form1.h"
 #include "launcher_files.h"
+#include "platform.h"
 #include "scheduler.h"
 #include "support/test_support.h"
 
@@ -233,6 +234,19 @@ TEST(LauncherBuilderCatalogue, DescriptionAndOtherSectionAndBlankNameWriteTheirL
   EXPECT_EQ(show.launcherFolderEntries(), show.expectedEntries({"A", "B", "A说明", "C ", "D"}));
   EXPECT_EQ(readAll(show.launcher(QStringLiteral("C "))), show.templateBytes);
   EXPECT_FALSE(QFileInfo::exists(show.launcher(QStringLiteral("C"))));
+}
+
+TEST(LauncherBuilderCatalogue, NamesWindowsRefusesGetNoLauncherThere) {
+  if (launcherSuffix().isEmpty()) GTEST_SKIP() << "Windows file names only";
+  Installation show;
+  // Device names open the device whatever follows them; these characters are not in file names.
+  show.writeCatalogue(
+      {"[DMX]", "CON=1", "com1=2", "Lpt9 =3", "a<b=4", "a?=5", "Fine=6", "x.=7", "C =8"});
+  Builder b(show);
+  b.form.Command2_Click();
+  // A trailing dot or blank is inside the file name once ".exe" follows it.
+  EXPECT_EQ(show.launcherFolderEntries(), show.expectedEntries({"Fine", "x.", "C "}));
+  EXPECT_EQ(readAll(show.launcher(QStringLiteral("x."))), show.templateBytes);
 }
 
 TEST(LauncherBuilderCatalogue, DuplicateNameGivesOneLauncher) {
@@ -484,3 +498,21 @@ TEST(LauncherBuilderDriver, DriversButtonBuildsWithTheLastLaunchersName) {
 
 }  // namespace
 }  // namespace luvrin
+
+// Both systems' rules hold wherever the builder runs, so the Windows rules are proven on Linux.
+TEST(LauncherNames, WindowsAndOtherSystemsRulesWhateverThisSystemIs) {
+  for (const char* bad : {"CON", "com1", "Lpt9 ", "nul.txt", "a<b", "a?", "x:y", "a|b"}) {
+    EXPECT_FALSE(luvrin::isLauncherName(QString::fromUtf8(bad), true)) << bad;
+    EXPECT_TRUE(luvrin::isLauncherName(QString::fromUtf8(bad), false)) << bad;
+  }
+  // ".exe" follows the name, so a trailing dot or blank stays inside the file name.
+  for (const char* fine : {"x.", "C ", "开场", "COM0", "console"})
+    EXPECT_TRUE(luvrin::isLauncherName(QString::fromUtf8(fine), true)) << fine;
+  for (const bool windows : {true, false}) {
+    for (const char* never : {"", ".", "..", "a/b", "a\\b", "tab\there"})
+      EXPECT_FALSE(luvrin::isLauncherName(QString::fromUtf8(never), windows)) << never;
+    EXPECT_FALSE(luvrin::isLauncherName(QString(256, u'a'), windows));
+  }
+  EXPECT_EQ(luvrin::platform::executableSuffix(true), QStringLiteral(".exe"));
+  EXPECT_TRUE(luvrin::platform::executableSuffix(false).isEmpty());
+}

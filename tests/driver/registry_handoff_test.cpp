@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include <QSettings>
+#include <QUuid>
+
+#include "file_handoff_store.h"
+#include "platform.h"
+
+using namespace luvrin;
+
+namespace {
+
+// A registry key of the test's own under HKEY_CURRENT_USER, removed afterwards, so that running
+// the tests never touches the hand-off value of a show on the same machine.
+class TempRegistryKey {
+ public:
+  TempRegistryKey()
+      : name_(QStringLiteral("LUVRIN-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces)) {
+  }
+  ~TempRegistryKey() { QSettings(kSoftware, QSettings::NativeFormat).remove(name_); }
+  QString path() const { return kSoftware + u'\\' + name_; }
+
+ private:
+  static inline const QString kSoftware = QStringLiteral("HKEY_CURRENT_USER\\Software");
+  QString name_;
+};
+
+class RegistryHandoff : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!platform::windowsConventions()) GTEST_SKIP() << "the registry is Windows only";
+  }
+};
+
+}  // namespace
+
+TEST_F(RegistryHandoff, ProgramsUseTheClassicPerUserSettingsKey) {
+  EXPECT_EQ(
+      RegistryHandoffStore::kDefaultKey,
+      QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\TALVEN\\LUVRIN"));
+  EXPECT_NE(dynamic_cast<RegistryHandoffStore*>(makeUserHandoffStore().get()), nullptr);
+}
+
+TEST_F(RegistryHandoff, ChineseNamesRoundTripAndEveryReadIsFresh) {
+  TempRegistryKey key;
+  RegistryHandoffStore launcher(key.path());
+  RegistryHandoffStore driver(key.path());
+  EXPECT_EQ(driver.read(), QString());
+
+  ASSERT_TRUE(launcher.write(QStringLiteral("开场")));
+  EXPECT_EQ(driver.read(), QStringLiteral("开场"));
+  // A launcher is another process: the driver's reader must not keep an old answer.
+  ASSERT_TRUE(RegistryHandoffStore(key.path()).write(QStringLiteral("谢幕 2")));
+  EXPECT_EQ(driver.read(), QStringLiteral("谢幕 2"));
+  // The value is a plain string named 场景, as other tools see it.
+  EXPECT_EQ(QSettings(key.path(), QSettings::NativeFormat).value(QStringLiteral("场景")),
+            QVariant(QStringLiteral("谢幕 2")));
+}

@@ -1,0 +1,423 @@
+#!/usr/bin/env python3
+"""End to end under wine: the Windows programs of a laid-out show folder, a pseudo-terminal as
+COM5, the registry as the hand-off store, the installer.
+
+  wine_e2e.py --show build-win/show/LUVRIN --setup build-win/LUVRIN-x-setup.exe
+  wine_e2e.py --show ... --measure          frames/s at 1 ms and at 25 ms, N = 128
+
+Runs in the wine prefix of WINEPREFIX (made ready by the caller: wineboot, Windows 10). Every
+process it starts is ended by its id; the caller ends the prefix's wineserver afterwards.
+"""
+import argparse
+import os
+import pty
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import tty
+
+HEADER = b'::::DMX'
+HANDOFF_KEY = r'HKCU\Software\VB and VBA Program Settings\TALVEN\LUVRIN'
+PREFIX = os.environ['WINEPREFIX']
+ENV = dict(os.environ, WINEDEBUG='-all', LC_ALL='C.UTF-8')
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, what):
+    if not condition:
+        raise Failure(what)
+
+
+def wait_for(condition, seconds, what):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if condition():
+            return
+        time.sleep(0.05)
+    raise Failure('timed out after %g s waiting for %s' % (seconds, what))
+
+
+def gbk_crlf(text):
+    return text.replace('\n', '\r\n').encode('gbk')
+
+
+def windows_path(path):
+    out = subprocess.run(['winepath', '-w', path], env=ENV, capture_output=True, check=True)
+    return out.stdout.decode('utf-8').strip()
+
+
+class Port:
+    """A pseudo-terminal behind COM5 that collects every byte the driver sends."""
+
+    def __init__(self):
+        self.master, self.slave = pty.openpty()
+        tty.setraw(self.slave)
+        link = os.path.join(PREFIX, 'dosdevices', 'com5')
+        if os.path.lexists(link):
+            os.remove(link)
+        os.symlink(os.ttyname(self.slave), link)
+        self.lock = threading.Lock()
+        self.data = bytearray()
+        self.stamps = []  # (time, total bytes so far)
+        self.running = True
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+
+    def _read(self):
+        import select
+        while self.running:
+            ready, _, _ = select.select([self.master], [], [], 0.1)
+            if not ready:
+                continue
+            try:
+                chunk = os.read(self.master, 65536)
+            except OSError:
+                return
+            with self.lock:
+                self.data += chunk
+                self.stamps.append((time.monotonic(), len(self.data)))
+
+    def clear(self):
+        with self.lock:
+            self.data = bytearray()
+            self.stamps = []
+
+    def snapshot(self):
+        with self.lock:
+            return bytes(self.data)
+
+    def close(self):
+        self.running = False
+        self.thread.join()
+        os.close(self.master)
+        os.close(self.slave)
+
+
+def frames(data, levels):
+    """The frames in data from the first header on; raises on any byte that is not a frame."""
+    start = data.find(HEADER)
+    if start < 0:
+        return []
+    size = len(HEADER) + levels + 1
+    out = []
+    i = start
+    while i + size <= len(data):
+        frame = data[i:i + size]
+        if not frame.startswith(HEADER) or frame[-1:] != b'.':
+            raise Failure('malformed frame at byte %d: %r' % (i, data[i:i + size + 8]))
+        out.append(list(frame[len(HEADER):-1]))
+        i += size
+    return out
+
+
+def last_frame(port, levels):
+    found = frames(port.snapshot(), levels)
+    return found[-1] if found else None
+
+
+def prefix_processes(name='.exe'):
+    """Unix ids of this prefix's Windows processes whose program name ends in name."""
+    ids = []
+    for entry in os.listdir('/proc'):
+        if not entry.isdigit() or int(entry) == os.getpid():
+            continue
+        try:
+            with open('/proc/%s/cmdline' % entry, 'rb') as f:
+                program = f.read().split(b'\0')[0].decode('utf-8', 'replace')
+            with open('/proc/%s/environ' % entry, 'rb') as f:
+                environ = f.read().split(b'\0')
+        except OSError:
+            continue
+        if (program.lower().endswith(name.lower()) and
+                ('WINEPREFIX=' + PREFIX).encode() in environ):
+            ids.append(int(entry))
+    return ids
+
+
+def end_drivers():
+    for pid in prefix_processes('LUVRIN.EXE'):
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    wait_for(lambda: not prefix_processes('LUVRIN.EXE'), 20, 'the drivers to end')
+
+
+def run(program, *args, timeout=60):
+    """Runs a Windows program to its end; returns its exit code."""
+    process = subprocess.Popen(['wine', program, *args], env=ENV, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    try:
+        return process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+        raise Failure('%s did not end within %d s' % (program, timeout))
+
+
+def start(program, *args):
+    return subprocess.Popen(['wine', program, *args], env=ENV, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+
+
+def handoff_value():
+    """The registry value 场景, through an export: reg query prints in the console's code page."""
+    export = os.path.join(tempfile.mkdtemp(prefix='luvrin-reg-'), 'handoff.reg')
+    try:
+        subprocess.run(['wine', 'reg', 'export', HANDOFF_KEY, windows_path(export), '/y'], env=ENV,
+                       capture_output=True)
+        if not os.path.exists(export):
+            return None
+        for line in open(export, 'rb').read().decode('utf-16').splitlines():
+            if line.startswith('"场景"="') and line.endswith('"'):
+                return line[len('"场景"="'):-1]
+        return None
+    finally:
+        shutil.rmtree(os.path.dirname(export), ignore_errors=True)
+
+
+def write_settings(driver_folder, interval, length, baud='115200', status='运行'):
+    settings = ('[串口配置]\n发送定时器时间=%s\n设置=%s,N,8,1\n端口=5\n状态=%s\n发送数据长度=%d\n'
+                % (interval, baud, status, length))
+    with open(os.path.join(driver_folder, '串口配置.ini'), 'wb') as f:
+        f.write(gbk_crlf(settings))
+
+
+def lay_out(show, root, name='演出'):
+    """A copy of the show folder under a Chinese name, as a user would unpack the zip."""
+    folder = os.path.join(root, name)
+    shutil.copytree(show, folder)
+    return folder
+
+
+# ---------------------------------------------------------------------------------------------
+
+def test_scenes(show, work, port):
+    folder = lay_out(show, work)
+    driver_folder = os.path.join(folder, '驱动')
+    # The frame timer at its shortest: frames as fast as the line of 115200 baud takes them.
+    write_settings(driver_folder, 1, 4)
+    with open(os.path.join(driver_folder, '场景.ini'), 'wb') as f:
+        f.write(gbk_crlf('[DMX]\n开场=DMX010,020,030,040,\n开场说明=第一个场景\n谢幕=谢幕.ini\n'))
+    with open(os.path.join(driver_folder, '谢幕.ini'), 'wb') as f:
+        f.write(gbk_crlf('"\nDMX200,000,000,000,\n!T000002\'100mS\nDMX000,200,000,000,\n'
+                         '!T000002\'100mS\n!GT000"\n'))
+    template = os.path.join(folder, 'LUVRINpREG.exe')
+    opening = os.path.join(folder, '开场.exe')
+    shutil.copy(template, opening)
+
+    # The launcher starts 驱动\LUVRIN.EXE, hands its name over through the registry and ends.
+    check(run(opening) == 0, '开场.exe ended with an error')
+    check(handoff_value() == '开场', 'hand-off value after 开场.exe: %r' % handoff_value())
+    wait_for(lambda: last_frame(port, 5) == [10, 20, 30, 40, 0], 30, 'the levels of 开场 on COM5')
+    check(len(prefix_processes('LUVRIN.EXE')) == 1, 'one driver runs')
+    print('ok   launcher 开场.exe: driver started, registry 场景=开场, its levels on COM5')
+
+    # Every byte on the wire belongs to a frame: header, N + 1 levels, ".".
+    port.clear()
+    wait_for(lambda: len(frames(port.snapshot(), 5)) >= 50, 20, '50 frames')
+    data = port.snapshot()
+    found = frames(data, 5)
+    tail = data[data.find(HEADER) + len(found) * 13:]
+    check(HEADER.startswith(tail[:len(HEADER)]) and len(tail) < 13, 'bytes after the last frame')
+    check(all(f == [10, 20, 30, 40, 0] for f in found), 'every frame holds the levels of 开场')
+    print('ok   frames byte-exact: %d frames of ::::DMX, 5 levels, "."' % len(found))
+
+    # A second launcher switches the scene of the running driver, whose script loops.
+    driver = prefix_processes('LUVRIN.EXE')
+    closing = os.path.join(folder, '谢幕.exe')
+    shutil.copy(template, closing)
+    check(run(closing) == 0, '谢幕.exe ended with an error')
+    check(handoff_value() == '谢幕', 'hand-off value after 谢幕.exe: %r' % handoff_value())
+    port.clear()
+    wait_for(lambda: [200, 0, 0, 0, 0] in frames(port.snapshot(), 5) and
+             [0, 200, 0, 0, 0] in frames(port.snapshot(), 5), 30, 'both looks of 谢幕.ini')
+    port.clear()
+    wait_for(lambda: [200, 0, 0, 0, 0] in frames(port.snapshot(), 5) and
+             [0, 200, 0, 0, 0] in frames(port.snapshot(), 5), 30, '谢幕.ini to loop')
+    check(prefix_processes('LUVRIN.EXE') == driver, 'the same single driver plays 谢幕')
+    print('ok   launcher 谢幕.exe: the running driver plays the script 谢幕.ini and loops')
+
+    # A second driver ends at once and leaves the first sending.
+    check(run(os.path.join(driver_folder, 'LUVRIN.EXE'), timeout=30) == 0, 'second driver')
+    check(prefix_processes('LUVRIN.EXE') == driver, 'the first driver runs on')
+    port.clear()
+    wait_for(lambda: len(frames(port.snapshot(), 5)) >= 10, 20, 'frames after a second start')
+    print('ok   a second LUVRIN.EXE ends at once; the first keeps sending')
+    end_drivers()
+
+
+class VirtualScreen:
+    """An X server of its own, so that the driver window can be shown and its button clicked."""
+
+    def __init__(self):
+        self.server = subprocess.Popen(['Xvfb', '-displayfd', '1', '-screen', '0', '1280x1024x24',
+                                        '-nolisten', 'tcp'], stdout=subprocess.PIPE,
+                                       stderr=subprocess.DEVNULL)
+        self.display = ':' + self.server.stdout.readline().decode().strip()
+
+    def click(self, window, x_twips, y_twips):
+        # Twips to pixels at wine's 96 dots an inch: 15 twips a pixel.
+        subprocess.run(['xdotool', 'mousemove', '--window', window, str(x_twips // 15),
+                        str(y_twips // 15), 'click', '1'], env=ENV, check=True)
+
+    def driver_window(self):
+        # The driver window's title is the date and time of its start.
+        out = subprocess.run(['xdotool', 'search', '--onlyvisible', '--name',
+                              r'^[0-9]+/[0-9]+/[0-9]+ '], env=ENV, capture_output=True)
+        found = out.stdout.decode().split()
+        return found[0] if found else None
+
+    def close(self):
+        self.server.kill()
+        self.server.wait()
+
+
+def test_generation(show, work, port, screen):
+    """The driver's button 根据配置文件生成EXE writes a launcher per scene, as .exe files."""
+    folder = lay_out(show, work, '生成')
+    driver_folder = os.path.join(folder, '驱动')
+    write_settings(driver_folder, 20, 4, status='正常')
+    with open(os.path.join(driver_folder, '场景.ini'), 'wb') as f:
+        f.write(gbk_crlf('[DMX]\n开场=DMX010,020,030,040,\n开场说明=第一个场景\n'
+                         '尾声=DMX050,060,070,080,\n谢幕=谢幕.ini\n'))
+    template = os.path.join(folder, 'LUVRINpREG.exe')
+    shutil.copy(template, os.path.join(folder, '开场.exe'))
+    try:
+        check(run(os.path.join(folder, '开场.exe')) == 0, '开场.exe')
+        wait_for(lambda: last_frame(port, 5) == [10, 20, 30, 40, 0], 30, 'the levels of 开场')
+        wait_for(screen.driver_window, 30, 'the driver window')
+        # Command2 "根据配置文件生成EXE": left 6840, top 840, 2055 x 375 twips.
+        screen.click(screen.driver_window(), 6840 + 2055 // 2, 840 + 375 // 2)
+        made = [os.path.join(folder, n + '.exe') for n in ('尾声', '谢幕')]
+        wait_for(lambda: all(os.path.exists(p) for p in made), 30, 'the launchers 尾声, 谢幕')
+        template_bytes = open(template, 'rb').read()
+        check(all(open(p, 'rb').read() == template_bytes for p in made),
+              'launchers are copies of the launcher that started the driver')
+        check(not os.path.exists(os.path.join(folder, '开场说明.exe')), 'no launcher for 开场说明')
+        print('ok   根据配置文件生成EXE in the shown driver window wrote 尾声.exe and 谢幕.exe')
+
+        check(run(made[0]) == 0, '尾声.exe')
+        wait_for(lambda: last_frame(port, 5) == [50, 60, 70, 80, 0], 30, 'the levels of 尾声')
+        check(handoff_value() == '尾声', 'hand-off value after 尾声.exe')
+        print('ok   the generated launcher 尾声.exe switches the driver to 尾声')
+    finally:
+        end_drivers()
+
+
+def test_installer(setup, work, port):
+    # No blank in it: wine quotes an argument with a blank, and NSIS takes /D= only unquoted.
+    target = os.path.join(work, '安装目录')
+    check(run(setup, '/S', '/D=' + windows_path(target), timeout=120) == 0, 'installer failed')
+    driver_folder = os.path.join(target, '驱动')
+    for name in ['LUVRINpREG.exe', 'Qt6Core.dll', '驱动/LUVRIN.EXE', '驱动/Qt6SerialPort.dll',
+                 '驱动/platforms/qoffscreen.dll', '驱动/translations/qtbase_zh_CN.qm',
+                 '驱动/串口配置.ini', '驱动/场景.ini', 'uninstall.exe']:
+        check(os.path.isfile(os.path.join(target, name)), 'installed: ' + name)
+    for name in ['串口配置.ini', '场景.ini']:
+        data = open(os.path.join(driver_folder, name), 'rb').read()
+        data.decode('gbk')
+        check(b'\n' not in data.replace(b'\r\n', b''), name + ' has CR LF line ends')
+    menu = os.path.join(PREFIX, 'drive_c', 'users', os.environ.get('USER', 'root'), 'AppData',
+                        'Roaming', 'Microsoft', 'Windows', 'Start Menu', 'Programs', 'LUVRIN')
+    check(os.path.isfile(os.path.join(menu, 'LUVRIN.lnk')), 'Start menu entry for the driver')
+    print('ok   silent install into %s: programs, GBK CR LF samples, Start menu entry'
+          % windows_path(target))
+
+    write_settings(driver_folder, 20, 4)
+    port.clear()
+    check(run(os.path.join(target, 'LUVRINpREG.exe')) == 0, 'installed LUVRINpREG.exe')
+    wait_for(lambda: len(frames(port.snapshot(), 5)) >= 10, 30, 'frames of the installed driver')
+    print('ok   the installed driver, started by LUVRINpREG.exe, sends frames on COM5')
+    end_drivers()
+
+    # Installing again keeps the user's settings; uninstalling leaves the INI files.
+    mine = open(os.path.join(driver_folder, '串口配置.ini'), 'rb').read()
+    with open(os.path.join(driver_folder, '演出.ini'), 'wb') as f:
+        f.write(gbk_crlf('"\nDMX001,\n"\n'))
+    check(run(setup, '/S', '/D=' + windows_path(target), timeout=120) == 0, 'second install')
+    check(open(os.path.join(driver_folder, '串口配置.ini'), 'rb').read() == mine,
+          'a second install keeps 串口配置.ini')
+    run(os.path.join(target, 'uninstall.exe'), '/S', timeout=120)
+    # The uninstaller runs on from a copy of itself.
+    wait_for(lambda: not os.path.exists(os.path.join(driver_folder, 'LUVRIN.EXE')) and
+             not os.path.exists(os.path.join(target, 'uninstall.exe')) and
+             not os.path.exists(menu), 60, 'the uninstall, Start menu entry included')
+    left = sorted(os.listdir(target)), sorted(os.listdir(driver_folder))
+    check(left == (['驱动'], ['串口配置.ini', '场景.ini', '演出.ini']), 'left after uninstall: %r'
+          % (left,))
+    print('ok   a second install keeps the settings; the uninstaller leaves the INI files only')
+
+
+def measure(show, work, port):
+    folder = lay_out(show, work, 'measure')
+    driver_folder = os.path.join(folder, '驱动')
+    for interval in (1, 25):
+        # A line fast enough that the frame timer alone sets the rate.
+        write_settings(driver_folder, interval, 128, baud='4000000')
+        port.clear()
+        start(os.path.join(driver_folder, 'LUVRIN.EXE'))
+        wait_for(lambda: len(frames(port.snapshot(), 129)) >= 5, 30, 'frames')
+        time.sleep(2)
+        with port.lock:
+            first = len(port.data), time.monotonic()
+        time.sleep(10)
+        with port.lock:
+            last = len(port.data), time.monotonic()
+        rate = (last[0] - first[0]) / (len(HEADER) + 130) / (last[1] - first[1])
+        print('under wine: 发送定时器时间=%d ms, N=128: %.1f frames/s' % (interval, rate))
+        end_drivers()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--show', required=True)
+    parser.add_argument('--setup')
+    parser.add_argument('--measure', action='store_true')
+    args = parser.parse_args()
+    work = tempfile.mkdtemp(prefix='luvrin-wine-')
+    port = Port()
+    # Every program of the run sees the same X server: wine's desktop process, started by the
+    # first program, serves the windows of all later ones.
+    screen = VirtualScreen()
+    ENV['DISPLAY'] = screen.display
+    # Wine's desktop process lives as long as the prefix's server; one started without a display
+    # (by wineboot or a test program) would serve no windows. A fresh server starts with ours.
+    subprocess.run(['wineserver', '-k'], env=ENV)
+    subprocess.run(['wineserver', '-w'], env=ENV)
+    failed = False
+    try:
+        tests = [lambda: measure(args.show, work, port)] if args.measure else [
+            lambda: test_scenes(args.show, work, port),
+            lambda: test_generation(args.show, work, port, screen)]
+        if args.setup and not args.measure:
+            tests.append(lambda: test_installer(args.setup, work, port))
+        for test in tests:
+            try:
+                test()
+            except Failure as e:
+                print('FAIL %s' % e)
+                failed = True
+                end_drivers()
+    finally:
+        # Whatever is left of the programs this run started.
+        for pid in prefix_processes():
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        port.close()
+        screen.close()
+        shutil.rmtree(work, ignore_errors=True)
+    return 1 if failed else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
