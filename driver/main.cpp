@@ -15,6 +15,8 @@
 #include "runtime/clock.h"
 #include "runtime/scheduler.h"
 #include "runtime/scheduler_pump.h"
+#include "serial/outputs.h"
+#include "serial/source_cid.h"
 
 namespace {
 
@@ -51,7 +53,13 @@ int main(int argc, char* argv[]) {
   luvrin::SteadyClock clock;
   luvrin::Scheduler scheduler(clock);
   luvrin::SchedulerPump pump(scheduler);
-  luvrin::QtSerialPort port;
+  luvrin::QtSerialPort serialPort;
+  // 端口 may name olad or a network protocol instead of a serial port.
+  const luvrin::OutputChoice output = luvrin::makeOutput(
+      luvrin::ReadIniKey(QCoreApplication::applicationDirPath() + QStringLiteral("/串口配置.ini"),
+                         QStringLiteral("串口配置"), QStringLiteral("端口")),
+      scheduler, luvrin::defaultCidFile());
+  luvrin::SerialPort& port = output.port ? *output.port : serialPort;
   const auto handoff = luvrin::makeUserHandoffStore();
   luvrin::Form1 driver(scheduler, QCoreApplication::applicationDirPath(), port, *handoff);
   driver.onQuit = [] { QCoreApplication::exit(0); };
@@ -62,7 +70,7 @@ int main(int argc, char* argv[]) {
   const int code = QApplication::exec();
   // Ending means ending now: a script run, the views and the timers are dropped where they
   // stand instead of being unwound, and the port and the lock are given back first.
-  port.close();
+  serialPort.close();
   lock.unlock();
   std::fflush(nullptr);
   std::_Exit(code);

@@ -80,7 +80,7 @@ ParsedOutputAddress parseOla(QStringView text, QStringView rest) {
     if (!e)
       return refuse(text,
                     QStringLiteral("the RPC address is host:port, as in ola:1@127.0.0.1:9010"));
-    if (!e->host.startsWith(QStringLiteral("127.")))
+    if (e->host != u"127.0.0.1")
       return refuse(text, QStringLiteral("olad is reached on this machine only (127.0.0.1)"));
     a.host = e->host;
     if (e->port) a.port = *e->port;
