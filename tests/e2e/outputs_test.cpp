@@ -15,9 +15,13 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QUdpSocket>
+#include <algorithm>
 #include <optional>
 
 #include "e2e_support.h"
+#include "serial/artnet_packet.h"
+#include "serial/e131_packet.h"
 
 using namespace luvrin::e2e;
 
@@ -35,12 +39,13 @@ bool acceptsConnections(quint16 port) {
   return s.waitForConnected(200);
 }
 
-// Settings for a driver whose 端口 is an output: four channels, a frame every 25 ms, no window.
-void writeOutputSettings(const Show& show, const QString& port) {
+// Settings for a driver whose 端口 is an output: a frame every 25 ms, no window, frames of
+// length + 1 levels (the scenes set the first four).
+void writeOutputSettings(const Show& show, const QString& port, int length = 4) {
   show.writeSettings({{QStringLiteral("发送定时器时间"), QStringLiteral("25")},
                       {QStringLiteral("端口"), port},
                       {QStringLiteral("状态"), QStringLiteral("运行")},
-                      {QStringLiteral("发送数据长度"), QStringLiteral("4")}});
+                      {QStringLiteral("发送数据长度"), QString::number(length)}});
   show.writeCatalog(
       {QStringLiteral("Intro=DMX010,020,030,040,"), QStringLiteral("Warm=DMX200,100,050,025,")});
 }
@@ -253,4 +258,246 @@ TEST(OutputsEndToEnd, MalformedOutputIsOneLineOnStderrAndTheDriverRunsOn) {
   EXPECT_TRUE(driver.lines().front().contains(QStringLiteral("端口 \"artnet:1@nohost\"")))
       << driver.lines().front().toStdString();
   EXPECT_EQ(driver.process().state(), QProcess::Running);
+}
+
+namespace {
+
+// tshark capturing on the loopback interface into a file of the test's.
+class Capture {
+ public:
+  static QString program() { return QStandardPaths::findExecutable(QStringLiteral("tshark")); }
+  static std::optional<QString> unavailable() {
+    if (program().isEmpty())
+      return QStringLiteral("tshark is not installed (Debian package tshark)");
+    if (::geteuid() != 0) return QStringLiteral("capturing on the loopback interface needs root");
+    return std::nullopt;
+  }
+
+  QString file() const { return dir_.path() + QStringLiteral("/capture.pcapng"); }
+
+  bool start(const QString& filter) {
+    if (!process_.start(program(),
+                        {QStringLiteral("-i"), QStringLiteral("lo"), QStringLiteral("-f"), filter,
+                         QStringLiteral("-w"), file(), QStringLiteral("-q")},
+                        QProcess::MergedChannels))
+      return false;
+    return process_.waitForLine([](const QString& l) { return l.startsWith(u"Capturing on"); });
+  }
+  // Ends the capture the way a user does, so the file is complete.
+  void stop() {
+    if (process_.process().state() == QProcess::NotRunning) return;
+    ::kill(static_cast<pid_t>(process_.pid()), SIGINT);
+    if (!process_.process().waitForFinished(15000)) process_.stop();
+  }
+  // The capture as tshark's dissectors read it.
+  QStringList read(const QStringList& args) const {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::SeparateChannels);
+    p.start(program(), QStringList{QStringLiteral("-r"), file()} + args);
+    if (!p.waitForFinished(60000)) {
+      p.kill();
+      p.waitForFinished(5000);
+      return {};
+    }
+    return QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+  }
+  ~Capture() { stop(); }
+
+ private:
+  QTemporaryDir dir_;
+  LineProcess process_;
+};
+
+// Every number after a colon in a dissector's table of levels ("001-005:  10  20 | 30 ...").
+Levels tableLevels(const QString& text) {
+  Levels levels;
+  for (const QString& row : text.split(u',')) {
+    const auto colon = row.indexOf(u':');
+    if (colon < 0) continue;
+    for (const QString& cell : row.mid(colon + 1).split(u' ', Qt::SkipEmptyParts))
+      if (cell != u"|") levels.push_back(static_cast<std::uint8_t>(cell.toUInt()));
+  }
+  return levels;
+}
+
+// Waits until the receiver on the port has seen `count` packets whose levels start with `look`.
+bool receive(QUdpSocket& socket, const Levels& look, int count, bool sacn) {
+  int seen = 0;
+  return waitUntil([&] {
+    while (socket.hasPendingDatagrams()) {
+      QByteArray d(static_cast<qsizetype>(socket.pendingDatagramSize()), 0);
+      socket.readDatagram(d.data(), d.size());
+      const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(d.data()),
+                                                static_cast<std::size_t>(d.size()));
+      Levels levels;
+      if (sacn) {
+        if (auto p = luvrin::e131::parseDataPacket(bytes)) levels = p->levels;
+      } else if (auto p = luvrin::artnet::parseDmxPacket(bytes)) {
+        levels = p->levels;
+      }
+      if (levels.size() >= look.size() && std::equal(look.begin(), look.end(), levels.begin()))
+        ++seen;
+    }
+    if (seen >= count) return true;
+    socket.waitForReadyRead(20);
+    return seen >= count;
+  });
+}
+
+const Levels kIntro{10, 20, 30, 40, 0};
+const Levels kWarm{200, 100, 50, 25, 0};
+
+// A scene, then a switch to another, with the capture running throughout.
+void playSceneAndSwitch(Show& show, Capture& capture, quint16 port, bool sacn) {
+  QUdpSocket receiver;
+  ASSERT_TRUE(receiver.bind(QHostAddress::LocalHost, port, QUdpSocket::ShareAddress));
+  show.setHandoffValue(QStringLiteral("Intro"));
+  show.startDriver();
+  ASSERT_TRUE(receive(receiver, kIntro, 10, sacn));
+  show.setHandoffValue(QStringLiteral("Warm"));
+  ASSERT_TRUE(receive(receiver, kWarm, 10, sacn));
+  capture.stop();
+  show.endAllProcesses();
+}
+
+// The looks in the order they were sent, each once: zeros before the scene, then the scenes.
+std::vector<Levels> looksInOrder(const std::vector<Levels>& packets) {
+  std::vector<Levels> looks;
+  for (const Levels& l : packets)
+    if (looks.empty() || looks.back() != l) looks.push_back(l);
+  return looks;
+}
+
+}  // namespace
+
+TEST(NetworkOutputEndToEnd, SacnPacketsAsTsharkReadsThemForASceneAndASwitch) {
+  if (const auto why = Capture::unavailable()) GTEST_SKIP() << why->toStdString();
+  Show show;
+  // tshark's E1.31 dissector reads fewer than 20 levels as a malformed packet, though the
+  // standard allows any number from 1; the frames here carry 25.
+  writeOutputSettings(show, QStringLiteral("sacn:1@127.0.0.1"), 24);
+  Capture capture;
+  ASSERT_TRUE(capture.start(QStringLiteral("udp port 5568")));
+  playSceneAndSwitch(show, capture, 5568, true);
+
+  // The E1.31 dissector is heuristic and off by default; its levels are asked for in decimal.
+  const QStringList rows = capture.read({QStringLiteral("--enable-heuristic"),
+                                         QStringLiteral("acn"),
+                                         QStringLiteral("-o"),
+                                         QStringLiteral("acn.dmx_enable:TRUE"),
+                                         QStringLiteral("-o"),
+                                         QStringLiteral("acn.dmx_display_view:Decimal"),
+                                         QStringLiteral("-o"),
+                                         QStringLiteral("acn.dmx_display_zeros:TRUE"),
+                                         QStringLiteral("-Y"),
+                                         QStringLiteral("acn"),
+                                         QStringLiteral("-T"),
+                                         QStringLiteral("fields"),
+                                         QStringLiteral("-E"),
+                                         QStringLiteral("separator=/t"),
+                                         QStringLiteral("-e"),
+                                         QStringLiteral("acn.dmx.universe"),
+                                         QStringLiteral("-e"),
+                                         QStringLiteral("acn.dmx.seq_number"),
+                                         QStringLiteral("-e"),
+                                         QStringLiteral("acn.dmx.priority"),
+                                         QStringLiteral("-e"),
+                                         QStringLiteral("acn.dmx.source_name"),
+                                         QStringLiteral("-e"),
+                                         QStringLiteral("acn.cid"),
+                                         QStringLiteral("-e"),
+                                         QStringLiteral("acn.dmx.count"),
+                                         QStringLiteral("-e"),
+                                         QStringLiteral("acn.dmx.data")});
+  // The receiver saw ten of each look; the capture may lack the last few it had not written.
+  ASSERT_GE(rows.size(), 15) << "packets the dissector read";
+
+  std::vector<Levels> packets;
+  std::optional<int> sequence;
+  const QString cid = rows.front().split(u'\t').value(4);
+  EXPECT_FALSE(cid.isEmpty());
+  for (const QString& row : rows) {
+    const QStringList f = row.split(u'\t');
+    ASSERT_EQ(f.size(), 7) << row.toStdString();
+    EXPECT_EQ(f[0], u"1");
+    EXPECT_EQ(f[2], u"100");
+    EXPECT_EQ(f[3], u"LUVRIN");
+    EXPECT_EQ(f[4], cid);
+    EXPECT_EQ(f[5], u"26");  // start code and 25 slots
+    const int s = f[1].toInt();
+    if (sequence) {
+      EXPECT_EQ(s, (*sequence + 1) % 256) << "sequence numbers run without gaps";
+    }
+    sequence = s;
+    const Levels levels = tableLevels(f[6]);
+    EXPECT_EQ(levels.size(), 25u);
+    packets.push_back(
+        Levels(levels.begin(), levels.begin() + std::min<std::size_t>(5, levels.size())));
+  }
+  const std::vector<Levels> looks = looksInOrder(packets);
+  ASSERT_GE(looks.size(), 2u) << rows.back().toStdString();
+  EXPECT_EQ(looks[looks.size() - 2], kIntro);
+  EXPECT_EQ(looks.back(), kWarm);
+  EXPECT_LE(looks.size(), 3u) << "only zeros, the scene and the next scene went out";
+}
+
+TEST(NetworkOutputEndToEnd, ArtNetPacketsAsTsharkReadsThemForASceneAndASwitch) {
+  if (const auto why = Capture::unavailable()) GTEST_SKIP() << why->toStdString();
+  Show show;
+  writeOutputSettings(show, QStringLiteral("artnet:1@127.0.0.1"));
+  Capture capture;
+  ASSERT_TRUE(capture.start(QStringLiteral("udp port 6454")));
+  playSceneAndSwitch(show, capture, 6454, false);
+
+  const QStringList lines =
+      capture.read({QStringLiteral("-Y"), QStringLiteral("artnet"), QStringLiteral("-o"),
+                    QStringLiteral("dmx_chan.dmx_disp_chan_val_type:Decimal"), QStringLiteral("-O"),
+                    QStringLiteral("artnet,dmx_chan"), QStringLiteral("-V")});
+  // One block per packet: its ArtDMX fields, then its levels under "DMX Channels".
+  struct Packet {
+    QMap<QString, QString> fields;
+    Levels levels;
+  };
+  std::vector<Packet> packets;
+  bool inLevels = false;
+  for (const QString& raw : lines) {
+    const QString line = raw.trimmed();
+    if (line.startsWith(u"Art-Net,")) {
+      packets.emplace_back();
+      inLevels = false;
+    } else if (packets.empty()) {
+      continue;
+    } else if (line == u"DMX Channels") {
+      inLevels = true;
+    } else if (inLevels && line.startsWith(u"0x")) {
+      const Levels row = tableLevels(line);
+      packets.back().levels.insert(packets.back().levels.end(), row.begin(), row.end());
+    } else if (const auto colon = line.indexOf(u": "); colon > 0 && !inLevels) {
+      packets.back().fields.insert(line.left(colon), line.mid(colon + 2));
+    }
+  }
+  ASSERT_GE(packets.size(), 15u);
+
+  std::optional<int> sequence;
+  std::vector<Levels> levels;
+  for (const Packet& p : packets) {
+    EXPECT_EQ(p.fields.value(QStringLiteral("OpCode")), QStringLiteral("ArtDMX (0x5000)"));
+    EXPECT_EQ(p.fields.value(QStringLiteral("ProtVer")), u"14");
+    EXPECT_EQ(p.fields.value(QStringLiteral("Universe")), u"1");
+    EXPECT_EQ(p.fields.value(QStringLiteral("Physical")), u"0");
+    EXPECT_EQ(p.fields.value(QStringLiteral("Length")), u"6");  // five levels, padded to even
+    const int s = p.fields.value(QStringLiteral("Sequence")).toInt();
+    EXPECT_NE(s, 0);
+    if (sequence) {
+      EXPECT_EQ(s, *sequence == 255 ? 1 : *sequence + 1);
+    }
+    sequence = s;
+    levels.push_back(
+        Levels(p.levels.begin(), p.levels.begin() + std::min<std::size_t>(5, p.levels.size())));
+  }
+  const std::vector<Levels> looks = looksInOrder(levels);
+  ASSERT_GE(looks.size(), 2u);
+  EXPECT_EQ(looks[looks.size() - 2], kIntro);
+  EXPECT_EQ(looks.back(), kWarm);
+  EXPECT_LE(looks.size(), 3u);
 }
