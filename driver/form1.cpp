@@ -98,7 +98,10 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, SerialPort& port, Hand
   Label6.Click = [this] { Label6_Click(); };
 }
 
-Form1::~Form1() { engine_.stopAll(); }
+Form1::~Form1() {
+  handoff_.watch({});
+  engine_.stopAll();
+}
 
 QString Form1::settingsPath() const { return folder_ + QStringLiteral("/串口配置.ini"); }
 QString Form1::catalogPath() const { return folder_ + QStringLiteral("/场景.ini"); }
@@ -124,6 +127,8 @@ void Form1::Form_Load() {
   }
 
   port_.open();
+  // A new scene is taken up as soon as a launcher writes it, not at the next poll.
+  handoff_.watch([this] { scheduler_.post([this] { Timer1_Timer(); }); });
 
   Text2.setText(ReadIniKey(s, kSettingsSection, QStringLiteral("状态")));
   Text5.setText(ReadIniKey(s, kSettingsSection, QStringLiteral("发送数据长度")));
