@@ -1,10 +1,11 @@
 #!/usr/bin/python3
 """Prints the levels of one olad universe as OLA's own client sees them.
 
-  ola_universe_reader.py RPC_PORT UNIVERSE
+  ola_universe_reader.py RPC_PORT UNIVERSE [--every]
 
-One line "levels A B C ..." each time the levels change; olad going away and coming back is
-followed: the reader connects again every 50 ms until it is there.
+One line "levels A B C ..." each time the levels change (with --every: each time olad passes
+them on, changed or not); olad going away and coming back is followed: the reader connects again
+every 50 ms until it is there.
 """
 import socket
 import sys
@@ -15,13 +16,14 @@ from ola.OlaClient import OlaClient
 
 port = int(sys.argv[1])
 universe = int(sys.argv[2])
+every = "--every" in sys.argv[3:]
 last = None
 
 
 def on_data(data):
     global last
     levels = list(data)
-    if levels != last:
+    if every or levels != last:
         last = levels
         print("levels " + " ".join(str(v) for v in levels), flush=True)
 
