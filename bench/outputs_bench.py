@@ -231,14 +231,14 @@ def main():
         for interval in (1, 25):
             rate, lat, cpu = measure(args.build, output, interval, args.seconds, args.changes)
             if output == "ola":
-                expect = 1000 / interval
-                row(f"{output}: packets/s, 发送定时器时间={interval}", f"{rate:.1f}",
-                    f">= {0.9 * expect:.0f} (the timer's rate)", rate >= 0.9 * expect)
+                # olad gets each change at the next tick and steady levels once a second.
+                row(f"{output}: packets/s, steady levels, 发送定时器时间={interval}", f"{rate:.1f}",
+                    "1 (a repeat each second)", 0.5 <= rate <= 2)
                 budget = interval + 15
             else:
                 expect = min(44, 1000 / interval)
                 row(f"{output}: packets/s, 发送定时器时间={interval}", f"{rate:.1f}",
-                    f"{expect:.0f} (at most 44)", abs(rate - expect) <= 1 and rate <= 44.5)
+                    f"{expect:.0f} (at most 44)", 0.95 * expect <= rate <= 44.5)
                 budget = interval + 15 + 23
             med, worst = statistics.median(lat), max(lat)
             row(f"{output}: latency hand-off written to first packet, 发送定时器时间={interval} "

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "driver/serial_port.h"
 #include "output_address.h"
@@ -20,12 +21,15 @@ class OlaLink {
   virtual void close() = 0;
 };
 
-// A universe of olad behind the driver's port interface; olad drives the interface itself.
-// Every frame the timer makes goes to olad. When olad is not running or goes away, the output
-// is closed and tried again about once a second, as the serial port is after a hot-plug.
+// A universe of olad behind the driver's port interface; olad drives the interface itself and
+// keeps sending the last levels it got. So olad gets every change, at most once per frame tick,
+// and the same levels again once a second: that repeat finds out when olad has gone. When olad
+// is not running or goes away, the output is closed and tried again about once a second, as the
+// serial port is after a hot-plug; the first frame after a reconnection always goes out.
 class OlaOutput final : public SerialPort {
  public:
   static constexpr int kReconnectMs = 1000;
+  static constexpr int kRepeatMs = 1000;
 
   OlaOutput(Scheduler& scheduler, std::uint32_t universe, std::unique_ptr<OlaLink> link);
   ~OlaOutput() override;
@@ -42,11 +46,16 @@ class OlaOutput final : public SerialPort {
 
  private:
   bool tryConnect();
+  bool send(std::span<const std::uint8_t> levels);
 
+  Scheduler& scheduler_;
   std::uint32_t universe_;
   std::unique_ptr<OlaLink> link_;
   Timer reconnect_;
   bool connected_ = false;
+  // What olad last got and when; empty after a (re)connection.
+  std::vector<std::uint8_t> sent_;
+  std::int64_t sentAt_ = 0;
 };
 
 // The link over OLA's streaming client to olad's RPC port on this machine; nullptr where this

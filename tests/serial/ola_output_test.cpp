@@ -10,11 +10,14 @@ namespace {
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 
-// olad as the output sees it: up or down, and what it received.
+// olad as the output sees it: up or down, restarted (which ends every connection), and what it
+// received when.
 struct FakeOlad {
   bool running = true;
+  int generation = 0;
   int connects = 0;
-  std::vector<std::pair<std::uint32_t, Bytes>> received;
+  std::vector<std::pair<std::int64_t, Bytes>> received;
+  const Clock* clock = nullptr;
 };
 
 class FakeLink : public OlaLink {
@@ -22,23 +25,26 @@ class FakeLink : public OlaLink {
   explicit FakeLink(FakeOlad& olad) : olad_(olad) {}
   bool connect() override {
     ++olad_.connects;
-    connected_ = olad_.running;
-    return connected_;
+    connection_ = olad_.running ? olad_.generation : -1;
+    return connection_ >= 0;
   }
   bool send(std::uint32_t universe, std::span<const std::uint8_t> levels) override {
-    if (!connected_ || !olad_.running) return false;
-    olad_.received.emplace_back(universe, Bytes(levels.begin(), levels.end()));
+    EXPECT_EQ(universe, 5u);
+    if (connection_ < 0 || !olad_.running || connection_ != olad_.generation) return false;
+    olad_.received.emplace_back(olad_.clock->tickCount(), Bytes(levels.begin(), levels.end()));
     return true;
   }
-  void close() override { connected_ = false; }
+  void close() override { connection_ = -1; }
 
  private:
   FakeOlad& olad_;
-  bool connected_ = false;
+  int connection_ = -1;
 };
 
+// The output fed as the driver's frame timer feeds a port, every 25 ms.
 struct Rig {
   Rig() {
+    olad.clock = &clock;
     output = std::make_unique<OlaOutput>(scheduler, 5, std::make_unique<FakeLink>(olad));
     frameTimer = std::make_unique<Timer>(scheduler, 25, true, [this] {
       if (output->isOpen() && output->readyForFrame() && output->writeFrame("::::DMX", levels, "."))
@@ -54,15 +60,24 @@ struct Rig {
   int framesCounted = 0;
 };
 
-TEST(OlaOutput, EveryFrameGoesToTheUniverseUpTo512Levels) {
+TEST(OlaOutput, EachChangeGoesOutAtTheNextTickAndSteadyLevelsOnceASecond) {
   Rig rig;
   ASSERT_TRUE(rig.output->open());
+  rig.scheduler.advanceBy(3s);
+  ASSERT_EQ(rig.olad.received.size(), 3u);  // at 25 ms, then 1025 and 2025
+  EXPECT_EQ(rig.olad.received[1].first, 1025);
+  EXPECT_EQ(rig.framesCounted, 3);  // what the driver counts is what olad got
+
+  for (std::uint8_t v = 1; v <= 4; ++v) {
+    rig.levels[0] = v;
+    rig.scheduler.advanceBy(25ms);
+  }
+  ASSERT_EQ(rig.olad.received.size(), 7u);
+  EXPECT_EQ(rig.olad.received.back(), (std::pair<std::int64_t, Bytes>{3100, Bytes{4, 8, 7}}));
+
   rig.levels = Bytes(513, 1);
-  rig.scheduler.advanceBy(1s);
-  EXPECT_EQ(rig.framesCounted, 40);
-  ASSERT_EQ(rig.olad.received.size(), 40u);
-  EXPECT_EQ(rig.olad.received.back().first, 5u);
-  EXPECT_EQ(rig.olad.received.back().second.size(), 512u);
+  rig.scheduler.advanceBy(25ms);
+  EXPECT_EQ(rig.olad.received.back().second.size(), 512u);  // DMX512 has no 513th slot
 }
 
 TEST(OlaOutput, OladNotRunningAtStartIsTriedOnceASecondUntilItComes) {
@@ -75,26 +90,43 @@ TEST(OlaOutput, OladNotRunningAtStartIsTriedOnceASecondUntilItComes) {
   rig.olad.running = true;
   rig.scheduler.advanceBy(500ms);
   EXPECT_TRUE(rig.output->isOpen());
+  ASSERT_EQ(rig.olad.received.size(), 1u);
+  EXPECT_EQ(rig.olad.received.front().first, 4000);  // the first frame after connecting
   rig.scheduler.advanceBy(1s);
-  EXPECT_EQ(rig.olad.connects, 5);   // no more attempts once connected
-  EXPECT_EQ(rig.framesCounted, 41);  // every tick from 4 s to 5 s, both included
+  EXPECT_EQ(rig.olad.connects, 5);  // no more attempts once connected
 }
 
-TEST(OlaOutput, OladGoingAwayMidShowIsReconnectedWithinASecondOfItsReturn) {
+TEST(OlaOutput, OladGoneMidShowIsNoticedByTheRepeatAndLevelsReturnWithinASecondOfIt) {
   Rig rig;
   rig.output->open();
-  rig.scheduler.advanceBy(1s);
+  rig.scheduler.advanceBy(1100ms);  // sent at 25 and 1025
   rig.olad.running = false;
-  rig.scheduler.advanceBy(25ms);
+  rig.scheduler.advanceBy(1s);  // the repeat at 2025 fails
   EXPECT_FALSE(rig.output->isOpen());
-  const int countedWhileUp = rig.framesCounted;
-  rig.scheduler.advanceBy(5s);
-  EXPECT_EQ(rig.framesCounted, countedWhileUp);
+  const int counted = rig.framesCounted;
+  rig.scheduler.advanceBy(3s);
+  EXPECT_EQ(rig.framesCounted, counted);
+
   rig.olad.running = true;
-  const std::size_t before = rig.olad.received.size();
+  ++rig.olad.generation;
+  const std::int64_t back = rig.clock.tickCount();
   rig.scheduler.advanceBy(1025ms);
+  ASSERT_TRUE(rig.output->isOpen());
+  ASSERT_GT(rig.olad.received.back().first, back);
+  EXPECT_LE(rig.olad.received.back().first - back, 1025);
+  EXPECT_EQ(rig.olad.received.back().second, rig.levels);
+}
+
+TEST(OlaOutput, QuickOladRestartIsReconnectedInTheSameTick) {
+  Rig rig;
+  rig.output->open();
+  rig.scheduler.advanceBy(500ms);
+  ++rig.olad.generation;  // killed and started again between two sends
+  rig.levels[0] = 100;
+  rig.scheduler.advanceBy(25ms);
   EXPECT_TRUE(rig.output->isOpen());
-  EXPECT_GT(rig.olad.received.size(), before);
+  EXPECT_EQ(rig.olad.received.back(), (std::pair<std::int64_t, Bytes>{525, Bytes{100, 8, 7}}));
+  EXPECT_EQ(rig.olad.connects, 2);
 }
 
 }  // namespace
