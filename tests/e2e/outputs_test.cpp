@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -107,7 +108,10 @@ class Olad {
     return std::nullopt;
   }
 
-  explicit Olad(quint16 rpcPort) : port_(rpcPort) {
+  // netns: run inside that network namespace; receiveOn: the address whose interface olad's
+  // E1.31 and Art-Net plugins bind to (otherwise every plugin is off).
+  explicit Olad(quint16 rpcPort, QString netns = {}, const QString& receiveOn = {})
+      : port_(rpcPort), netns_(std::move(netns)) {
     const passwd* user = ::getpwnam("olad");
     uid_ = user->pw_uid;
     gid_ = user->pw_gid;
@@ -136,8 +140,12 @@ class Olad {
                                "uartdmx",
                                "usbdmx",
                                "usbserial"}) {
-      QFile conf(config_ + QStringLiteral("/ola-%1.conf").arg(QLatin1String(plugin)));
-      if (conf.open(QIODevice::WriteOnly)) conf.write("enabled = false\n");
+      const QString name = QLatin1String(plugin);
+      const bool receiver = !receiveOn.isEmpty() && (name == u"e131" || name == u"artnet");
+      QFile conf(config_ + QStringLiteral("/ola-%1.conf").arg(name));
+      if (!conf.open(QIODevice::WriteOnly)) continue;
+      conf.write(receiver ? "enabled = true\nip = " + receiveOn.toLatin1() + "\n"
+                          : QByteArray("enabled = false\n"));
     }
     chownTree(config_);
   }
@@ -150,13 +158,28 @@ class Olad {
     process_ = std::make_unique<QProcess>();
     process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_->setStandardOutputFile(QProcess::nullDevice());
-    process_->start(QStringLiteral("setpriv"),
-                    {QStringLiteral("--reuid=%1").arg(uid_), QStringLiteral("--regid=%1").arg(gid_),
-                     QStringLiteral("--clear-groups"), program(), QStringLiteral("--config-dir"),
-                     config_, QStringLiteral("--rpc-port"), QString::number(port_),
-                     QStringLiteral("--no-http"), QStringLiteral("--no-register-with-dns-sd"),
-                     QStringLiteral("--log-level"), QStringLiteral("1")});
+    const QStringList olad = {QStringLiteral("--reuid=%1").arg(uid_),
+                              QStringLiteral("--regid=%1").arg(gid_),
+                              QStringLiteral("--clear-groups"),
+                              program(),
+                              QStringLiteral("--config-dir"),
+                              config_,
+                              QStringLiteral("--rpc-port"),
+                              QString::number(port_),
+                              QStringLiteral("--no-http"),
+                              QStringLiteral("--no-register-with-dns-sd"),
+                              QStringLiteral("--log-level"),
+                              QStringLiteral("1")};
+    // Each of ip and setpriv replaces itself by the next program: the process is olad's.
+    if (netns_.isEmpty())
+      process_->start(QStringLiteral("setpriv"), olad);
+    else
+      process_->start(QStringLiteral("ip"),
+                      QStringList{QStringLiteral("netns"), QStringLiteral("exec"), netns_,
+                                  QStringLiteral("setpriv")} +
+                          olad);
     if (!process_->waitForStarted(10000)) return false;
+    if (!netns_.isEmpty()) return process_->state() == QProcess::Running;
     return waitUntil(
         [&] { return process_->state() == QProcess::Running && acceptsConnections(port_); });
   }
@@ -178,6 +201,7 @@ class Olad {
   QTemporaryDir dir_;
   QString config_;
   quint16 port_;
+  QString netns_;
   uid_t uid_ = 0;
   gid_t gid_ = 0;
   std::unique_ptr<QProcess> process_;
@@ -499,4 +523,126 @@ TEST(NetworkOutputEndToEnd, ArtNetPacketsAsTsharkReadsThemForASceneAndASwitch) {
   EXPECT_EQ(looks[looks.size() - 2], kIntro);
   EXPECT_EQ(looks.back(), kWarm);
   EXPECT_LE(looks.size(), 3u);
+}
+
+namespace {
+
+// A network namespace of the test's own with a veth pair whose two ends both stay inside it:
+// olad's network plugins skip the loopback interface, and whatever is sent in here stays here.
+class Netns {
+ public:
+  static std::optional<QString> unavailable() {
+    if (QStandardPaths::findExecutable(QStringLiteral("ip")).isEmpty())
+      return QStringLiteral("ip (package iproute2) is missing");
+    if (::geteuid() != 0) return QStringLiteral("making a network namespace needs root");
+    return std::nullopt;
+  }
+
+  Netns() : name_(QStringLiteral("luvrin-e2e-%1").arg(QCoreApplication::applicationPid())) {
+    ok_ = ip({QStringLiteral("netns"), QStringLiteral("add"), name_});
+    for (const QString& step :
+         {QStringLiteral("link set lo up"), QStringLiteral("link add v0 type veth peer name v1"),
+          QStringLiteral("addr add %1/24 dev v0").arg(address()), QStringLiteral("link set v0 up"),
+          QStringLiteral("link set v1 up"), QStringLiteral("route add default dev v0")})
+      ok_ = ok_ && ip(QStringList{QStringLiteral("-n"), name_} + step.split(u' '));
+  }
+  ~Netns() { ip({QStringLiteral("netns"), QStringLiteral("del"), name_}); }
+
+  bool ok() const { return ok_; }
+  const QString& name() const { return name_; }
+  static QString address() { return QStringLiteral("10.77.0.1"); }
+  static QString broadcast() { return QStringLiteral("10.77.0.255"); }
+  // The arguments of ip that run a command inside.
+  QStringList exec(const QStringList& command) const {
+    return QStringList{QStringLiteral("netns"), QStringLiteral("exec"), name_} + command;
+  }
+  // Runs a command inside to its end: exit code (-1: did not end), its output in out.
+  int run(const QStringList& command, QString* out = nullptr) const {
+    QProcess p;
+    p.start(QStringLiteral("ip"), exec(command));
+    if (!p.waitForFinished(20000)) {
+      p.kill();
+      p.waitForFinished(5000);
+      return -1;
+    }
+    if (out) *out = QString::fromUtf8(p.readAllStandardOutput());
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  }
+
+ private:
+  static bool ip(const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral("ip"), args);
+    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+  }
+
+  QString name_;
+  bool ok_ = false;
+};
+
+QString deviceId(const QString& devices, const QString& kind) {
+  for (const QString& line : devices.split(u'\n')) {
+    if (!line.startsWith(QStringLiteral("Device ")) || !line.contains(kind)) continue;
+    return line.mid(7, line.indexOf(u':') - 7);
+  }
+  return {};
+}
+
+auto levelsFrom(const char* levels) {
+  return [want = QStringLiteral("levels %1").arg(QLatin1String(levels))](const QString& line) {
+    return line == want || line.startsWith(want + u' ');
+  };
+}
+
+}  // namespace
+
+TEST(NetworkOutputEndToEnd, OladReceivesSacnAndArtNetWithItsOwnPlugins) {
+  if (const auto why = Olad::unavailable()) GTEST_SKIP() << why->toStdString();
+  if (const auto why = Netns::unavailable()) GTEST_SKIP() << why->toStdString();
+  if (!olaPythonInstalled())
+    GTEST_SKIP() << "OLA's Python client (Debian package ola-python) is missing";
+
+  Netns ns;
+  ASSERT_TRUE(ns.ok()) << "network namespace " << ns.name().toStdString();
+  // The namespace has its own loopback, so olad's usual RPC port is free there.
+  Olad olad(9010, ns.name(), Netns::address());
+  ASSERT_TRUE(olad.start());
+  QString devices;
+  ASSERT_TRUE(waitUntil([&] {
+    return ns.run({QStringLiteral("ola_dev_info")}, &devices) == 0 &&
+           !deviceId(devices, QStringLiteral("E1.31")).isEmpty() &&
+           !deviceId(devices, QStringLiteral("ArtNet")).isEmpty();
+  })) << devices.toStdString();
+  // Input port 0 of each plugin feeds a universe of olad: E1.31 universe 1 to 1, Art-Net
+  // port-address 2 to 2.
+  for (const auto& [kind, universe] :
+       {std::pair{QStringLiteral("E1.31"), 1}, std::pair{QStringLiteral("ArtNet"), 2}})
+    ASSERT_EQ(
+        ns.run({QStringLiteral("ola_patch"), QStringLiteral("--device"), deviceId(devices, kind),
+                QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--universe"),
+                QString::number(universe), QStringLiteral("--input")}),
+        0)
+        << kind.toStdString();
+
+  // sACN multicast to the universe's group, Art-Net broadcast on the namespace's network.
+  for (const auto& [port, universe] :
+       {std::pair{QStringLiteral("sacn:1"), 1},
+        std::pair{QStringLiteral("artnet:2@%1").arg(Netns::broadcast()), 2}}) {
+    SCOPED_TRACE(port.toStdString());
+    Show show;
+    writeOutputSettings(show, port);
+    show.setHandoffValue(QStringLiteral("Intro"));
+    LineProcess reader;
+    ASSERT_TRUE(reader.start(QStringLiteral("ip"),
+                             ns.exec({python3(), QStringLiteral(OLA_READER),
+                                      QString::number(olad.port()), QString::number(universe)})));
+    LineProcess driver;
+    driver.process().setProcessEnvironment(show.environment());
+    ASSERT_TRUE(driver.start(QStringLiteral("ip"), ns.exec({show.driverProgram()})));
+    EXPECT_TRUE(reader.waitForLine(levelsFrom("10 20 30 40 0")));
+    show.setHandoffValue(QStringLiteral("Warm"));
+    EXPECT_TRUE(reader.waitForLine(levelsFrom("200 100 50 25 0")));
+    driver.stop();
+    show.endAllProcesses();
+  }
 }
