@@ -646,3 +646,49 @@ TEST(NetworkOutputEndToEnd, OladReceivesSacnAndArtNetWithItsOwnPlugins) {
     show.endAllProcesses();
   }
 }
+
+namespace {
+
+quint16 freeUdpPort() {
+  QUdpSocket probe;
+  probe.bind(QHostAddress::LocalHost, 0);
+  return probe.localPort();
+}
+
+}  // namespace
+
+// dmxmon as the network node of the demo: it prints the scene's levels once a second.
+TEST(NetworkOutputEndToEnd, DmxmonShowsTheLevelsOfItsUniverseOnly) {
+  for (const auto& [protocol, levels] :
+       {std::pair{QStringLiteral("sacn"), QStringLiteral(" 010 020 030 040 000")},
+        std::pair{QStringLiteral("artnet"), QStringLiteral(" 010 020 030 040 000 000")}}) {
+    SCOPED_TRACE(protocol.toStdString());
+    const quint16 port = freeUdpPort();
+    LineProcess dmxmon;
+    ASSERT_TRUE(dmxmon.start(QStringLiteral(DMXMON_EXE),
+                             {QStringLiteral("--%1").arg(protocol), QStringLiteral("7"),
+                              QStringLiteral("--udp-port"), QString::number(port)}));
+    ASSERT_TRUE(dmxmon.waitForLine([&](const QString& l) { return l.startsWith(protocol); }));
+
+    // A driver on another universe is not counted; then one on dmxmon's universe is.
+    Show other;
+    writeOutputSettings(other, QStringLiteral("%1:8@127.0.0.1:%2").arg(protocol).arg(port));
+    other.setHandoffValue(QStringLiteral("Warm"));
+    QProcess& driver = other.startDriver();
+    ASSERT_TRUE(waitUntil([&] { return other.lockOwner() == driver.processId(); }));
+    dmxmon.waitForLine([](const QString&) { return false; }, 2500ms);  // two reports at least
+    ASSERT_FALSE(dmxmon.lines().empty());
+    EXPECT_TRUE(dmxmon.lines().back().startsWith(u"fps 0 len 0"))
+        << dmxmon.lines().back().toStdString();
+    other.endAllProcesses();
+
+    Show show;
+    writeOutputSettings(show, QStringLiteral("%1:7@127.0.0.1:%2").arg(protocol).arg(port));
+    show.setHandoffValue(QStringLiteral("Intro"));
+    show.startDriver();
+    EXPECT_TRUE(dmxmon.waitForLine([&](const QString& l) {
+      return !l.startsWith(u"fps 0 ") && l.endsWith(QStringLiteral(" levels") + levels);
+    })) << (dmxmon.lines().empty() ? std::string() : dmxmon.lines().back().toStdString());
+    show.endAllProcesses();
+  }
+}
