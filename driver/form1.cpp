@@ -94,6 +94,7 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, SerialPort& port, Hand
 
 Form1::~Form1() {
   port_.whenReady({});
+  handoff_.watch({});
   engine_.stopAll();
 }
 
@@ -121,6 +122,8 @@ void Form1::Form_Load() {
   }
 
   port_.open();
+  // A new scene is taken up as soon as a launcher writes it, not at the next poll.
+  handoff_.watch([this] { scheduler_.post([this] { Timer1_Timer(); }); });
 
   Text2.setText(ReadIniKey(s, kSettingsSection, QStringLiteral("状态")));
   Text5.setText(ReadIniKey(s, kSettingsSection, QStringLiteral("发送数据长度")));

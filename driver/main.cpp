@@ -10,11 +10,13 @@
 #include "driver_lock.h"
 #include "file_handoff_store.h"
 #include "form1.h"
+#include "outputs.h"
 #include "platform.h"
 #include "qt_serial_port.h"
 #include "read_ini_key.h"
 #include "scheduler.h"
 #include "scheduler_pump.h"
+#include "source_cid.h"
 #include "views.h"
 
 namespace {
@@ -77,7 +79,13 @@ int main(int argc, char* argv[]) {
   luvrin::SteadyClock clock;
   luvrin::Scheduler scheduler(clock);
   luvrin::SchedulerPump pump(scheduler);
-  luvrin::QtSerialPort port;
+  luvrin::QtSerialPort serialPort;
+  // 端口 may name olad or a network protocol instead of a serial port.
+  const luvrin::OutputChoice output = luvrin::makeOutput(
+      luvrin::ReadIniKey(folder + QStringLiteral("/串口配置.ini"),
+                         QStringLiteral("串口配置"), QStringLiteral("端口")),
+      scheduler, luvrin::defaultCidFile());
+  luvrin::SerialPort& port = output.port ? *output.port : serialPort;
   const auto handoff = luvrin::makeUserHandoffStore();
   luvrin::Form1 driver(scheduler, folder, port, *handoff);
   driver.onQuit = [] { QCoreApplication::exit(0); };
@@ -88,7 +96,7 @@ int main(int argc, char* argv[]) {
   const int code = QApplication::exec();
   // Ending means ending now: a script run, the views and the timers are dropped where they
   // stand instead of being unwound, and the port and the lock are given back first.
-  port.close();
+  serialPort.close();
   lock.unlock();
   std::fflush(nullptr);
   std::_Exit(code);

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
@@ -57,6 +58,25 @@ QString unescape(QStringView text) {
 }  // namespace
 
 FileHandoffStore::FileHandoffStore(QString path) : path_(std::move(path)) {}
+
+FileHandoffStore::~FileHandoffStore() = default;
+
+void FileHandoffStore::watch(std::function<void()> onChange) {
+  watcher_.reset();
+  if (!onChange) return;
+  const QString folder = QFileInfo(path_).absolutePath();
+  // The folder is where launchers write; it must exist to be watched before the first one.
+  QDir().mkpath(folder);
+  watcher_ = std::make_unique<QFileSystemWatcher>();
+  watcher_->addPath(folder);
+  if (QFileInfo::exists(path_)) watcher_->addPath(path_);
+  const auto changed = [this, onChange = std::move(onChange)] {
+    if (!watcher_->files().contains(path_) && QFileInfo::exists(path_)) watcher_->addPath(path_);
+    onChange();
+  };
+  QObject::connect(watcher_.get(), &QFileSystemWatcher::directoryChanged, watcher_.get(), changed);
+  QObject::connect(watcher_.get(), &QFileSystemWatcher::fileChanged, watcher_.get(), changed);
+}
 
 QString FileHandoffStore::defaultPath() {
   return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +

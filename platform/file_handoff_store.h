@@ -3,6 +3,8 @@
 #include <QString>
 #include <memory>
 
+class QFileSystemWatcher;
+
 #include "handoff_store.h"
 
 namespace luvrin {
@@ -17,8 +19,12 @@ class FileHandoffStore final : public HandoffStore {
   static constexpr qint64 kMaxFileBytes = 64 * 1024;
 
   explicit FileHandoffStore(QString path);
+  ~FileHandoffStore() override;
   QString read() override;
   bool write(const QString& value) override;
+  // Watches the file and its folder: a launcher's write replaces the file, which ends a watch
+  // on the file alone.
+  void watch(std::function<void()> onChange) override;
   const QString& path() const { return path_; }
 
   // The file's bytes for a value, and the value in given bytes ("" when there is none).
@@ -31,6 +37,7 @@ class FileHandoffStore final : public HandoffStore {
 
  private:
   QString path_;
+  std::unique_ptr<QFileSystemWatcher> watcher_;
 };
 
 // The hand-off value in the Windows registry, under

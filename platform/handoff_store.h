@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 namespace luvrin {
 
@@ -11,6 +12,9 @@ class HandoffStore {
   virtual ~HandoffStore() = default;
   virtual QString read() = 0;
   virtual bool write(const QString& value) = 0;
+  // Calls onChange soon after the value may have changed, where the system can tell (an empty
+  // function stops it). Reading stays the caller's: a notice missed costs only the poll's delay.
+  virtual void watch(std::function<void()> onChange) { (void)onChange; }
 };
 
 }  // namespace luvrin

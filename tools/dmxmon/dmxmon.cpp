@@ -1,11 +1,16 @@
 // dmxmon: a stand-in for the serial-to-DMX interface. It opens a pseudo-terminal, prints the
 // device path on its first line (give it to the driver as 端口), decodes the frames the driver
 // sends and prints once a second: frames per second, level bytes per frame, the first 16 levels.
+// With --sacn U or --artnet U it is a network node instead: it listens on the loopback address
+// for that universe's packets and prints the same line, a packet counting as a frame.
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -21,6 +26,8 @@
 #include <vector>
 
 #include "frame_decoder.h"
+#include "artnet_packet.h"
+#include "e131_packet.h"
 
 namespace {
 
@@ -35,18 +42,25 @@ struct Options {
   long baud = 0;
   double seconds = 0;
   std::string raw;
+  enum class Protocol { None, Sacn, ArtNet } protocol = Protocol::None;
+  unsigned universe = 0;
+  unsigned udpPort = 0;
 };
 
 [[noreturn]] void usage(const char* self) {
   std::fprintf(stderr,
                "usage: %s [--link PATH] [--length N] [--baud B] [--seconds S] [--raw FILE]\n"
+               "       %s --sacn U | --artnet U [--udp-port P] [--seconds S]\n"
                "  --link PATH   also make PATH a symbolic link to the pseudo-terminal\n"
                "  --length N    frames carry N+1 level bytes (N = 发送数据长度); default: up to\n"
                "                the \".\" before the next header\n"
                "  --baud B      read no faster than a serial line of B baud (10 bits a byte)\n"
                "  --seconds S   end after S seconds\n"
-               "  --raw FILE    keep every byte read in FILE\n",
-               self);
+               "  --raw FILE    keep every byte read in FILE\n"
+               "  --sacn U      listen on 127.0.0.1 for E1.31 universe U (port 5568)\n"
+               "  --artnet U    listen on 127.0.0.1 for Art-Net port-address U (port 6454)\n"
+               "  --udp-port P  listen on port P instead\n",
+               self, self);
   std::exit(2);
 }
 
@@ -72,6 +86,15 @@ Options parse(int argc, char** argv) {
       o.dataBytes = static_cast<std::size_t>(number) + 1;
     } else if (arg == "--baud" && parseNumber(value, number) && number >= 10) {
       o.baud = static_cast<long>(number);
+    } else if (arg == "--sacn" && parseNumber(value, number) && number >= 1 && number <= 63999) {
+      o.protocol = Options::Protocol::Sacn;
+      o.universe = static_cast<unsigned>(number);
+    } else if (arg == "--artnet" && parseNumber(value, number) && number <= 32767) {
+      o.protocol = Options::Protocol::ArtNet;
+      o.universe = static_cast<unsigned>(number);
+    } else if (arg == "--udp-port" && parseNumber(value, number) && number >= 1 &&
+               number <= 65535) {
+      o.udpPort = static_cast<unsigned>(number);
     } else if (arg == "--seconds" && parseNumber(value, number)) {
       o.seconds = number;
     } else {
@@ -88,10 +111,107 @@ void makeRaw(int fd) {
   tcsetattr(fd, TCSANOW, &t);
 }
 
+void printReport(std::uint64_t frames, const std::vector<std::uint8_t>& last, std::uint64_t bytes,
+                 std::uint64_t bad) {
+  std::printf("fps %llu len %zu bytes/s %llu bad %llu levels",
+              static_cast<unsigned long long>(frames), last.size(),
+              static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(bad));
+  for (std::size_t i = 0; i < last.size() && i < 16; ++i) std::printf(" %03u", last[i]);
+  std::printf("\n");
+  std::fflush(stdout);
+}
+
+// A network node on the loopback address: packets of the universe asked for count as frames;
+// packets of other universes are let pass, anything unreadable counts as bad.
+int listenUdp(const Options& options) {
+  const bool sacn = options.protocol == Options::Protocol::Sacn;
+  const unsigned port =
+      options.udpPort ? options.udpPort : (sacn ? luvrin::e131::kPort : luvrin::artnet::kPort);
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd < 0) {
+    std::perror("socket");
+    return 1;
+  }
+  const int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    std::perror("bind");
+    return 1;
+  }
+  std::printf("%s %u on 127.0.0.1:%u\n", sacn ? "sacn" : "artnet", options.universe, port);
+  std::fflush(stdout);
+
+  std::vector<std::uint8_t> last;
+  std::vector<std::uint8_t> datagram(65536);
+  std::uint64_t frames = 0;
+  std::uint64_t bytes = 0;
+  std::uint64_t bad = 0;
+  const auto start = Clock::now();
+  auto nextReport = start + std::chrono::seconds(1);
+  while (!stopRequested) {
+    const auto now = Clock::now();
+    if (options.seconds > 0 &&
+        std::chrono::duration<double>(now - start).count() >= options.seconds)
+      break;
+    if (now >= nextReport) {
+      printReport(frames, last, bytes, bad);
+      frames = bytes = bad = 0;
+      nextReport += std::chrono::seconds(1);
+      if (nextReport <= now) nextReport = now + std::chrono::seconds(1);
+      continue;
+    }
+    pollfd p{fd, POLLIN, 0};
+    const auto wait =
+        std::chrono::duration_cast<std::chrono::milliseconds>(nextReport - now).count();
+    const int ready = poll(&p, 1, static_cast<int>(std::max<long long>(1, wait)));
+    if (ready <= 0) continue;
+    const ssize_t n = recv(fd, datagram.data(), datagram.size(), 0);
+    if (n <= 0) continue;
+    const std::span<const std::uint8_t> packet(datagram.data(), static_cast<std::size_t>(n));
+    if (sacn) {
+      const auto d = luvrin::e131::parseDataPacket(packet);
+      if (!d) {
+        ++bad;
+        continue;
+      }
+      if (d->universe != options.universe || d->startCode != 0) continue;
+      last = d->levels;
+    } else {
+      const auto d = luvrin::artnet::parseDmxPacket(packet);
+      if (!d) {
+        ++bad;
+        continue;
+      }
+      if (d->portAddress != options.universe) continue;
+      last = d->levels;
+    }
+    ++frames;
+    bytes += static_cast<std::uint64_t>(n);
+  }
+  close(fd);
+  return 0;
+}
+
+void onStopSignals() {
+  struct sigaction sa {};
+  sa.sa_handler = onSignal;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const Options options = parse(argc, argv);
+  if (options.protocol != Options::Protocol::None) {
+    onStopSignals();
+    return listenUdp(options);
+  }
 
   int master = -1;
   int slave = -1;
@@ -126,11 +246,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  struct sigaction sa {};
-  sa.sa_handler = onSignal;
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  onStopSignals();
 
   dmxmon::FrameDecoder decoder(options.dataBytes);
   std::vector<std::uint8_t> last;
@@ -144,13 +260,7 @@ int main(int argc, char** argv) {
   const double bytesPerSecond = options.baud > 0 ? options.baud / 10.0 : 0.0;
 
   auto report = [&] {
-    std::printf("fps %llu len %zu bytes/s %llu bad %llu levels",
-                static_cast<unsigned long long>(framesThisSecond), last.size(),
-                static_cast<unsigned long long>(bytesThisSecond),
-                static_cast<unsigned long long>(decoder.malformedFrames()));
-    for (std::size_t i = 0; i < last.size() && i < 16; ++i) std::printf(" %03u", last[i]);
-    std::printf("\n");
-    std::fflush(stdout);
+    printReport(framesThisSecond, last, bytesThisSecond, decoder.malformedFrames());
     framesThisSecond = 0;
     bytesThisSecond = 0;
   };

@@ -1,0 +1,262 @@
+#!/usr/bin/env python3
+"""Measures the outputs other than the serial box with real receivers on this machine: packets a
+second at two frame intervals, latency from the hand-off value written to the first packet with
+the new levels, and the driver's CPU use.
+
+sACN and Art-Net go to 127.0.0.1 and are read from a UDP socket; OLA goes to an olad started
+here as the olad user (root needed; its plugins off) and is read back through OLA's own client.
+"""
+import argparse
+import os
+import pwd
+import random
+import socket
+import statistics
+import subprocess
+import sys
+import threading
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wire_bench import Show, cpu_seconds, wait_for  # noqa: E402
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+READER = os.path.join(HERE, "..", "tests", "e2e", "ola_universe_reader.py")
+LENGTH = 128
+SCENES = {"A": [255, 0, 128, 64] * 4, "B": [0, 255, 64, 128] * 4}
+PLUGINS = ["artnet", "dummy", "e131", "espnet", "ftdidmx", "gpio", "karate", "kinet", "milinst",
+           "opendmx", "openpixelcontrol", "osc", "pathport", "renard", "sandnet", "shownet",
+           "spi", "stageprofi", "uartdmx", "usbdmx", "usbserial"]
+
+
+def catalog():
+    def text(levels):
+        levels = levels + [0] * (LENGTH - len(levels))
+        return "DMX" + "".join(f"{v:03d}," for v in levels)
+    return [f"{name}={text(levels)}" for name, levels in SCENES.items()]
+
+
+class Arrivals:
+    """Packets as they arrive: (time, first 16 levels)."""
+
+    def __init__(self):
+        self.items = []
+        self.lock = threading.Lock()
+        self.stop = False
+
+    def add(self, levels):
+        with self.lock:
+            self.items.append((time.monotonic(), levels))
+
+    def since(self, t0):
+        with self.lock:
+            return [a for a in self.items if a[0] >= t0]
+
+
+class UdpReceiver(Arrivals):
+    def __init__(self, port, header):
+        super().__init__()
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.sock.bind(("127.0.0.1", port))
+        self.sock.settimeout(0.1)
+        self.header = header
+        self.thread = threading.Thread(target=self.run, daemon=True)
+        self.thread.start()
+
+    def run(self):
+        while not self.stop:
+            try:
+                data = self.sock.recv(2048)
+            except socket.timeout:
+                continue
+            self.add(list(data[self.header:self.header + 16]))
+
+    def close(self):
+        self.stop = True
+        self.thread.join()
+        self.sock.close()
+
+
+class Olad:
+    def __init__(self, root, port):
+        self.port = port
+        user = pwd.getpwnam("olad")
+        config = os.path.join(root, "ola")
+        os.makedirs(config)
+        os.chmod(root, 0o755)
+        for plugin in PLUGINS:
+            with open(os.path.join(config, f"ola-{plugin}.conf"), "w") as f:
+                f.write("enabled = false\n")
+        for name in [config] + [os.path.join(config, n) for n in os.listdir(config)]:
+            os.chown(name, user.pw_uid, user.pw_gid)
+        self.process = subprocess.Popen(
+            ["setpriv", f"--reuid={user.pw_uid}", f"--regid={user.pw_gid}", "--clear-groups",
+             "olad", "--config-dir", config, "--rpc-port", str(port), "--no-http",
+             "--no-register-with-dns-sd", "--log-level", "1"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+        def up():
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=0.2).close()
+                return True
+            except OSError:
+                return False
+        if not wait_for(up, 15):
+            raise RuntimeError("olad did not start")
+
+    def close(self):
+        self.process.kill()
+        self.process.wait()
+
+
+class OlaReceiver(Arrivals):
+    def __init__(self, port):
+        super().__init__()
+        self.process = subprocess.Popen(["/usr/bin/python3", READER, str(port), "1", "--every"],
+                                        stdout=subprocess.PIPE, text=True)
+        self.thread = threading.Thread(target=self.run, daemon=True)
+        self.thread.start()
+
+    def run(self):
+        for line in self.process.stdout:
+            if line.startswith("levels "):
+                self.add([int(v) for v in line.split()[1:17]])
+
+    def close(self):
+        self.process.kill()
+        self.process.wait()
+        self.thread.join()
+
+
+def free_port():
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def session(build, output, interval):
+    """A driver on the output at the frame interval, and what receives its packets."""
+    olad = None
+    if output == "ola":
+        port = free_port()
+        show = Show(build, {}, catalog())
+        olad = Olad(show.root, port)
+        value = f"ola:1@127.0.0.1:{port}"
+        receiver = OlaReceiver(port)
+    elif output == "sacn":
+        show = Show(build, {}, catalog())
+        value = "sacn:1@127.0.0.1"
+        receiver = UdpReceiver(5568, 126)
+    else:
+        show = Show(build, {}, catalog())
+        value = "artnet:1@127.0.0.1"
+        receiver = UdpReceiver(6454, 18)
+    settings = {"发送定时器时间": str(interval), "端口": value, "发送数据长度": str(LENGTH),
+                "状态": "运行"}
+    show.write("串口配置.ini", ("[串口配置]\r\n" + "".join(
+        f"{k}={v}\r\n" for k, v in settings.items())).encode("gbk"))
+    show.handoff("A")
+    driver = show.start_driver()
+    if not wait_for(lambda: any(a[1] == SCENES["A"] for a in receiver.since(0)), 15):
+        raise RuntimeError(f"{output}: no packets with the scene's levels")
+    return show, driver, receiver, olad
+
+
+def end(show, driver, receiver, olad):
+    driver.kill()
+    driver.wait()
+    receiver.close()
+    if olad:
+        olad.close()
+    show.remove()
+
+
+def measure(build, output, interval, seconds, changes):
+    show, driver, receiver, olad = session(build, output, interval)
+    try:
+        time.sleep(1)
+        t0 = time.monotonic()
+        c0 = cpu_seconds(driver.pid)
+        time.sleep(seconds)
+        c1 = cpu_seconds(driver.pid)
+        t1 = time.monotonic()
+        rate = len([a for a in receiver.since(t0) if a[0] < t1]) / (t1 - t0)
+        cpu = 100 * (c1 - c0) / (t1 - t0)
+
+        latencies = []
+        scene = "A"
+        for _ in range(changes):
+            scene = "B" if scene == "A" else "A"
+            # A random phase against the frame timer and the poll.
+            time.sleep(0.2 + random.random() * 0.1)
+            start = time.monotonic()
+            show.handoff(scene)
+            want = SCENES[scene]
+            if not wait_for(lambda: any(a[1] == want for a in receiver.since(start)), 10):
+                raise RuntimeError(f"{output}: scene {scene} never arrived")
+            first = next(a[0] for a in receiver.since(start) if a[1] == want)
+            latencies.append(1000 * (first - start))
+        return rate, latencies, cpu
+    finally:
+        end(show, driver, receiver, olad)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--seconds", type=float, default=5)
+    parser.add_argument("--changes", type=int, default=20)
+    parser.add_argument("--out", required=True)
+    args = parser.parse_args()
+
+    outputs = ["sacn", "artnet"]
+    if os.geteuid() == 0 and shutil_which("olad") and shutil_which("setpriv"):
+        outputs.append("ola")
+    else:
+        print("OLA skipped: needs root, olad (package ola) and setpriv", file=sys.stderr)
+
+    rows = []
+    failed = False
+
+    def row(name, value, limit, ok):
+        nonlocal failed
+        failed |= not ok
+        rows.append(f"| {name} | {value} | {limit} | {'yes' if ok else 'NO'} |")
+        print(rows[-1], flush=True)
+
+    for output in outputs:
+        for interval in (1, 25):
+            rate, lat, cpu = measure(args.build, output, interval, args.seconds, args.changes)
+            if output == "ola":
+                # olad gets each change at the next tick and steady levels once a second.
+                row(f"{output}: packets/s, steady levels, 发送定时器时间={interval}", f"{rate:.1f}",
+                    "1 (a repeat each second)", 0.5 <= rate <= 2)
+                budget = interval + 15
+            else:
+                expect = min(44, 1000 / interval)
+                row(f"{output}: packets/s, 发送定时器时间={interval}", f"{rate:.1f}",
+                    f"{expect:.0f} (at most 44)", 0.95 * expect <= rate <= 44.5)
+                budget = interval + 15 + 23
+            med, worst = statistics.median(lat), max(lat)
+            row(f"{output}: latency hand-off written to first packet, 发送定时器时间={interval} "
+                f"(median/max ms, {len(lat)} changes)", f"{med:.1f}/{worst:.1f}",
+                f"median <= {budget}", med <= budget)
+            row(f"{output}: CPU of LUVRIN, 发送定时器时间={interval} (% of a core)", f"{cpu:.2f}",
+                "< 5", cpu < 5)
+
+    with open(args.out, "w") as f:
+        f.write("| measure | value | target | met |\n|---|---|---|---|\n")
+        f.write("\n".join(rows) + "\n")
+    return 1 if failed else 0
+
+
+def shutil_which(name):
+    import shutil
+    return shutil.which(name)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,7 @@
+#include "ola_output.h"
+
+namespace luvrin {
+
+std::unique_ptr<OlaLink> makeStreamingOlaLink(std::uint16_t) { return nullptr; }
+
+}  // namespace luvrin

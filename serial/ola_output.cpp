@@ -1,0 +1,66 @@
+#include "ola_output.h"
+
+#include <QLoggingCategory>
+#include <algorithm>
+
+Q_LOGGING_CATEGORY(lcOlaOutput, "luvrin.serial", QtWarningMsg)
+
+namespace luvrin {
+
+namespace {
+constexpr std::size_t kMaxSlots = 512;
+}
+
+OlaOutput::OlaOutput(Scheduler& scheduler, std::uint32_t universe, std::unique_ptr<OlaLink> link)
+    : scheduler_(scheduler),
+      universe_(universe),
+      link_(std::move(link)),
+      reconnect_(scheduler, kReconnectMs, false) {
+  reconnect_.onTimer = [this] {
+    if (tryConnect()) reconnect_.setEnabled(false);
+  };
+}
+
+OlaOutput::~OlaOutput() {
+  if (connected_) link_->close();
+}
+
+bool OlaOutput::open() {
+  if (connected_) return true;
+  if (tryConnect()) return true;
+  reconnect_.setEnabled(true);
+  return false;
+}
+
+bool OlaOutput::tryConnect() {
+  connected_ = link_->connect();
+  sent_.clear();
+  if (connected_ && ready_) scheduler_.post(std::exchange(ready_, nullptr));
+  qCDebug(lcOlaOutput) << (connected_ ? "connected to olad" : "olad not reached");
+  return connected_;
+}
+
+bool OlaOutput::writeFrame(QByteArrayView, std::span<const std::uint8_t> data, QByteArrayView) {
+  if (!connected_) return false;
+  const auto levels = data.first(std::min(data.size(), kMaxSlots));
+  const bool same =
+      !sent_.empty() && std::equal(levels.begin(), levels.end(), sent_.begin(), sent_.end());
+  if (same && scheduler_.now() - sentAt_ < kRepeatMs) return false;
+  if (send(levels)) return true;
+  qCDebug(lcOlaOutput) << "olad went away; trying again every" << kReconnectMs << "ms";
+  link_->close();
+  connected_ = false;
+  // olad may be back already (a restart): then the levels go out now.
+  if (tryConnect() && send(levels)) return true;
+  reconnect_.setEnabled(true);
+  return false;
+}
+
+bool OlaOutput::send(std::span<const std::uint8_t> levels) {
+  if (!link_->send(universe_, levels)) return false;
+  sent_.assign(levels.begin(), levels.end());
+  sentAt_ = scheduler_.now();
+  return true;
+}
+
+}  // namespace luvrin

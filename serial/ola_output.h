@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "output_address.h"
+#include "scheduler.h"
+#include "serial_port.h"
+
+namespace luvrin {
+
+// A connection to olad: the streaming client in the program, a stand-in in tests.
+class OlaLink {
+ public:
+  virtual ~OlaLink() = default;
+  virtual bool connect() = 0;
+  // False once olad has gone away; the link is then closed.
+  virtual bool send(std::uint32_t universe, std::span<const std::uint8_t> levels) = 0;
+  virtual void close() = 0;
+};
+
+// A universe of olad behind the driver's port interface; olad drives the interface itself and
+// keeps sending the last levels it got. So olad gets every change, at most once per frame tick,
+// and the same levels again once a second: that repeat finds out when olad has gone. When olad
+// is not running or goes away, the output is closed and tried again about once a second, as the
+// serial port is after a hot-plug; the first frame after a reconnection always goes out.
+class OlaOutput final : public SerialPort {
+ public:
+  static constexpr int kReconnectMs = 1000;
+  static constexpr int kRepeatMs = 1000;
+
+  OlaOutput(Scheduler& scheduler, std::uint32_t universe, std::unique_ptr<OlaLink> link);
+  ~OlaOutput() override;
+
+  bool setSettings(const QString&) override { return true; }  // no line to set
+  bool setPortNumber(int) override { return false; }
+  bool setPortDevice(const QString&) override { return false; }
+  bool open() override;
+  bool isOpen() const override { return connected_; }
+  bool readyForFrame() override { return connected_; }
+  // Told when olad is reached again.
+  void whenReady(std::function<void()> ready) override { ready_ = std::move(ready); }
+  bool writeFrame(QByteArrayView header, std::span<const std::uint8_t> data,
+                  QByteArrayView trailer) override;
+  QByteArray readAll() override { return {}; }
+
+ private:
+  bool tryConnect();
+  bool send(std::span<const std::uint8_t> levels);
+
+  Scheduler& scheduler_;
+  std::uint32_t universe_;
+  std::unique_ptr<OlaLink> link_;
+  Timer reconnect_;
+  bool connected_ = false;
+  std::function<void()> ready_;
+  // What olad last got and when; empty after a (re)connection.
+  std::vector<std::uint8_t> sent_;
+  std::int64_t sentAt_ = 0;
+};
+
+// The link over OLA's streaming client to olad's RPC port on this machine; nullptr where this
+// build has no OLA client library.
+std::unique_ptr<OlaLink> makeStreamingOlaLink(std::uint16_t rpcPort);
+
+}  // namespace luvrin

@@ -1,0 +1,145 @@
+#include "output_address.h"
+
+#include <QStringList>
+
+#include "artnet_packet.h"
+#include "e131_packet.h"
+
+namespace luvrin {
+
+namespace {
+
+constexpr QStringView kOla = u"ola:";
+constexpr QStringView kSacn = u"sacn:";
+constexpr QStringView kArtNet = u"artnet:";
+
+// Digits only, so that "+1", " 1" or "0x10" never pass for a number.
+std::optional<std::uint64_t> digits(QStringView s, int maxDigits) {
+  if (s.isEmpty() || s.size() > maxDigits) return std::nullopt;
+  std::uint64_t value = 0;
+  for (QChar c : s) {
+    if (c < u'0' || c > u'9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(c.unicode() - u'0');
+  }
+  return value;
+}
+
+// A dotted IPv4 address of four decimal numbers. Names are refused: looking one up could hold
+// the driver up at start-up, and a show should not depend on a name service.
+std::optional<QString> ipv4(QStringView s) {
+  const auto parts = s.split(u'.');
+  if (parts.size() != 4) return std::nullopt;
+  QStringList normal;
+  for (QStringView part : parts) {
+    const auto n = digits(part, 3);
+    if (!n || *n > 255) return std::nullopt;
+    normal << QString::number(*n);
+  }
+  QString address = normal.join(u'.');
+  if (address == u"0.0.0.0") return std::nullopt;
+  return address;
+}
+
+struct Endpoint {
+  QString host;
+  std::optional<std::uint16_t> port;
+};
+
+std::optional<Endpoint> endpoint(QStringView s) {
+  Endpoint e;
+  QStringView host = s;
+  if (const auto colon = s.indexOf(u':'); colon >= 0) {
+    const auto port = digits(s.mid(colon + 1), 5);
+    if (!port || *port < 1 || *port > 65535) return std::nullopt;
+    e.port = static_cast<std::uint16_t>(*port);
+    host = s.left(colon);
+  }
+  auto address = ipv4(host);
+  if (!address) return std::nullopt;
+  e.host = *address;
+  return e;
+}
+
+ParsedOutputAddress refuse(QStringView text, const QString& why) {
+  return {std::nullopt, QStringLiteral("端口 \"%1\": %2").arg(text, why)};
+}
+
+ParsedOutputAddress parseOla(QStringView text, QStringView rest) {
+  const auto at = rest.indexOf(u'@');
+  const auto universe = digits(at < 0 ? rest : rest.left(at), 10);
+  if (!universe || *universe > 0xFFFFFFFFu)
+    return refuse(text, QStringLiteral("an OLA universe is a whole number, as in ola:1"));
+  OutputAddress a{OutputAddress::Kind::Ola, static_cast<std::uint32_t>(*universe),
+                  QStringLiteral("127.0.0.1"), kOlaDefaultRpcPort, false};
+  if (at >= 0) {
+    QString where = rest.mid(at + 1).toString();
+    // "localhost" is the one name taken, as it needs no look-up.
+    if (where == u"localhost" || where.startsWith(u"localhost:"))
+      where.replace(0, 9, QStringLiteral("127.0.0.1"));
+    const auto e = endpoint(where);
+    if (!e)
+      return refuse(text,
+                    QStringLiteral("the RPC address is host:port, as in ola:1@127.0.0.1:9010"));
+    if (e->host != u"127.0.0.1")
+      return refuse(text, QStringLiteral("olad is reached on this machine only (127.0.0.1)"));
+    a.host = e->host;
+    if (e->port) a.port = *e->port;
+  }
+  return {a, {}};
+}
+
+ParsedOutputAddress parseSacn(QStringView text, QStringView rest) {
+  const auto at = rest.indexOf(u'@');
+  const auto universe = digits(at < 0 ? rest : rest.left(at), 5);
+  if (!universe || *universe < e131::kMinUniverse || *universe > e131::kMaxUniverse)
+    return refuse(text, QStringLiteral("an sACN universe is 1 to 63999"));
+  OutputAddress a{
+      OutputAddress::Kind::Sacn, static_cast<std::uint32_t>(*universe), {}, e131::kPort, false};
+  if (at < 0) {
+    const auto group = e131::multicastGroup(static_cast<std::uint16_t>(*universe));
+    a.host = QStringLiteral("%1.%2.%3.%4").arg(group[0]).arg(group[1]).arg(group[2]).arg(group[3]);
+    a.multicast = true;
+    return {a, {}};
+  }
+  const auto e = endpoint(rest.mid(at + 1));
+  if (!e)
+    return refuse(text,
+                  QStringLiteral("the address must be an IPv4 address, as in sacn:1@192.168.1.20"));
+  a.host = e->host;
+  if (e->port) a.port = *e->port;
+  return {a, {}};
+}
+
+ParsedOutputAddress parseArtNet(QStringView text, QStringView rest) {
+  const auto at = rest.indexOf(u'@');
+  const auto universe = digits(at < 0 ? rest : rest.left(at), 5);
+  if (!universe || *universe > artnet::kMaxPortAddress)
+    return refuse(text, QStringLiteral("an Art-Net port-address is 0 to 32767"));
+  if (at < 0)
+    return refuse(text, QStringLiteral("Art-Net needs an address, as in artnet:0@2.255.255.255"));
+  const auto e = endpoint(rest.mid(at + 1));
+  if (!e)
+    return refuse(
+        text, QStringLiteral("the address must be an IPv4 address, as in artnet:0@2.255.255.255"));
+  OutputAddress a{OutputAddress::Kind::ArtNet, static_cast<std::uint32_t>(*universe), e->host,
+                  e->port.value_or(artnet::kPort), false};
+  return {a, {}};
+}
+
+}  // namespace
+
+bool isOutputAddress(QStringView text) {
+  return text.startsWith(kOla, Qt::CaseInsensitive) ||
+         text.startsWith(kSacn, Qt::CaseInsensitive) ||
+         text.startsWith(kArtNet, Qt::CaseInsensitive);
+}
+
+ParsedOutputAddress parseOutputAddress(QStringView text) {
+  if (text.startsWith(kOla, Qt::CaseInsensitive)) return parseOla(text, text.mid(kOla.size()));
+  if (text.startsWith(kSacn, Qt::CaseInsensitive)) return parseSacn(text, text.mid(kSacn.size()));
+  if (text.startsWith(kArtNet, Qt::CaseInsensitive))
+    return parseArtNet(text, text.mid(kArtNet.size()));
+  return refuse(text, QStringLiteral("not an output (ola:U, sacn:U or artnet:U@address)"));
+}
+
+}  // namespace luvrin

@@ -1,0 +1,95 @@
+#include "outputs.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "network_output.h"
+#include "ola_output.h"
+#include "source_cid.h"
+
+namespace luvrin {
+namespace {
+
+struct Messages {
+  Messages() {
+    captured().clear();
+    previous_ = qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context,
+                                          const QString& message) {
+      captured().push_back(QString::fromUtf8(context.category) + QStringLiteral(": ") + message);
+    });
+  }
+  ~Messages() { qInstallMessageHandler(previous_); }
+  static QStringList& captured() {
+    static QStringList list;
+    return list;
+  }
+  QtMessageHandler previous_;
+};
+
+TEST(Outputs, SerialPortValuesLeaveTheSerialPortInPlace) {
+  QTemporaryDir dir;
+  ManualClock clock;
+  Scheduler scheduler(clock);
+  for (const QString& value :
+       {QStringLiteral("1"), QStringLiteral("/dev/ttyUSB0"), QString(), QStringLiteral("COM3")}) {
+    const OutputChoice choice = makeOutput(value, scheduler, dir.filePath("cid"));
+    EXPECT_EQ(choice.port, nullptr);
+    EXPECT_TRUE(choice.refusal.isEmpty());
+  }
+}
+
+TEST(Outputs, MalformedValueIsRefusedOnceOnTheSerialCategoryAndNeverOpens) {
+  QTemporaryDir dir;
+  ManualClock clock;
+  Scheduler scheduler(clock);
+  for (const QString& value : {QStringLiteral("sacn:0"), QStringLiteral("sacn:64000"),
+                               QStringLiteral("artnet:1@nohost"), QStringLiteral("ola:x")}) {
+    Messages messages;
+    OutputChoice choice = makeOutput(value, scheduler, dir.filePath("cid"));
+    ASSERT_NE(choice.port, nullptr);
+    EXPECT_FALSE(choice.port->open());
+    EXPECT_FALSE(choice.port->isOpen());
+    EXPECT_FALSE(choice.port->writeFrame("::::DMX", std::vector<std::uint8_t>{1}, "."));
+    ASSERT_EQ(Messages::captured().size(), 1) << value.toStdString();
+    EXPECT_TRUE(Messages::captured().front().startsWith(
+        QStringLiteral("luvrin.serial: 端口 \"%1\"").arg(value)))
+        << Messages::captured().front().toStdString();
+  }
+}
+
+TEST(Outputs, WellFormedValuesMakeTheirOutputs) {
+  QTemporaryDir dir;
+  ManualClock clock;
+  Scheduler scheduler(clock);
+  Messages messages;
+  const OutputChoice sacn =
+      makeOutput(QStringLiteral("sacn:1@127.0.0.1"), scheduler, dir.filePath("cid"));
+  EXPECT_NE(dynamic_cast<NetworkOutput*>(sacn.port.get()), nullptr);
+  const OutputChoice artnet =
+      makeOutput(QStringLiteral("artnet:0@127.0.0.1"), scheduler, dir.filePath("cid"));
+  EXPECT_NE(dynamic_cast<NetworkOutput*>(artnet.port.get()), nullptr);
+  const OutputChoice ola = makeOutput(QStringLiteral("ola:1"), scheduler, dir.filePath("cid"));
+  EXPECT_NE(dynamic_cast<OlaOutput*>(ola.port.get()), nullptr);
+  EXPECT_TRUE(Messages::captured().isEmpty());
+}
+
+TEST(SourceCid, KeptAcrossStartsAndRemadeWhenTheFileIsUnreadable) {
+  QTemporaryDir dir;
+  const QString file = dir.filePath(QStringLiteral("TALVEN/cid.txt"));
+  const e131::Cid first = stableCid(file);
+  EXPECT_NE(first, e131::Cid{});
+  EXPECT_EQ(stableCid(file), first);
+
+  QFile broken(file);
+  ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+  broken.write("not an identifier");
+  broken.close();
+  const e131::Cid remade = stableCid(file);
+  EXPECT_NE(remade, first);
+  EXPECT_EQ(stableCid(file), remade);
+}
+
+}  // namespace
+}  // namespace luvrin
