@@ -81,10 +81,10 @@ int main(int argc, char* argv[]) {
   luvrin::SchedulerPump pump(scheduler);
   luvrin::QtSerialPort serialPort;
   // 端口 may name olad or a network protocol instead of a serial port.
-  const luvrin::OutputChoice output = luvrin::makeOutput(
-      luvrin::ReadIniKey(folder + QStringLiteral("/串口配置.ini"),
-                         QStringLiteral("串口配置"), QStringLiteral("端口")),
-      scheduler, luvrin::defaultCidFile());
+  const luvrin::OutputChoice output =
+      luvrin::makeOutput(luvrin::ReadIniKey(folder + QStringLiteral("/串口配置.ini"),
+                                            QStringLiteral("串口配置"), QStringLiteral("端口")),
+                         scheduler, luvrin::defaultCidFile());
   luvrin::SerialPort& port = output.port ? *output.port : serialPort;
   const auto handoff = luvrin::makeUserHandoffStore();
   luvrin::Form1 driver(scheduler, folder, port, *handoff);

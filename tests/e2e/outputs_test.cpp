@@ -20,9 +20,9 @@
 #include <algorithm>
 #include <optional>
 
-#include "e2e_support.h"
 #include "artnet_packet.h"
 #include "e131_packet.h"
+#include "e2e_support.h"
 
 using namespace luvrin::e2e;
 

@@ -5,9 +5,9 @@
 #include <QTemporaryDir>
 #include <chrono>
 
-#include "form1.h"
 #include "artnet_packet.h"
 #include "e131_packet.h"
+#include "form1.h"
 #include "output_address.h"
 #include "support/test_support.h"
 

@@ -25,9 +25,9 @@
 #include <thread>
 #include <vector>
 
-#include "frame_decoder.h"
 #include "artnet_packet.h"
 #include "e131_packet.h"
+#include "frame_decoder.h"
 
 namespace {
 
