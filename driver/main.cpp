@@ -11,7 +11,6 @@
 #include "form1.h"
 #include "platform.h"
 #include "qt_serial_port.h"
-#include "read_ini_key.h"
 #include "scheduler.h"
 #include "scheduler_pump.h"
 #include "views.h"
@@ -49,8 +48,7 @@ int main(int argc, char* argv[]) {
   // Run status shows nothing, so it needs no display. Otherwise the display is tried and, when it
   // cannot be opened, the driver goes on unseen: the show's frames matter more than the window.
   const QString folder = luvrin::platform::programFolder(argv[0]);
-  const QString status = luvrin::ReadIniKey(folder + QStringLiteral("/串口配置.ini"),
-                                            QStringLiteral("串口配置"), QStringLiteral("状态"));
+  const QString status = luvrin::readSerialConfiguration(folder).status;
   const bool hidden = status == QStringLiteral("运行");
   const bool offscreenChosen = qgetenv("QT_QPA_PLATFORM").startsWith("offscreen");
   const QByteArray platforms =
