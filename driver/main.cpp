@@ -11,9 +11,9 @@
 #include "form1.h"
 #include "platform.h"
 #include "qt_serial_port.h"
-#include "serial_settings.h"
 #include "scheduler.h"
 #include "scheduler_pump.h"
+#include "serial_settings.h"
 #include "views.h"
 
 namespace {

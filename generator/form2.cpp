@@ -1,10 +1,8 @@
 #include "form2.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <optional>
 
 #include "launcher_files.h"
 #include "scene_catalogue.h"
