@@ -9,8 +9,9 @@
 #include "channel_data.h"
 #include "numeric.h"
 #include "program_file.h"
-#include "read_ini_key.h"
+#include "scene_catalogue.h"
 #include "script.h"
+#include "serial_settings.h"
 
 namespace luvrin {
 
@@ -18,7 +19,6 @@ namespace {
 
 const QString kRunStatus = QStringLiteral("运行");
 const QString kTestStatus = QStringLiteral("测试");
-const QString kSettingsSection = QStringLiteral("串口配置");
 constexpr QByteArrayView kFrameHeader = "::::DMX";
 constexpr QByteArrayView kFrameTrailer = ".";
 
@@ -98,35 +98,24 @@ Form1::~Form1() {
   engine_.stopAll();
 }
 
-QString Form1::settingsPath() const { return folder_ + QStringLiteral("/串口配置.ini"); }
-QString Form1::catalogPath() const { return folder_ + QStringLiteral("/场景.ini"); }
-
 void Form1::Form_Load() {
   setLoaded(true);
   setVisible(false);
-  const QString s = settingsPath();
+  const SerialConfiguration settings = readSerialConfiguration(folder_);
 
-  if (auto interval =
-          strictWholeNumber(ReadIniKey(s, kSettingsSection, QStringLiteral("发送定时器时间")));
-      interval && *interval >= 0 && *interval <= 65535)
-    Timer3.setInterval(static_cast<int>(*interval));
-
-  port_.setSettings(ReadIniKey(s, kSettingsSection, QStringLiteral("设置")));
-
-  const QString portValue = ReadIniKey(s, kSettingsSection, QStringLiteral("端口"));
-  if (portValue.startsWith(u'/')) {
-    port_.setPortDevice(portValue);
-  } else if (auto number = strictWholeNumber(portValue);
-             number && *number >= -32768 && *number <= 32767) {
-    port_.setPortNumber(static_cast<int>(*number));
+  if (settings.frameInterval) Timer3.setInterval(*settings.frameInterval);
+  port_.setSettings(settings.lineSettings);
+  if (!settings.portDevice.isEmpty()) {
+    port_.setPortDevice(settings.portDevice);
+  } else if (settings.portNumber) {
+    port_.setPortNumber(*settings.portNumber);
   }
-
   port_.open();
   // A new scene is taken up as soon as a launcher writes it, not at the next poll.
   handoff_.watch([this] { scheduler_.post([this] { Timer1_Timer(); }); });
 
-  Text2.setText(ReadIniKey(s, kSettingsSection, QStringLiteral("状态")));
-  Text5.setText(ReadIniKey(s, kSettingsSection, QStringLiteral("发送数据长度")));
+  Text2.setText(settings.status);
+  Text5.setText(settings.sendDataLength);
   resizeFrame();
   OUTBUFCNT = numericValue(Text5.text());
   editor_.OUTBUFCNT = OUTBUFCNT;
@@ -224,12 +213,11 @@ void Form1::Text6_Change() {
   Text6.setSelStart(static_cast<int>(Text6.text().size()));
 }
 
-void Form1::Text1_Change() {
-  Text3.setText(ReadIniKey(catalogPath(), QStringLiteral("DMX"), Text1.text()));
-}
+void Form1::Text1_Change() { Text3.setText(SceneCatalogue(folder_).lookup(Text1.text())); }
 
 void Form1::Text3_Change() {
   if (Text3.text().startsWith(kFrameMarker)) {
+    qCDebug(lcScene) << "scene loaded: channel data of" << Text3.text().size() << "characters";
     Text7.setText(Text3.text());
     Text4.setText(QString());
     Text3.setText(QString());
@@ -239,11 +227,22 @@ void Form1::Text3_Change() {
     // A script file that is missing, unreadable, too large or empty leaves the running scene
     // alone and the entry in view.
     const auto path = resolveProgramFile(folder_, entry);
-    if (!path) return;
-    const auto bytes = readSmallFile(*path, kMaxScriptFileBytes);
-    if (!bytes) return;
-    const auto script = readScriptFile(*bytes);
-    if (!script) return;
+    if (!path) {
+      qCDebug(lcScene) << "scene left as it was: no script file" << entry;
+      return;
+    }
+    const FileRead read = readSmallFile(*path, kMaxScriptFileBytes);
+    if (!read) {
+      qCDebug(lcScene) << "scene left as it was: script file" << *path << "is"
+                       << describeFailure(read.failure);
+      return;
+    }
+    const auto script = readScriptFile(read.bytes);
+    if (!script) {
+      qCDebug(lcScene) << "scene left as it was: script file" << *path << "holds no script";
+      return;
+    }
+    qCDebug(lcScene) << "scene loaded: script file" << *path;
     Text4.setText(*script);
     Text3.setText(QString());
   }

@@ -93,8 +93,6 @@ class Form1 : public FormState {
   Timer timdelay;  // 100 ms: delay countdown
 
  private:
-  QString settingsPath() const;
-  QString catalogPath() const;
   void resizeFrame();
   // The frame counter is Label4's own number.
   void countFrame();

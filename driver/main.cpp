@@ -13,9 +13,9 @@
 #include "outputs.h"
 #include "platform.h"
 #include "qt_serial_port.h"
-#include "read_ini_key.h"
 #include "scheduler.h"
 #include "scheduler_pump.h"
+#include "serial_settings.h"
 #include "source_cid.h"
 #include "views.h"
 
@@ -50,8 +50,8 @@ int main(int argc, char* argv[]) {
   // Run status shows nothing, so it needs no display. Otherwise the display is tried and, when it
   // cannot be opened, the driver goes on unseen: the show's frames matter more than the window.
   const QString folder = luvrin::platform::programFolder(argv[0]);
-  const QString status = luvrin::ReadIniKey(folder + QStringLiteral("/串口配置.ini"),
-                                            QStringLiteral("串口配置"), QStringLiteral("状态"));
+  const luvrin::SerialConfiguration settings = luvrin::readSerialConfiguration(folder);
+  const QString& status = settings.status;
   const bool hidden = status == QStringLiteral("运行");
   const bool offscreenChosen = qgetenv("QT_QPA_PLATFORM").startsWith("offscreen");
   const QByteArray platforms =
@@ -82,9 +82,7 @@ int main(int argc, char* argv[]) {
   luvrin::QtSerialPort serialPort;
   // 端口 may name olad or a network protocol instead of a serial port.
   const luvrin::OutputChoice output =
-      luvrin::makeOutput(luvrin::ReadIniKey(folder + QStringLiteral("/串口配置.ini"),
-                                            QStringLiteral("串口配置"), QStringLiteral("端口")),
-                         scheduler, luvrin::defaultCidFile());
+      luvrin::makeOutput(settings.port, scheduler, luvrin::defaultCidFile());
   luvrin::SerialPort& port = output.port ? *output.port : serialPort;
   const auto handoff = luvrin::makeUserHandoffStore();
   luvrin::Form1 driver(scheduler, folder, port, *handoff);

@@ -8,8 +8,8 @@
 #include "codepage.h"
 #include "numeric.h"
 #include "program_file.h"
-#include "read_ini_key.h"
 #include "script.h"
+#include "serial_settings.h"
 
 namespace luvrin {
 
@@ -165,11 +165,9 @@ void Form3::Form_Load() {
     Text2[k].setLeft(columnLeft(i));
     VScroll1[k].setLeft(columnLeft(i));
   }
-  const QString settings = folder_ + QStringLiteral("/串口配置.ini");
-  if (auto interval = strictWholeNumber(
-          ReadIniKey(settings, QStringLiteral("串口配置"), QStringLiteral("发送定时器时间")));
-      interval && *interval >= 0 && *interval <= 65535)
-    Timer3.setInterval(static_cast<int>(*interval));
+  // The driver's frame interval paces the live output too; without one it stays at 100 ms.
+  if (const auto interval = readSerialConfiguration(folder_).frameInterval)
+    Timer3.setInterval(*interval);
 }
 
 void Form3::Option1_Click(int Index) {
@@ -262,23 +260,20 @@ void Form3::Command6_Click() {
   dialogFolder_ = QFileInfo(*path).absolutePath();
 
   // A failed open keeps the script box: unsaved work must not be wiped by a wrong file.
-  QFile probe(*path);
-  if (!probe.open(QIODevice::ReadOnly)) {
-    tell(QStringLiteral("无法打开文件 %1:%2").arg(*path, probe.errorString()));
-    return;
-  }
-  if (!probe.isSequential() && probe.size() > kMaxScriptFileBytes) {
-    tell(QStringLiteral("文件 %1 太大(超过 16 MB),不是动作脚本文件。").arg(*path));
-    return;
-  }
-  probe.close();
-  const auto bytes = readSmallFile(*path, kMaxScriptFileBytes);
-  if (!bytes) {
-    tell(QStringLiteral("无法读取文件 %1。").arg(*path));
-    return;
+  const FileRead read = readSmallFile(*path, kMaxScriptFileBytes);
+  switch (read.failure) {
+    case FileRead::Failure::None:
+      break;
+    case FileRead::Failure::TooLarge:
+      tell(QStringLiteral("文件 %1 太大(超过 16 MB),不是动作脚本文件。").arg(*path));
+      return;
+    case FileRead::Failure::Missing:
+    case FileRead::Failure::Unreadable:
+      tell(QStringLiteral("无法打开文件 %1:%2").arg(*path, read.error));
+      return;
   }
   // An empty file, or one that holds no field, gives an empty script.
-  Text5.setText(readScriptFile(*bytes).value_or(QString()));
+  Text5.setText(readScriptFile(read.bytes).value_or(QString()));
 }
 
 void Form3::Command8_Click() { Unload(); }

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <utility>
 
 namespace luvrin {
 
@@ -43,10 +44,33 @@ std::optional<QString> resolveProgramFile(const QString& folder, const QString& 
   return current;
 }
 
-std::optional<QByteArray> readSmallFile(const QString& path, qint64 maxBytes) {
+QString describeFailure(FileRead::Failure failure) {
+  switch (failure) {
+    case FileRead::Failure::Missing:
+      return QStringLiteral("missing");
+    case FileRead::Failure::Unreadable:
+      return QStringLiteral("unreadable");
+    case FileRead::Failure::TooLarge:
+      return QStringLiteral("too large");
+    case FileRead::Failure::None:
+      break;
+  }
+  return QStringLiteral("read");
+}
+
+FileRead readSmallFile(const QString& path, qint64 maxBytes) {
+  FileRead result;
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-  if (!file.isSequential() && file.size() > maxBytes) return std::nullopt;
+  if (!file.open(QIODevice::ReadOnly)) {
+    const bool missing = !QFileInfo::exists(path);
+    result.failure = missing ? FileRead::Failure::Missing : FileRead::Failure::Unreadable;
+    result.error = file.errorString();
+    return result;
+  }
+  if (!file.isSequential() && file.size() > maxBytes) {
+    result.failure = FileRead::Failure::TooLarge;
+    return result;
+  }
   // Read in chunks up to one byte past the limit, which tells a file that is too large even
   // where the file system reports no size (a pipe, a device).
   QByteArray bytes;
@@ -55,8 +79,15 @@ std::optional<QByteArray> readSmallFile(const QString& path, qint64 maxBytes) {
     if (chunk.isEmpty()) break;
     bytes += chunk;
   }
-  if (bytes.size() > maxBytes || file.error() != QFileDevice::NoError) return std::nullopt;
-  return bytes;
+  if (file.error() != QFileDevice::NoError) {
+    result.failure = FileRead::Failure::Unreadable;
+    result.error = file.errorString();
+  } else if (bytes.size() > maxBytes) {
+    result.failure = FileRead::Failure::TooLarge;
+  } else {
+    result.bytes = std::move(bytes);
+  }
+  return result;
 }
 
 }  // namespace luvrin

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <limits>
 #include <optional>
 
 namespace luvrin {
@@ -13,7 +14,27 @@ namespace luvrin {
 // (any ":") gives nullopt.
 std::optional<QString> resolveProgramFile(const QString& folder, const QString& name);
 
-// Reads a whole file of at most maxBytes; nullopt when missing, unreadable or larger.
-std::optional<QByteArray> readSmallFile(const QString& path, qint64 maxBytes);
+// A whole file read, or why it could not be.
+struct FileRead {
+  enum class Failure { None, Missing, Unreadable, TooLarge };
+
+  QByteArray bytes;
+  Failure failure = Failure::None;
+  // The system's words for an unreadable file; empty otherwise.
+  QString error;
+
+  explicit operator bool() const { return failure == Failure::None; }
+  const QByteArray& operator*() const { return bytes; }
+  const QByteArray* operator->() const { return &bytes; }
+};
+
+// "missing", "unreadable", "too large" or "read": for logs.
+QString describeFailure(FileRead::Failure failure);
+
+// No limit but what memory allows.
+inline constexpr qint64 kAnyFileSize = std::numeric_limits<qint64>::max() - 1;
+
+// Reads a whole file of at most maxBytes.
+FileRead readSmallFile(const QString& path, qint64 maxBytes);
 
 }  // namespace luvrin

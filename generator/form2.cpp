@@ -1,13 +1,11 @@
 #include "form2.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <optional>
 
-#include "codepage.h"
 #include "launcher_files.h"
+#include "scene_catalogue.h"
 
 namespace luvrin {
 
@@ -16,37 +14,6 @@ namespace {
 Q_LOGGING_CATEGORY(lcLauncher, "luvrin.launcher", QtWarningMsg)
 
 const QString kDescriptionSuffix = QStringLiteral("说明");
-
-std::optional<QByteArray> readCatalogue(const QString& path) {
-  QFile file(path);
-  if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) return std::nullopt;
-  if (file.size() > Form2::kCatalogueLimit) return std::nullopt;
-  // One byte past the limit tells a file that grew since its size was taken.
-  QByteArray bytes = file.read(Form2::kCatalogueLimit + 1);
-  if (bytes.size() > Form2::kCatalogueLimit || file.error() != QFileDevice::NoError)
-    return std::nullopt;
-  return bytes;
-}
-
-// Lines as a text reader gives them: CR LF, CR or LF end a line; a last line needs no end.
-QStringList catalogueLines(const QString& text) {
-  QStringList lines;
-  qsizetype pos = 0;
-  const qsizetype n = text.size();
-  while (pos < n) {
-    qsizetype end = pos;
-    while (end < n && text[end] != u'\r' && text[end] != u'\n') ++end;
-    lines.push_back(text.mid(pos, end - pos));
-    pos = end;
-    if (pos < n && text[pos] == u'\r') {
-      ++pos;
-      if (pos < n && text[pos] == u'\n') ++pos;
-    } else if (pos < n) {
-      ++pos;
-    }
-  }
-  return lines;
-}
 
 }  // namespace
 
@@ -88,24 +55,23 @@ void Form2::Command2_Click() {
   Text1.setText(QString());
   List1.clear();
 
-  const QString path = QDir::fromNativeSeparators(Text2.text()) + QStringLiteral("/场景.ini");
-  const std::optional<QByteArray> bytes = readCatalogue(path);
-  if (!bytes) {
-    qCDebug(lcLauncher) << "no catalogue to read at" << path;
+  const SceneCatalogue catalogue(QDir::fromNativeSeparators(Text2.text()));
+  const CatalogueEntries entries = catalogue.entries();
+  if (entries.failure != FileRead::Failure::None) {
+    qCDebug(lcLauncher) << "no catalogue to read at" << catalogue.path() << "("
+                        << describeFailure(entries.failure) << ")";
     return;
   }
 
   // Read whole and at once: no other event can run in between, so two loads never overlap.
   QString shown;
   QString previousKey;
-  for (const QString& line : catalogueLines(decodeFileText(*bytes))) {
-    shown += QStringLiteral("\r\n") + line;
-    const qsizetype eq = line.indexOf(u'=');
-    if (eq < 0) continue;
-    const QString key = line.left(eq);
+  for (const CatalogueLine& line : entries.lines) {
+    shown += QStringLiteral("\r\n") + line.text;
+    if (!line.hasName) continue;
     // A description entry directly after its scene gets no launcher.
-    if (key != previousKey + kDescriptionSuffix) List1.addItem(key);
-    previousKey = key;
+    if (line.name != previousKey + kDescriptionSuffix) List1.addItem(line.name);
+    previousKey = line.name;
   }
   Text1.setText(shown);
   Command1_Click();

@@ -4,6 +4,7 @@
 
 #include "controls.h"
 #include "form.h"
+#include "scene_catalogue.h"
 
 namespace luvrin {
 
@@ -11,9 +12,7 @@ namespace luvrin {
 // launcher per scene, a copy of the launcher that last started the driver.
 class Form2 : public FormState {
  public:
-  // A catalogue is written by hand; anything larger is not one, and would make a launcher for
-  // every line of it.
-  static constexpr qint64 kCatalogueLimit = 16 * 1024 * 1024;
+  static constexpr qint64 kCatalogueLimit = SceneCatalogue::kEntriesLimit;
 
   // driverFolder: the program's own folder; driverText1: the driver's launcher name box.
   Form2(QString driverFolder, const TextBox& driverText1);

@@ -10,46 +10,12 @@
 #include <memory>
 #include <optional>
 
+#include "line_pacer.h"
+#include "line_settings.h"
 #include "serial_port.h"
 #include "waker.h"
 
 namespace luvrin {
-
-struct SerialSettings {
-  qint32 baudRate = 115200;
-  QSerialPort::Parity parity = QSerialPort::NoParity;
-  QSerialPort::DataBits dataBits = QSerialPort::Data8;
-  QSerialPort::StopBits stopBits = QSerialPort::OneStop;
-  bool operator==(const SerialSettings&) const = default;
-};
-
-// "baud,parity,data,stop": parity N, E, O, M or S in either case; data bits 5 to 8; stop bits 1,
-// 1.5 or 2 (1.5 only where the system has it). Blanks around a field are allowed. nullopt for
-// anything else, so that a bad string changes nothing.
-std::optional<SerialSettings> parseSerialSettings(QStringView text, bool oneAndHalfStopBits);
-
-// Keeps frames from queueing behind the line where the system cannot tell how much is still
-// waiting to leave (a pseudo-terminal reports nothing; many USB adapters report their buffer
-// empty long before the bytes are on the wire). It times the line from the settings: a frame
-// is written only once the previous one has left, so new levels never wait behind a queue.
-class LinePacer {
- public:
-  void setLine(const SerialSettings& settings);
-  // Nanoseconds one byte takes on the line: start bit, data bits, parity, stop bits.
-  qint64 byteNs() const { return byteNs_; }
-  // Ready for the next frame once the line is down to the last byte of the previous one: a UART
-  // takes the next byte while it shifts one out, and waiting for the very instant the line
-  // empties would cost each frame the system's wake-up delay, a tenth of a short frame's time.
-  bool ready(qint64 nowNs) const { return nsUntilReady(nowNs) == 0; }
-  qint64 nsUntilReady(qint64 nowNs) const {
-    return std::max<qint64>(0, lineFreeAtNs_ - byteNs_ - nowNs);
-  }
-  void sent(qint64 nowNs, qint64 bytes);
-
- private:
-  qint64 byteNs_ = 0;
-  qint64 lineFreeAtNs_ = 0;
-};
 
 enum class PortNaming { Com, Device };
 // The system name of port number n: COMn, or /dev/ttyUSB(n-1) where that exists and

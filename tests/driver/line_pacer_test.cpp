@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
+#include "line_pacer.h"
 
-#include "qt_serial_port.h"
+#include <gtest/gtest.h>
 
 using namespace luvrin;
 

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QList>
+#include <QLoggingCategory>
+#include <QString>
+
+#include "program_file.h"
+
+Q_DECLARE_LOGGING_CATEGORY(lcScene)
+
+namespace luvrin {
+
+// One line of the catalogue as the launcher builder reads it: sections and comments mean
+// nothing to it, every line with "=" names something.
+struct CatalogueLine {
+  QString text;  // as written, without its line end
+  bool hasName = false;
+  QString name;  // the text before the first "=", exactly as written: no trimming, no unquoting
+};
+
+struct CatalogueEntries {
+  FileRead::Failure failure = FileRead::Failure::None;
+  QList<CatalogueLine> lines;
+};
+
+// The scene catalogue "场景.ini" of the program folder.
+class SceneCatalogue {
+ public:
+  static constexpr const char16_t* kFileName = u"场景.ini";
+  static constexpr const char16_t* kSection = u"DMX";
+  // A catalogue is written by hand; anything larger is not one, and would make a launcher for
+  // every line of it.
+  static constexpr qint64 kEntriesLimit = 16 * 1024 * 1024;
+
+  explicit SceneCatalogue(QString programFolder);
+
+  QString path() const;
+  // The entry of a launcher name, read as the driver reads it: key of section "DMX", names
+  // without regard to letter case, the value trimmed, unquoted and cut like any INI value. ""
+  // for no such entry and for a missing or unreadable catalogue.
+  QString lookup(const QString& name) const;
+  // Every line of the catalogue in file order, for the launcher builder.
+  CatalogueEntries entries() const;
+
+ private:
+  QString folder_;
+};
+
+}  // namespace luvrin

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+namespace luvrin {
+
+// The serial settings file of the program folder, read once. Absent keys and values that do not
+// convert leave what they would set as it is: an empty optional, or the empty text, which is
+// what the driver puts in its boxes for an absent key.
+struct SerialConfiguration {
+  static constexpr const char16_t* kFileName = u"串口配置.ini";
+  static constexpr const char16_t* kSection = u"串口配置";
+
+  // "发送定时器时间": milliseconds, 0 to 65535, by the strict whole-number conversion.
+  std::optional<int> frameInterval;
+  // "设置": the port's line settings string as written; the port judges it.
+  QString lineSettings;
+  // "端口": a number within 16 bits (strict conversion; the port judges its range), or a device
+  // path (beginning with "/") as written.
+  std::optional<int> portNumber;
+  QString portDevice;
+  // "端口" as written, which may also name an output other than a serial port (ola:, sacn:,
+  // artnet:).
+  QString port;
+  // "状态": the operating status.
+  QString status;
+  // "发送数据长度": the send data length as written; its numeric value is the driver's.
+  QString sendDataLength;
+};
+
+SerialConfiguration readSerialConfiguration(const QString& programFolder);
+// The same on the file's bytes (GBK, or UTF-8).
+SerialConfiguration serialConfigurationFromBytes(const QByteArray& bytes);
+
+}  // namespace luvrin

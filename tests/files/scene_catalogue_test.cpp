@@ -1,0 +1,100 @@
+#include "scene_catalogue.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+
+#include "show_folder.h"
+
+using namespace luvrin;
+using luvrin::files_testing::ShowFolder;
+
+namespace {
+
+const QString kCatalogue = QStringLiteral("场景.ini");
+
+QStringList names(const CatalogueEntries& entries) {
+  QStringList out;
+  for (const CatalogueLine& line : entries.lines)
+    if (line.hasName) out.push_back(line.name);
+  return out;
+}
+
+QStringList texts(const CatalogueEntries& entries) {
+  QStringList out;
+  for (const CatalogueLine& line : entries.lines) out.push_back(line.text);
+  return out;
+}
+
+}  // namespace
+
+TEST(SceneCatalogueLookup, FindsANameInSectionDmxWithoutRegardToCase) {
+  ShowFolder show;
+  show.writeGbk(kCatalogue, QStringLiteral("[Other]\r\nIntro=other.ini\r\n[DMX]\r\n"
+                                           "intro=DMX001,\r\n摇头=\"摇头.ini\"\r\n"));
+  const SceneCatalogue catalogue(show.path());
+  EXPECT_EQ(catalogue.lookup(QStringLiteral("INTRO")), QStringLiteral("DMX001,"));
+  EXPECT_EQ(catalogue.lookup(QStringLiteral("Intro")), QStringLiteral("DMX001,"));
+  // One pair of quotes around a value is dropped, as the profile reader does.
+  EXPECT_EQ(catalogue.lookup(QStringLiteral("摇头")), QStringLiteral("摇头.ini"));
+  EXPECT_EQ(catalogue.lookup(QStringLiteral("Finale")), QString());
+  EXPECT_EQ(catalogue.lookup(QString()), QString());
+}
+
+TEST(SceneCatalogueLookup, ReadsUtf8CataloguesAndMissingOnesGiveNothing) {
+  ShowFolder show;
+  const SceneCatalogue catalogue(show.path());
+  EXPECT_EQ(catalogue.lookup(QStringLiteral("谢幕")), QString());
+  show.write(kCatalogue, QStringLiteral("[DMX]\n谢幕=谢幕.ini\n").toUtf8());
+  EXPECT_EQ(catalogue.lookup(QStringLiteral("谢幕")), QStringLiteral("谢幕.ini"));
+  EXPECT_EQ(catalogue.path(), show.path(kCatalogue));
+}
+
+TEST(SceneCatalogueEntries, EveryLineInOrderWithNamesExactlyAsWritten) {
+  ShowFolder show;
+  // Mixed line ends, a last line without one, a blank before "=", quotes, a comment with "=",
+  // another section and a description line: the builder decides what they mean, not the reader.
+  show.writeGbk(kCatalogue, QStringLiteral("[DMX]\r\nIntro =DMX001,\n\"Q\"=x\r;c=d\r\n\r\n"
+                                           "Intro说明=开场\r\n[Other]\r\n=lone\r\nlast=a=b"));
+  const CatalogueEntries entries = SceneCatalogue(show.path()).entries();
+  EXPECT_EQ(entries.failure, FileRead::Failure::None);
+  EXPECT_EQ(texts(entries),
+            (QStringList{QStringLiteral("[DMX]"), QStringLiteral("Intro =DMX001,"),
+                         QStringLiteral("\"Q\"=x"), QStringLiteral(";c=d"), QString(),
+                         QStringLiteral("Intro说明=开场"), QStringLiteral("[Other]"),
+                         QStringLiteral("=lone"), QStringLiteral("last=a=b")}));
+  EXPECT_EQ(names(entries),
+            (QStringList{QStringLiteral("Intro "), QStringLiteral("\"Q\""), QStringLiteral(";c"),
+                         QStringLiteral("Intro说明"), QString(), QStringLiteral("last")}));
+}
+
+TEST(SceneCatalogueEntries, AFinalLineEndAddsNoEmptyLine) {
+  ShowFolder show;
+  show.write(kCatalogue, QStringLiteral("[DMX]\n谢幕=谢幕.ini\n").toUtf8());
+  EXPECT_EQ(texts(SceneCatalogue(show.path()).entries()),
+            (QStringList{QStringLiteral("[DMX]"), QStringLiteral("谢幕=谢幕.ini")}));
+  show.write(kCatalogue, QByteArray());
+  const CatalogueEntries empty = SceneCatalogue(show.path()).entries();
+  EXPECT_EQ(empty.failure, FileRead::Failure::None);
+  EXPECT_TRUE(empty.lines.isEmpty());
+}
+
+TEST(SceneCatalogueEntries, SaysWhyACatalogueCouldNotBeRead) {
+  ShowFolder show;
+  const SceneCatalogue catalogue(show.path());
+  EXPECT_EQ(catalogue.entries().failure, FileRead::Failure::Missing);
+
+  ASSERT_TRUE(QDir(show.path()).mkdir(kCatalogue));
+  EXPECT_EQ(catalogue.entries().failure, FileRead::Failure::Unreadable);
+  ASSERT_TRUE(QDir(show.path()).rmdir(kCatalogue));
+
+  {
+    QFile f(show.path(kCatalogue));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(f.resize(SceneCatalogue::kEntriesLimit + 1));
+  }
+  const CatalogueEntries large = catalogue.entries();
+  EXPECT_EQ(large.failure, FileRead::Failure::TooLarge);
+  EXPECT_TRUE(large.lines.isEmpty());
+}
