@@ -7,9 +7,7 @@
 
 #include "artnet_packet.h"
 #include "e131_packet.h"
-#include "form1.h"
 #include "output_address.h"
-#include "support/test_support.h"
 
 namespace luvrin {
 namespace {
@@ -196,27 +194,6 @@ TEST(NetworkOutputPackets, AnOutputThatCannotOpenTakesNoFrames) {
   EXPECT_FALSE(output.readyForFrame());
   EXPECT_FALSE(output.writeFrame("::::DMX", Bytes{1}, "."));
   EXPECT_TRUE(log.empty());
-}
-
-// The whole driver: the frame counter and the rate meter count the packets that went out.
-TEST(NetworkOutputDriver, RateMeterShowsPacketsSentAndTheWireCarriesTheScene) {
-  testing::TempShow show({{QStringLiteral("发送定时器时间"), QStringLiteral("1")},
-                          {QStringLiteral("发送数据长度"), QStringLiteral("3")},
-                          {QStringLiteral("端口"), QStringLiteral("sacn:1")}});
-  ManualClock clock;
-  Scheduler scheduler(clock);
-  std::vector<Sent> log;
-  NetworkOutput port(scheduler, sacn(1), std::make_unique<RecordingSink>(clock, log));
-  testing::MemoryHandoff handoff;
-  Form1 driver(scheduler, show.programFolder(), port, handoff);
-  driver.Form_Load();
-  driver.Text7.setText(QStringLiteral("DMX255,000,128,"));
-  scheduler.advanceBy(1000ms);
-  EXPECT_EQ(driver.Label5.caption(), QStringLiteral("发送频率44次/秒"));
-  scheduler.advanceBy(1000ms);
-  EXPECT_EQ(driver.Label5.caption(), QStringLiteral("发送频率44次/秒"));
-  ASSERT_FALSE(log.empty());
-  EXPECT_EQ(e131::parseDataPacket(log.back().packet)->levels, (Bytes{255, 0, 128, 0}));
 }
 
 }  // namespace

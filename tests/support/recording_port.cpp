@@ -1,30 +1,10 @@
-#include "test_support.h"
+#include "recording_port.h"
 
-#include <QFile>
+#include <QStringList>
 #include <algorithm>
 #include <utility>
 
-#include "codepage.h"
-
 namespace luvrin::testing {
-
-TempShow::TempShow(std::initializer_list<std::pair<QString, QString>> settings) {
-  if (settings.size() == 0) return;
-  QString text = QStringLiteral("[串口配置]\r\n");
-  for (const auto& [key, value] : settings) text += key + u'=' + value + QStringLiteral("\r\n");
-  writeFile(QStringLiteral("串口配置.ini"), encodeGbk(text));
-}
-
-void TempShow::writeFile(const QString& name, const QByteArray& bytes) const {
-  QFile f(path(name));
-  if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(bytes);
-}
-
-void TempShow::writeCatalog(std::initializer_list<QString> lines) const {
-  QString text = QStringLiteral("[DMX]\r\n");
-  for (const QString& line : lines) text += line + QStringLiteral("\r\n");
-  writeFile(QStringLiteral("场景.ini"), encodeGbk(text));
-}
 
 bool RecordingPort::setSettings(const QString& s) {
   const QStringList parts = s.split(u',');
@@ -109,7 +89,5 @@ Levels RecordingPort::lastFrameLevels() const {
   const QByteArray& f = frames.back();
   return Levels(f.begin() + 7, f.end() - 1);
 }
-
-QString crlf(const char* text) { return QString::fromUtf8(text); }
 
 }  // namespace luvrin::testing

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "codepage.h"
-#include "support/test_support.h"
+#include "support/temp_show.h"
 
 using namespace luvrin;
 using namespace luvrin::testing;
