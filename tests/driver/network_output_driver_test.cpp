@@ -7,6 +7,7 @@
 #include "form1.h"
 #include "network_output.h"
 #include "output_address.h"
+#include "support/recording_sink.h"
 #include "support/test_support.h"
 
 namespace luvrin {
@@ -14,25 +15,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
-
-struct Sent {
-  std::int64_t at;
-  Bytes packet;
-};
-
-class RecordingSink : public DatagramSink {
- public:
-  RecordingSink(const Clock& clock, std::vector<Sent>& log) : clock_(clock), log_(log) {}
-  bool open() override { return true; }
-  bool send(std::span<const std::uint8_t> packet) override {
-    log_.push_back({clock_.tickCount(), Bytes(packet.begin(), packet.end())});
-    return true;
-  }
-
- private:
-  const Clock& clock_;
-  std::vector<Sent>& log_;
-};
+using testing::RecordingSink;
+using testing::Sent;
 
 OutputAddress sacn(std::uint32_t universe) {
   return parseOutputAddress(QStringLiteral("sacn:%1@127.0.0.1").arg(universe)).address.value();
