@@ -13,6 +13,7 @@
 #include "launcher_files.h"
 #include "scheduler.h"
 #include "support/test_support.h"
+#include "support/virtual_time.h"
 
 namespace luvrin {
 namespace {
@@ -469,7 +470,7 @@ TEST(LauncherBuilderDriver, DriversButtonBuildsWithTheLastLaunchersName) {
   show.writeLauncherFile(QStringLiteral("Intro"), programBytes(500, 'i'));
   show.writeCatalogue({"[DMX]", "Intro=DMX010,", "Finale=DMX020,"});
   ManualClock clock;
-  Scheduler scheduler(clock);
+  VirtualScheduler scheduler(clock);
   RecordingPort port;
   MemoryHandoff handoff;
   Form1 driver(scheduler, show.driverFolder(), port, handoff);
