@@ -54,9 +54,8 @@ class VirtualScheduler : public Scheduler {
   // Runs the work pending at the current instant.
   void settle() { advanceTo(now()); }
 
-  static constexpr int kMaxRoundsPerInstant = 64;
-
  private:
+  static constexpr int kMaxRoundsPerInstant = 64;
   ManualClock& clock_;
 };
 
