@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "script.h"
+
 namespace luvrin {
 
 // Where a run stands in the script it plays, and what it recognises there. Positions count from
@@ -21,9 +23,10 @@ class ScriptCursor {
   qsizetype index() const { return p_ - 1; }
   bool inside() const { return p_ <= end_; }
 
-  bool atFrame(QStringView script) const;
-  bool atDelay(QStringView script) const;
-  bool atLoop(QStringView script) const;
+  // Asked at every character of a scan, hence here where they inline.
+  bool atFrame(QStringView script) const { return startsAt(script, p_ - 1, kFrameMarker); }
+  bool atDelay(QStringView script) const { return startsAt(script, p_ - 1, kDelayMarker); }
+  bool atLoop(QStringView script) const { return startsAt(script, p_ - 1, kLoopMarker); }
 
   // The channel data a frame here hands on; shorter when the script ends first.
   QString frame(const QString& script) const { return script.mid(p_ - 1, frameLength_); }
@@ -31,12 +34,12 @@ class ScriptCursor {
   // Characters from a frame's first to where the scan goes on after it (four per group).
   qsizetype frameSpan() const { return frameSpan_; }
   // The count of the delay here; nullopt when it does not fit in 32 bits.
-  std::optional<std::int32_t> delay(QStringView script) const;
+  std::optional<std::int32_t> delay(QStringView script) const { return delayCount(script, p_ - 1); }
 
   void advance(qsizetype n) { p_ += n; }
   void step() { ++p_; }
   // Past a delay instruction, whatever its count field held.
-  void passDelay();
+  void passDelay() { p_ += kDelaySpan; }
   // Back before the first character: the next step lands on it.
   void restart() { p_ = 0; }
 
