@@ -41,7 +41,8 @@ class EditorPlayback {
   void stopAll() { runs_.stopAll(); }
 
   // A delay of n ticks for one run: it ends when the countdown reaches 0 and that run is on
-  // top. Only that run's task may await it (see Scheduler::Suspend).
+  // top, at once for a count of 0 or less. Only that run's task may await it (see
+  // Scheduler::Suspend).
   class Delay {
    public:
     bool await_ready();

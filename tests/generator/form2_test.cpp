@@ -470,7 +470,7 @@ TEST(LauncherBuilderDriver, DriversButtonBuildsWithTheLastLaunchersName) {
   show.writeLauncherFile(QStringLiteral("Intro"), programBytes(500, 'i'));
   show.writeCatalogue({"[DMX]", "Intro=DMX010,", "Finale=DMX020,"});
   ManualClock clock;
-  VirtualScheduler scheduler(clock);
+  Scheduler scheduler(clock);
   RecordingPort port;
   MemoryHandoff handoff;
   Form1 driver(scheduler, show.driverFolder(), port, handoff);
