@@ -9,11 +9,12 @@
 
 #include "channel_data.h"
 #include "driver/driver_fixture.h"
+#include "driver_playback.h"
 #include "form1.h"
 #include "form3.h"
 #include "form3_view.h"
 #include "numeric.h"
-#include "playback.h"
+#include "support/virtual_time.h"
 
 using namespace std::chrono_literals;
 using namespace luvrin;
@@ -96,9 +97,8 @@ void BM_EngineScan(benchmark::State& state) {
   TextBox box, data;
   Label label;
   Timer timdelay(scheduler, 100, true);
-  PlaybackEngine engine(
-      scheduler, PlaybackEngine::Kind::Driver,
-      PlaybackEngine::Window{&box, &data, &label, &timdelay, [] { return 512.0; }, [] {}});
+  DriverPlayback engine(scheduler, DriverPlayback::Window{&box, &data, &label, &timdelay,
+                                                          [] { return 512.0; }, [] {}});
   timdelay.onTimer = [&] { engine.timdelay_Timer(); };
   box.setText(script);
   for (auto _ : state) {

@@ -40,7 +40,7 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, SerialPort& port, Hand
       Command1(QStringLiteral("退出")),
       Label6(QStringLiteral("软件版本V3-150919A.")),
       Command5(QStringLiteral("运行")),
-      Label3(PlaybackEngine::countdownText(0)),
+      Label3(countdownText(0)),
       Label4(QStringLiteral("0")),
       Label5(QStringLiteral("发送频率0次/秒")),
       Timer1(scheduler, 100, true),
@@ -52,8 +52,8 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, SerialPort& port, Hand
       port_(port),
       handoff_(handoff),
       editor_(scheduler, folder_, Text5, Text7),
-      engine_(scheduler, PlaybackEngine::Kind::Driver,
-              PlaybackEngine::Window{&Text4, &Text7, &Label3, &timdelay,
+      engine_(scheduler,
+              DriverPlayback::Window{&Text4, &Text7, &Label3, &timdelay,
                                      [this] { return OUTBUFCNT; }, [this] { Timer1_Timer(); }}) {
   setCaption(QStringLiteral("LUVRINV3-150919A."));
   Label1.setGeometry(120, 240, 450, 180);

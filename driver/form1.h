@@ -9,12 +9,12 @@
 
 #include "codepage.h"
 #include "controls.h"
+#include "driver_playback.h"
 #include "form.h"
 #include "form2.h"
 #include "form3.h"
 #include "form4.h"
 #include "handoff_store.h"
-#include "playback.h"
 #include "scheduler.h"
 #include "serial_port.h"
 
@@ -48,7 +48,7 @@ class Form1 : public FormState {
   void Label2_Click();
   void Label6_Click();    // version notes
   void Command5_Click();  // play Text4
-  PlaybackEngine::Delay DelayTim(std::int32_t n) { return engine_.DelayTim(n); }
+  DriverPlayback::Delay DelayTim(std::int32_t n) { return engine_.DelayTim(n); }
 
   // The send data length: always the numeric value of Text5.
   double OUTBUFCNT = 0;
@@ -57,7 +57,7 @@ class Form1 : public FormState {
   const std::vector<std::uint8_t>& outputFrame() const { return frame_; }
   const QString& programFolder() const { return folder_; }
   std::int32_t countdown() const { return engine_.countdown(); }
-  PlaybackEngine& engine() { return engine_; }
+  DriverPlayback& engine() { return engine_; }
 
   Form3& editor() { return editor_; }
   Form4& notes() { return notes_; }
@@ -110,7 +110,7 @@ class Form1 : public FormState {
   Form3 editor_;
   Form4 notes_;
   std::unique_ptr<Form2> builder_;
-  PlaybackEngine engine_;
+  DriverPlayback engine_;
   // A tick found the line busy: the newest frame goes as soon as the line is free.
   bool frameWaiting_ = false;
 };

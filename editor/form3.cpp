@@ -38,7 +38,7 @@ Form3::Form3(Scheduler& scheduler, QString programFolder, TextBox& driverText5,
       Command7(QStringLiteral("停止")),
       Command3(QStringLiteral("保存")),
       Command6(QStringLiteral("打开")),
-      Label2(PlaybackEngine::countdownText(0)),
+      Label2(countdownText(0)),
       Command8(QStringLiteral("返回到运行窗口")),
       // Nothing of the window ticks before it is loaded.
       Timer3(scheduler, kLiveOutputDefaultMs, false),
@@ -48,16 +48,9 @@ Form3::Form3(Scheduler& scheduler, QString programFolder, TextBox& driverText5,
       dialogFolder_(folder_),
       driverText5_(driverText5),
       driverText7_(driverText7),
-      engine_(scheduler, PlaybackEngine::Kind::Editor,
-              PlaybackEngine::Window{&Text5,
-                                     &Text7,
-                                     &Label2,
-                                     &timdelay,
-                                     [this] { return OUTBUFCNT; },
-                                     {},
-                                     &Command5,
-                                     &Timer3,
-                                     &Timer4}) {
+      engine_(scheduler,
+              EditorPlayback::Window{&Text5, &Text7, &Label2, &timdelay,
+                                     [this] { return OUTBUFCNT; }, &Command5, &Timer3, &Timer4}) {
   setCaption(QStringLiteral("Form3"));
 
   for (int i = 0; i < kFaderCount; ++i) {
@@ -120,7 +113,7 @@ void Form3::resetControls() {
   Text6.setText(QStringLiteral("1"));
   Text5.setText(QString());
   Command5.setTag(QString());
-  Label2.setCaption(PlaybackEngine::countdownText(0));
+  Label2.setCaption(countdownText(0));
 }
 
 void Form3::Load() {

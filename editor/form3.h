@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "controls.h"
+#include "editor_playback.h"
 #include "form.h"
-#include "playback.h"
 #include "scheduler.h"
 
 namespace luvrin {
@@ -75,11 +75,11 @@ class Form3 : public FormState {
   void Command6_Click();  // open
   void Command8_Click();  // back to the driver window
   void timdelay_Timer();
-  PlaybackEngine::Delay DelayTim(std::int32_t n) { return engine_.DelayTim(n); }
+  EditorPlayback::Delay DelayTim(std::int32_t n) { return engine_.DelayTim(n); }
 
   // The page shown now (the selected page button).
   int currentPage() const { return page_; }
-  PlaybackEngine& engine() { return engine_; }
+  EditorPlayback& engine() { return engine_; }
   std::int32_t countdown() const { return engine_.countdown(); }
 
   // The file dialog and message boxes, supplied by the view; without them save and open do
@@ -128,7 +128,7 @@ class Form3 : public FormState {
   TextBox& driverText7_;
   int page_ = 0;
   // Declared last: its runs refer to the controls above and end before they go.
-  PlaybackEngine engine_;
+  EditorPlayback engine_;
 };
 
 }  // namespace luvrin

@@ -24,16 +24,4 @@ class SteadyClock final : public Clock {
   QElapsedTimer timer_;
 };
 
-// Virtual time for tests: only moves when told to.
-class ManualClock final : public Clock {
- public:
-  explicit ManualClock(std::int64_t start = 0) : now_(start) {}
-  std::int64_t tickCount() const override { return now_; }
-  void set(std::int64_t t) { now_ = t; }
-  void advance(std::int64_t ms) { now_ += ms; }
-
- private:
-  std::int64_t now_;
-};
-
 }  // namespace luvrin

@@ -4,12 +4,6 @@
 
 namespace luvrin {
 
-namespace {
-// Virtual time: a task that never blocks (a looping script without delays) would keep one
-// instant busy for ever; after this many rounds at one instant the clock moves on by 1 ms.
-constexpr int kMaxRoundsPerInstant = 64;
-}  // namespace
-
 Scheduler::Scheduler(Clock& clock) : clock_(clock) {}
 
 Scheduler::~Scheduler() {
@@ -202,27 +196,6 @@ std::optional<std::int64_t> Scheduler::nextDue() const {
       best = e->deadline;
   }
   return best;
-}
-
-void Scheduler::advanceTo(std::int64_t target) {
-  auto* manual = dynamic_cast<ManualClock*>(&clock_);
-  int rounds = 0;
-  for (;;) {
-    if (hasReadyWork()) {
-      runOnce();
-      if (++rounds >= kMaxRoundsPerInstant) {
-        if (manual == nullptr || now() >= target) return;
-        manual->advance(1);
-        rounds = 0;
-      }
-      continue;
-    }
-    if (manual == nullptr || now() >= target) return;
-    std::int64_t next = target;
-    if (auto due = nextDue(); due && *due < next) next = *due;
-    manual->set(std::max(next, now()));
-    rounds = 0;
-  }
 }
 
 Timer::Timer(Scheduler& scheduler, int intervalMs, bool enabled, std::function<void()> handler)

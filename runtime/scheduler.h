@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <coroutine>
 #include <cstdint>
 #include <deque>
@@ -19,8 +18,8 @@ class Timer;
 using TaskId = std::uint64_t;
 
 // The one event source of the program: timers, posted events and resumable tasks, all run on
-// one thread against an injected clock. In production a SchedulerPump wakes it from Qt's event
-// loop; in tests advanceBy() walks virtual time and fires everything in order.
+// one thread against an injected clock. Whoever owns the clock drives it: in production a
+// SchedulerPump wakes it from Qt's event loop; tests step a manual clock and run each instant.
 class Scheduler {
  public:
   explicit Scheduler(Clock& clock);
@@ -41,7 +40,13 @@ class Scheduler {
   bool alive(TaskId id) const;
   std::size_t taskCount() const { return tasks_.size(); }
 
-  // Awaitables for tasks.
+  // Awaitables for tasks. A Suspend may be awaited only in the body of a Task this scheduler is
+  // resuming at that moment (spawned here, run by runOnce), directly or through an awaitable that
+  // forwards to it as the playback delays do. It parks the running task, not the handle it is
+  // given, so anywhere else it goes wrong: outside a running task (a timer handler, a plain
+  // callback) it parks nothing and the coroutine is never resumed; in a coroutine nested inside a
+  // task it parks the task, which is later resumed where it awaits the nested one. A parked task
+  // resumes in a later round, never in the one that parked it.
   struct Suspend {
     Scheduler* scheduler;
     std::function<bool()> predicate;  // empty: a plain yield
@@ -63,12 +68,6 @@ class Scheduler {
   bool hasReadyWork() const;
   // Clock time of the next timer or wait deadline, if any.
   std::optional<std::int64_t> nextDue() const;
-
-  // Virtual time (ManualClock only): runs everything up to and including time t.
-  void advanceTo(std::int64_t t);
-  void advanceBy(std::chrono::milliseconds d) { advanceTo(now() + d.count()); }
-  // Runs pending work at the current instant.
-  void settle() { advanceTo(now()); }
 
   // Called whenever new work appears, so a pump can wake up early.
   std::function<void()> onWorkScheduled;

@@ -9,7 +9,7 @@ namespace luvrin {
 // A resumable operation. It starts suspended; the Scheduler owns and resumes it.
 // Long handlers (a script run, a delay) are written as Task coroutines and suspend with
 // `co_await scheduler.yield()` or `co_await scheduler.waitUntil(...)` where they let
-// pending events run.
+// pending events run; Scheduler::Suspend says where those may be awaited.
 class Task {
  public:
   struct promise_type {

@@ -6,6 +6,7 @@
 #include "codepage.h"
 #include "form1.h"
 #include "support/test_support.h"
+#include "support/virtual_time.h"
 
 namespace luvrin::testing {
 
@@ -22,7 +23,7 @@ struct Driver {
 
   TempShow show;
   ManualClock clock;
-  Scheduler scheduler{clock};
+  VirtualScheduler scheduler{clock};
   RecordingPort port;
   MemoryHandoff handoff;
   std::unique_ptr<Form1> form;

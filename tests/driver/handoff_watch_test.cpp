@@ -8,6 +8,7 @@
 #include "file_handoff_store.h"
 #include "form1.h"
 #include "support/test_support.h"
+#include "support/virtual_time.h"
 
 using namespace luvrin;
 using namespace std::chrono_literals;
@@ -76,7 +77,7 @@ TEST(HandoffWatch, DriverTakesUpANewSceneAtOnceNotAtTheNextPoll) {
   luvrin::testing::TempShow show({{QStringLiteral("发送数据长度"), QStringLiteral("3")}});
   show.writeCatalog({QStringLiteral("Intro=DMX010,020,030,")});
   ManualClock clock;
-  Scheduler scheduler(clock);
+  VirtualScheduler scheduler(clock);
   luvrin::testing::RecordingPort port;
   NotifyingHandoff handoff;
   {

@@ -9,6 +9,7 @@
 #include "output_address.h"
 #include "support/recording_sink.h"
 #include "support/test_support.h"
+#include "support/virtual_time.h"
 
 namespace luvrin {
 namespace {
@@ -28,7 +29,7 @@ TEST(NetworkOutputDriver, RateMeterShowsPacketsSentAndTheWireCarriesTheScene) {
                           {QStringLiteral("发送数据长度"), QStringLiteral("3")},
                           {QStringLiteral("端口"), QStringLiteral("sacn:1")}});
   ManualClock clock;
-  Scheduler scheduler(clock);
+  VirtualScheduler scheduler(clock);
   std::vector<Sent> log;
   NetworkOutput port(scheduler, sacn(1), std::make_unique<RecordingSink>(clock, log));
   testing::MemoryHandoff handoff;

@@ -6,10 +6,10 @@
 #include <utility>
 #include <vector>
 
-#include "clock.h"
 #include "form1.h"
 #include "scheduler.h"
 #include "support/test_support.h"
+#include "support/virtual_time.h"
 
 namespace luvrin::testing {
 
@@ -26,7 +26,7 @@ class EditorRig {
 
   TempShow show;
   ManualClock clock;
-  Scheduler scheduler{clock};
+  VirtualScheduler scheduler{clock};
   RecordingPort port;
   MemoryHandoff handoff;
   Form1 driver;

@@ -1,9 +1,10 @@
-#include "playback.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <vector>
+
+#include "driver_playback.h"
+#include "support/virtual_time.h"
 
 using namespace std::chrono_literals;
 using namespace luvrin;
@@ -23,16 +24,16 @@ struct DriverEngine {
   }
 
   ManualClock clock;
-  Scheduler scheduler{clock};
+  VirtualScheduler scheduler{clock};
   TextBox box, data;
-  Label label{PlaybackEngine::countdownText(0)};
+  Label label{countdownText(0)};
   Timer timdelay{scheduler, 100, true};
   double channels;
   int intakes = 0;
   std::vector<std::pair<std::int64_t, QString>> frames;
-  PlaybackEngine engine{scheduler, PlaybackEngine::Kind::Driver,
-                        PlaybackEngine::Window{&box, &data, &label, &timdelay,
-                                               [this] { return channels; }, [this] { ++intakes; }}};
+  DriverPlayback engine{
+      scheduler, DriverPlayback::Window{&box, &data, &label, &timdelay, [this] { return channels; },
+                                        [this] { ++intakes; }}};
 };
 
 QString lines(std::initializer_list<const char*> parts) {

@@ -12,13 +12,13 @@
 #include <cstdint>
 
 #include "channel_data.h"
-#include "clock.h"
 #include "codepage.h"
 #include "form1.h"
 #include "fuzz/fuzz_check.h"
 #include "numeric.h"
 #include "scheduler.h"
 #include "support/test_support.h"
+#include "support/virtual_time.h"
 
 using namespace std::chrono_literals;
 
@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const QString secondHalf = script.mid(script.size() / 2);
 
   luvrin::ManualClock clock;
-  luvrin::Scheduler scheduler(clock);
+  luvrin::VirtualScheduler scheduler(clock);
   luvrin::testing::RecordingPort port;
   luvrin::testing::MemoryHandoff handoff;
   luvrin::Form1 driver(scheduler, show().programFolder(), port, handoff);

@@ -14,6 +14,7 @@
 #include "platform.h"
 #include "scheduler.h"
 #include "support/test_support.h"
+#include "support/virtual_time.h"
 
 namespace luvrin {
 namespace {

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <vector>
 
+#include "support/virtual_time.h"
+
 using namespace std::chrono_literals;
 using namespace luvrin;
 
@@ -12,7 +14,7 @@ namespace {
 
 struct Fixture {
   ManualClock clock;
-  Scheduler scheduler{clock};
+  VirtualScheduler scheduler{clock};
 };
 
 }  // namespace
@@ -101,7 +103,7 @@ TEST(SchedulerTimers, HandlerMayDestroyAnotherTimer) {
 
 TEST(SchedulerTimers, SixtyFourBitClockDoesNotWrapAfterMonths) {
   ManualClock clock(std::int64_t{60} * 24 * 3600 * 1000);  // 60 days of uptime
-  Scheduler scheduler(clock);
+  VirtualScheduler scheduler(clock);
   int ticks = 0;
   Timer t(scheduler, 100, true, [&] { ++ticks; });
   scheduler.advanceBy(1000ms);

@@ -9,6 +9,7 @@
 #include "e131_packet.h"
 #include "output_address.h"
 #include "support/recording_sink.h"
+#include "support/virtual_time.h"
 
 namespace luvrin {
 namespace {
@@ -48,7 +49,7 @@ struct Rig {
   }
 
   ManualClock clock;
-  Scheduler scheduler{clock};
+  VirtualScheduler scheduler{clock};
   std::vector<Sent> sent;
   RecordingSink* sink = nullptr;
   std::unique_ptr<NetworkOutput> output;
@@ -165,7 +166,7 @@ TEST(NetworkOutputPackets, ASendThatFailsIsNotCountedAndTheOutputGoesOn) {
 
 TEST(NetworkOutputPackets, AnOutputThatCannotOpenTakesNoFrames) {
   ManualClock clock;
-  Scheduler scheduler(clock);
+  VirtualScheduler scheduler(clock);
   std::vector<Sent> log;
   auto sink = std::make_unique<RecordingSink>(clock, log);
   sink->openable = false;

@@ -4,6 +4,8 @@
 
 #include <chrono>
 
+#include "support/virtual_time.h"
+
 namespace luvrin {
 namespace {
 
@@ -52,7 +54,7 @@ struct Rig {
     });
   }
   ManualClock clock;
-  Scheduler scheduler{clock};
+  VirtualScheduler scheduler{clock};
   FakeOlad olad;
   std::unique_ptr<OlaOutput> output;
   std::unique_ptr<Timer> frameTimer;

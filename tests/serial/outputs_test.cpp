@@ -8,6 +8,7 @@
 #include "network_output.h"
 #include "ola_output.h"
 #include "source_cid.h"
+#include "support/virtual_time.h"
 
 namespace luvrin {
 namespace {
@@ -31,7 +32,7 @@ struct Messages {
 TEST(Outputs, SerialPortValuesLeaveTheSerialPortInPlace) {
   QTemporaryDir dir;
   ManualClock clock;
-  Scheduler scheduler(clock);
+  VirtualScheduler scheduler(clock);
   for (const QString& value :
        {QStringLiteral("1"), QStringLiteral("/dev/ttyUSB0"), QString(), QStringLiteral("COM3")}) {
     const OutputChoice choice = makeOutput(value, scheduler, dir.filePath("cid"));
@@ -43,7 +44,7 @@ TEST(Outputs, SerialPortValuesLeaveTheSerialPortInPlace) {
 TEST(Outputs, MalformedValueIsRefusedOnceOnTheSerialCategoryAndNeverOpens) {
   QTemporaryDir dir;
   ManualClock clock;
-  Scheduler scheduler(clock);
+  VirtualScheduler scheduler(clock);
   for (const QString& value : {QStringLiteral("sacn:0"), QStringLiteral("sacn:64000"),
                                QStringLiteral("artnet:1@nohost"), QStringLiteral("ola:x")}) {
     Messages messages;
@@ -62,7 +63,7 @@ TEST(Outputs, MalformedValueIsRefusedOnceOnTheSerialCategoryAndNeverOpens) {
 TEST(Outputs, WellFormedValuesMakeTheirOutputs) {
   QTemporaryDir dir;
   ManualClock clock;
-  Scheduler scheduler(clock);
+  VirtualScheduler scheduler(clock);
   Messages messages;
   const OutputChoice sacn =
       makeOutput(QStringLiteral("sacn:1@127.0.0.1"), scheduler, dir.filePath("cid"));
