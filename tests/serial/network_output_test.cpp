@@ -68,6 +68,34 @@ TEST(NetworkOutputRate, OneMillisecondFramesGive44PacketsInEverySecond) {
     EXPECT_GE(rig.sent[i].at - rig.sent[i - 1].at, 22) << i;  // never a burst
 }
 
+// A driver that found the rate spent asks to be told: it hears once, when the next packet may go,
+// never before, and a withdrawn request is never answered.
+TEST(NetworkOutputRate, ReadyIsToldWhenTheRateAllowsTheNextPacket) {
+  Rig rig(sacn(1), 0);
+  ASSERT_TRUE(rig.output->writeFrame("::::DMX", rig.levels, "."));
+  ASSERT_FALSE(rig.output->readyForFrame());
+  int told = 0;
+  std::int64_t toldAt = -1;
+  rig.output->whenReady([&] {
+    ++told;
+    toldAt = rig.clock.tickCount();
+    EXPECT_TRUE(rig.output->readyForFrame());
+  });
+  rig.scheduler.advanceBy(22ms);
+  EXPECT_EQ(told, 0);  // 1/44 s is 22.7 ms
+  rig.scheduler.advanceBy(2ms);
+  EXPECT_EQ(told, 1);
+  EXPECT_EQ(toldAt, 23);
+  rig.scheduler.advanceBy(1s);
+  EXPECT_EQ(told, 1);
+
+  ASSERT_TRUE(rig.output->writeFrame("::::DMX", rig.levels, "."));
+  rig.output->whenReady([&] { ++told; });
+  rig.output->whenReady({});
+  rig.scheduler.advanceBy(1s);
+  EXPECT_EQ(told, 1);
+}
+
 TEST(NetworkOutputRate, SlowerFramesAreAllSent) {
   Rig every25(artnetTo(0), 25);
   every25.scheduler.advanceBy(10s);
