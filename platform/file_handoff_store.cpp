@@ -129,6 +129,11 @@ const QString RegistryHandoffStore::kDefaultKey =
 
 RegistryHandoffStore::RegistryHandoffStore(QString key) : key_(std::move(key)) {}
 
+void RegistryHandoffStore::watch(std::function<void()> onChange) {
+  watch_.reset();
+  if (onChange) watch_ = platform::watchUserRegistryKey(key_, std::move(onChange));
+}
+
 QString RegistryHandoffStore::read() {
   // A new QSettings each time: the registry is read directly, with no cache in between.
   QSettings key(key_, QSettings::NativeFormat);

@@ -1,11 +1,12 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <memory>
 
-class QFileSystemWatcher;
-
 #include "handoff_store.h"
+
+class QFileSystemWatcher;
 
 namespace luvrin {
 
@@ -50,9 +51,12 @@ class RegistryHandoffStore final : public HandoffStore {
   explicit RegistryHandoffStore(QString key = kDefaultKey);
   QString read() override;
   bool write(const QString& value) override;
+  // Told when a launcher writes: the registry says so as soon as the value changes.
+  void watch(std::function<void()> onChange) override;
 
  private:
   QString key_;
+  std::unique_ptr<QObject> watch_;
 };
 
 // The store of this system for the current user.

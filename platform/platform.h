@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
 #include <QtGlobal>
+#include <functional>
+#include <memory>
 
 // The few things that differ between the operating systems. Each system has its own source file
 // and the build picks one, so the rest of the program never asks which system it is on.
@@ -22,6 +25,11 @@ QString executableSuffix(bool windows);
 // "offscreen" so that a display that is set but cannot be opened costs the window, never the
 // frames. Empty: leave the choice to Qt.
 QByteArray windowPlatforms();
+
+// Calls onChange on the program's thread each time a value under a key of the current user's
+// registry changes (key: "HKEY_CURRENT_USER\\Software\\..."), for as long as the returned object
+// lives. Only Windows has the registry: elsewhere nothing is watched and the result is null.
+std::unique_ptr<QObject> watchUserRegistryKey(const QString& key, std::function<void()> onChange);
 
 // The folder of the path the program was started by, known before any QCoreApplication exists.
 // A program started through a symbolic link works from the link's folder, as the launchers and

@@ -49,4 +49,8 @@ QString programFolder(const char* argv0) {
   return QFileInfo(started).absolutePath();
 }
 
+std::unique_ptr<QObject> watchUserRegistryKey(const QString&, std::function<void()>) {
+  return nullptr;
+}
+
 }  // namespace luvrin::platform

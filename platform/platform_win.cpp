@@ -3,11 +3,64 @@
 #include <windows.h>
 
 #include <QFileInfo>
+#include <QWinEventNotifier>
 #include <iterator>
+#include <string>
 
 #include "platform.h"
 
 namespace luvrin::platform {
+
+namespace {
+
+// RegNotifyChangeKeyValue signals its event once per request: each notice asks again before it
+// is passed on, so a change that comes while the handler runs is not missed.
+class RegistryWatch final : public QObject {
+ public:
+  RegistryWatch(HKEY key, HANDLE event, std::function<void()> onChange)
+      : key_(key), event_(event), notifier_(event), onChange_(std::move(onChange)) {
+    QObject::connect(&notifier_, &QWinEventNotifier::activated, this, [this] {
+      arm();
+      if (onChange_) onChange_();
+    });
+  }
+  ~RegistryWatch() override {
+    notifier_.setEnabled(false);
+    RegCloseKey(key_);
+    CloseHandle(event_);
+  }
+  bool arm() {
+    return RegNotifyChangeKeyValue(key_, FALSE, REG_NOTIFY_CHANGE_LAST_SET, event_, TRUE) ==
+           ERROR_SUCCESS;
+  }
+
+ private:
+  HKEY key_;
+  HANDLE event_;
+  QWinEventNotifier notifier_;
+  std::function<void()> onChange_;
+};
+
+}  // namespace
+
+std::unique_ptr<QObject> watchUserRegistryKey(const QString& key, std::function<void()> onChange) {
+  const QString root = QStringLiteral("HKEY_CURRENT_USER\\");
+  if (!key.startsWith(root, Qt::CaseInsensitive)) return nullptr;
+  const std::wstring subKey = key.mid(root.size()).toStdWString();
+  // Created if no launcher has written yet, so the first one is seen too.
+  HKEY handle = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0,
+                      KEY_NOTIFY | KEY_QUERY_VALUE, nullptr, &handle, nullptr) != ERROR_SUCCESS)
+    return nullptr;
+  const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (event == nullptr) {
+    RegCloseKey(handle);
+    return nullptr;
+  }
+  auto watch = std::make_unique<RegistryWatch>(handle, event, std::move(onChange));
+  if (!watch->arm()) return nullptr;
+  return watch;
+}
 
 qint64 pendingOutputBytes(qintptr handle) {
   const HANDLE port = reinterpret_cast<HANDLE>(handle);

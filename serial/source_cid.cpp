@@ -26,6 +26,10 @@ e131::Cid stableCid(const QString& file) {
   if (in.open(QIODevice::ReadOnly)) {
     const QUuid kept = QUuid::fromString(QString::fromLatin1(in.read(64).trimmed()));
     if (!kept.isNull()) return bytesOf(kept);
+    // Out of the way first: replacing a file by renaming onto it fails on some Windows file
+    // systems, and the new identifier must be the one kept.
+    in.close();
+    QFile::remove(file);
   }
   const QUuid made = QUuid::createUuid();
   QDir().mkpath(QFileInfo(file).absolutePath());

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QSettings>
 #include <QUuid>
+#include <memory>
 
 #include "file_handoff_store.h"
 #include "platform.h"
@@ -55,4 +58,37 @@ TEST_F(RegistryHandoff, ChineseNamesRoundTripAndEveryReadIsFresh) {
   // The value is a plain string named 场景, as other tools see it.
   EXPECT_EQ(QSettings(key.path(), QSettings::NativeFormat).value(QStringLiteral("场景")),
             QVariant(QStringLiteral("谢幕 2")));
+}
+
+// The driver is told of a launcher's write as it happens, not at its next poll; every write is
+// heard, and nothing after the watch ends. The registry tells through the event loop.
+TEST_F(RegistryHandoff, AWatchHearsEveryWriteUntilItEnds) {
+  std::unique_ptr<QCoreApplication> app;
+  static int argc = 1;
+  static char name[] = "platform_tests";
+  static char* argv[] = {name, nullptr};
+  if (QCoreApplication::instance() == nullptr) app = std::make_unique<QCoreApplication>(argc, argv);
+  const auto heardWithin = [](const int& heard, int want) {
+    QDeadlineTimer deadline(5000);
+    while (heard < want && !deadline.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return heard >= want;
+  };
+
+  TempRegistryKey key;
+  RegistryHandoffStore driver(key.path());
+  int heard = 0;
+  driver.watch([&] { ++heard; });
+  ASSERT_TRUE(RegistryHandoffStore(key.path()).write(QStringLiteral("开场")));
+  EXPECT_TRUE(heardWithin(heard, 1));
+  EXPECT_EQ(driver.read(), QStringLiteral("开场"));
+  ASSERT_TRUE(RegistryHandoffStore(key.path()).write(QStringLiteral("谢幕")));
+  EXPECT_TRUE(heardWithin(heard, 2)) << "only the first write was heard";
+
+  driver.watch({});
+  const int before = heard;
+  ASSERT_TRUE(RegistryHandoffStore(key.path()).write(QStringLiteral("尾声")));
+  QDeadlineTimer quiet(300);
+  while (!quiet.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_EQ(heard, before);
 }
