@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <chrono>
 #include <functional>
 
 #include "editor/editor_rig.h"
 #include "form1.h"
+#include "form2.h"
+#include "launcher_files.h"
+#include "support/virtual_time.h"
 
 using namespace std::chrono_literals;
 using namespace luvrin;
@@ -122,4 +128,38 @@ TEST(DriverVersionNotes, ShowsTheSameNotesWindowEachTime) {
   EXPECT_TRUE(notes.visible());
   EXPECT_EQ(&rig.driver.notes(), &notes);
   EXPECT_EQ(notes.Text1.text(), QStringLiteral("scribbled"));
+}
+
+// "根据配置文件生成EXE": the builder copies the launcher that last started the driver (Text1) to
+// one launcher per scene, in the folder above the driver's, and stays hidden.
+TEST(DriverBuildLaunchers, TheButtonBuildsFromTheLastLaunchersName) {
+  QTemporaryDir root;
+  const QString launchers = root.path() + QStringLiteral("/show");
+  const QString driverFolder = launchers + QStringLiteral("/驱动");
+  ASSERT_TRUE(QDir().mkpath(driverFolder));
+  const QString suffix = launcherSuffix();
+  const QByteArray program("MZ\r\n\0program bytes", 20);
+  QFile intro(launchers + QStringLiteral("/Intro") + suffix);
+  ASSERT_TRUE(intro.open(QIODevice::WriteOnly));
+  intro.write(program);
+  intro.close();
+  QFile catalogue(driverFolder + QStringLiteral("/场景.ini"));
+  ASSERT_TRUE(catalogue.open(QIODevice::WriteOnly));
+  catalogue.write("[DMX]\r\nIntro=DMX010,\r\nFinale=DMX020,\r\n");
+  catalogue.close();
+
+  ManualClock clock;
+  VirtualScheduler scheduler(clock);
+  RecordingPort port;
+  MemoryHandoff handoff;
+  Form1 driver(scheduler, driverFolder, port, handoff);
+  driver.Text1.setText(QStringLiteral("Intro"));
+  EXPECT_EQ(driver.builder(), nullptr);
+  driver.Command2.click();
+  ASSERT_NE(driver.builder(), nullptr);
+  EXPECT_EQ(driver.builder()->List1.items(), (QStringList{"Intro", "Finale"}));
+  QFile finale(launchers + QStringLiteral("/Finale") + suffix);
+  ASSERT_TRUE(finale.open(QIODevice::ReadOnly));
+  EXPECT_EQ(finale.readAll(), program);
+  EXPECT_FALSE(driver.builder()->visible());
 }

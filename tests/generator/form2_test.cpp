@@ -9,19 +9,14 @@
 #include <QTemporaryDir>
 
 #include "codepage.h"
-#include "form1.h"
 #include "launcher_files.h"
 #include "platform.h"
-#include "scheduler.h"
-#include "support/test_support.h"
-#include "support/virtual_time.h"
+#include "support/temp_show.h"
 
 namespace luvrin {
 namespace {
 
 using testing::crlf;
-using testing::MemoryHandoff;
-using testing::RecordingPort;
 
 constexpr QFileDevice::Permissions kExecutable =
     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
@@ -478,24 +473,6 @@ TEST(LauncherBuilderGeneration, LinkNamedAsASceneIsNotWrittenThrough) {
   EXPECT_EQ(readAll(victim), "keep me");
 }
 #endif
-
-TEST(LauncherBuilderDriver, DriversButtonBuildsWithTheLastLaunchersName) {
-  Installation show;
-  show.writeLauncherFile(QStringLiteral("Intro"), programBytes(500, 'i'));
-  show.writeCatalogue({"[DMX]", "Intro=DMX010,", "Finale=DMX020,"});
-  ManualClock clock;
-  Scheduler scheduler(clock);
-  RecordingPort port;
-  MemoryHandoff handoff;
-  Form1 driver(scheduler, show.driverFolder(), port, handoff);
-  driver.Text1.setText(QStringLiteral("Intro"));
-  EXPECT_EQ(driver.builder(), nullptr);
-  driver.Command2.click();
-  ASSERT_NE(driver.builder(), nullptr);
-  EXPECT_EQ(driver.builder()->List1.items(), (QStringList{"Intro", "Finale"}));
-  EXPECT_EQ(readAll(show.launcher(QStringLiteral("Finale"))), programBytes(500, 'i'));
-  EXPECT_FALSE(driver.builder()->visible());
-}
 
 }  // namespace
 }  // namespace luvrin
