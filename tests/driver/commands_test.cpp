@@ -138,7 +138,7 @@ TEST(DriverBuildLaunchers, TheButtonBuildsFromTheLastLaunchersName) {
   const QString driverFolder = launchers + QStringLiteral("/驱动");
   ASSERT_TRUE(QDir().mkpath(driverFolder));
   const QString suffix = launcherSuffix();
-  const QByteArray program("MZ\r\n\0program bytes", 20);
+  const QByteArray program = QByteArray("MZ\r\n") + QByteArray(1, '\0') + "program bytes";
   QFile intro(launchers + QStringLiteral("/Intro") + suffix);
   ASSERT_TRUE(intro.open(QIODevice::WriteOnly));
   intro.write(program);
