@@ -97,8 +97,9 @@ void BM_EngineScan(benchmark::State& state) {
   TextBox box, data;
   Label label;
   Timer timdelay(scheduler, 100, true);
-  DriverPlayback engine(scheduler, DriverPlayback::Window{&box, &data, &label, &timdelay,
-                                                          [] { return 512.0; }, [] {}});
+  DriverPlayback engine(
+      scheduler,
+      DriverPlayback::Window{{&box, &data, &label, &timdelay, [] { return 512.0; }}, [] {}});
   timdelay.onTimer = [&] { engine.timdelay_Timer(); };
   box.setText(script);
   for (auto _ : state) {

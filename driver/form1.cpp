@@ -52,9 +52,9 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, SerialPort& port, Hand
       port_(port),
       handoff_(handoff),
       editor_(scheduler, folder_, Text5, Text7),
-      engine_(scheduler,
-              DriverPlayback::Window{&Text4, &Text7, &Label3, &timdelay,
-                                     [this] { return OUTBUFCNT; }, [this] { Timer1_Timer(); }}) {
+      engine_(scheduler, DriverPlayback::Window{
+                             {&Text4, &Text7, &Label3, &timdelay, [this] { return OUTBUFCNT; }},
+                             [this] { Timer1_Timer(); }}) {
   setCaption(QStringLiteral("LUVRINV3-150919A."));
   Label1.setGeometry(120, 240, 450, 180);
   Text2.setGeometry(600, 120, 2175, 375);

@@ -48,9 +48,11 @@ Form3::Form3(Scheduler& scheduler, QString programFolder, TextBox& driverText5,
       dialogFolder_(folder_),
       driverText5_(driverText5),
       driverText7_(driverText7),
-      engine_(scheduler,
-              EditorPlayback::Window{&Text5, &Text7, &Label2, &timdelay,
-                                     [this] { return OUTBUFCNT; }, &Command5, &Timer3, &Timer4}) {
+      engine_(scheduler, EditorPlayback::Window{
+                             {&Text5, &Text7, &Label2, &timdelay, [this] { return OUTBUFCNT; }},
+                             &Command5,
+                             &Timer3,
+                             &Timer4}) {
   setCaption(QStringLiteral("Form3"));
 
   for (int i = 0; i < kFaderCount; ++i) {

@@ -15,14 +15,9 @@ namespace luvrin {
 // whose every tick also runs one intake pass while a delay counts down.
 class DriverPlayback {
  public:
-  // The window's controls and values the playback works through.
-  struct Window {
-    TextBox* scriptBox = nullptr;       // read afresh at every step
-    TextBox* channelDataBox = nullptr;  // receives each frame
-    Label* countdownLabel = nullptr;
-    Timer* timdelay = nullptr;             // the free-running countdown timer
-    std::function<double()> channelCount;  // OUTBUFCNT
-    std::function<void()> intake;          // one intake pass
+  // The countdown timer runs freely; each of its ticks during a delay runs one intake pass.
+  struct Window : ScriptWindow {
+    std::function<void()> intake;  // one intake pass
   };
 
   DriverPlayback(Scheduler& scheduler, Window window);

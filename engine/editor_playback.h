@@ -15,16 +15,11 @@ namespace luvrin {
 // step, the script box shows what plays, and the live output stays off while a run lasts.
 class EditorPlayback {
  public:
-  // The window's controls and values the playback works through.
-  struct Window {
-    TextBox* scriptBox = nullptr;       // read afresh at every step
-    TextBox* channelDataBox = nullptr;  // receives each frame
-    Label* countdownLabel = nullptr;
-    Timer* timdelay = nullptr;             // the countdown timer, on while a delay counts
-    std::function<double()> channelCount;  // OUTBUFCNT
-    CommandButton* runButton = nullptr;    // its tag is the run flag
-    Timer* liveOutput = nullptr;           // Timer3, off during a run
-    Timer* refresh = nullptr;              // Timer4, on during a run
+  // The countdown timer is on only while a delay counts.
+  struct Window : ScriptWindow {
+    CommandButton* runButton = nullptr;  // its tag is the run flag
+    Timer* liveOutput = nullptr;         // Timer3, off during a run
+    Timer* refresh = nullptr;            // Timer4, on during a run
   };
 
   EditorPlayback(Scheduler& scheduler, Window window);

@@ -2,8 +2,10 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
+#include "controls.h"
 #include "scheduler.h"
 #include "task.h"
 
@@ -11,6 +13,15 @@ namespace luvrin {
 
 // What both windows' countdown labels show.
 inline QString countdownText(std::int32_t n) { return QStringLiteral("乘余时间:%1").arg(n); }
+
+// The controls and values a window's playback works through, in both windows.
+struct ScriptWindow {
+  TextBox* scriptBox = nullptr;       // read afresh at every step
+  TextBox* channelDataBox = nullptr;  // receives each frame
+  Label* countdownLabel = nullptr;
+  Timer* timdelay = nullptr;             // the countdown timer
+  std::function<double()> channelCount;  // OUTBUFCNT
+};
 
 // The script runs one window has in progress, oldest first, each a task of the scheduler. A run
 // is known by its number, which its coroutine is given when it starts, so every step and every

@@ -6,7 +6,6 @@
 #include <QFileSystemWatcher>
 #include <QSaveFile>
 #include <QSettings>
-#include <QStandardPaths>
 
 #include "platform.h"
 
@@ -79,8 +78,7 @@ void FileHandoffStore::watch(std::function<void()> onChange) {
 }
 
 QString FileHandoffStore::defaultPath() {
-  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-         QStringLiteral("/TALVEN/LUVRIN.ini");
+  return platform::userSettingsFolder() + QStringLiteral("/LUVRIN.ini");
 }
 
 QByteArray FileHandoffStore::encode(const QString& value) {

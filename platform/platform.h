@@ -18,6 +18,10 @@ qint64 pendingOutputBytes(qintptr handle);
 // Windows names ports COMn, programs end in .EXE and per-user settings live in the registry.
 bool windowsConventions();
 
+// The user's own folder for the program's files (the hand-off file, the sACN identifier):
+// TALVEN in the user's configuration folder ($XDG_CONFIG_HOME/TALVEN on Linux).
+QString userSettingsFolder();
+
 // What a program file's name ends in: ".exe" under Windows conventions, nothing elsewhere.
 QString executableSuffix(bool windows);
 

@@ -183,10 +183,10 @@ bool QtSerialPort::writeFrame(QByteArrayView header, std::span<const std::uint8_
     // line starts on it at once and the next tick finds the queue empty.
     port_.flush();
     pacer_.sent(lineClock_.nsecsElapsed(), header.size() + data.size() + trailer.size());
-  }
-  if (!ok)
+  } else {
     QMetaObject::invokeMethod(
         &port_, [this] { lose(); }, Qt::QueuedConnection);
+  }
   return ok;
 }
 

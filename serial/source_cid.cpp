@@ -4,9 +4,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QStandardPaths>
 #include <QUuid>
 #include <algorithm>
+
+#include "platform.h"
 
 namespace luvrin {
 
@@ -42,8 +43,7 @@ e131::Cid stableCid(const QString& file) {
 }
 
 QString defaultCidFile() {
-  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-         QStringLiteral("/TALVEN/LUVRIN-sACN-CID.txt");
+  return platform::userSettingsFolder() + QStringLiteral("/LUVRIN-sACN-CID.txt");
 }
 
 }  // namespace luvrin

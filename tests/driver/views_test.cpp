@@ -31,18 +31,12 @@
 #include "form1_view.h"
 #include "form3_view.h"
 #include "form4_view.h"
+#include "support/widget_child.h"
 
 using namespace std::chrono_literals;
 using namespace luvrin;
 using namespace luvrin::testing;
 namespace {
-
-template <typename W>
-W* child(QWidget& parent, const QString& name) {
-  W* w = parent.findChild<W*>(name);
-  EXPECT_NE(w, nullptr) << name.toStdString();
-  return w;
-}
 
 template <typename V>
 std::vector<V*> topLevels() {

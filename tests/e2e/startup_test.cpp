@@ -56,6 +56,14 @@ class WatchedDriver {
   pid_t pid_ = 0;
 };
 
+// The show of these tests: the pty as its port, one scene "Intro", handed over unless the test
+// starts it through a launcher.
+void writeIntroShow(const Show& show, const Pty& pty, const QString& status, bool handedOver) {
+  writePtySettings(show, pty, status);
+  show.writeCatalog({QStringLiteral("Intro=DMX010,020,030,040,")});
+  if (handedOver) show.setHandoffValue(QStringLiteral("Intro"));
+}
+
 QProcessEnvironment withDeadDisplay(const Show& show) {
   QProcessEnvironment env = show.environment();
   env.insert(QStringLiteral("DISPLAY"), deadDisplay());
@@ -68,9 +76,7 @@ TEST(StartupProcess, AnUnreachableDisplayInRunStatusCostsNothing) {
   Show show;
   Pty pty;
   ASSERT_TRUE(pty.ok());
-  writePtySettings(show, pty, QStringLiteral("运行"));
-  show.writeCatalog({QStringLiteral("Intro=DMX010,020,030,040,")});
-  show.setHandoffValue(QStringLiteral("Intro"));
+  writeIntroShow(show, pty, QStringLiteral("运行"), true);
   WatchedDriver driver(show, withDeadDisplay(show));
 
   EXPECT_TRUE(pty.waitFor([](const QByteArray& s) { return countFrames(s, kIntro) >= 10; }));
@@ -82,9 +88,7 @@ TEST(StartupProcess, AnUnreachableDisplaySaysSoOnceAndFramesGoOn) {
   Show show;
   Pty pty;
   ASSERT_TRUE(pty.ok());
-  writePtySettings(show, pty, QStringLiteral("正常"));
-  show.writeCatalog({QStringLiteral("Intro=DMX010,020,030,040,")});
-  show.setHandoffValue(QStringLiteral("Intro"));
+  writeIntroShow(show, pty, QStringLiteral("正常"), true);
   WatchedDriver driver(show, withDeadDisplay(show));
 
   EXPECT_TRUE(pty.waitFor([](const QByteArray& s) { return countFrames(s, kIntro) >= 10; }));
@@ -100,8 +104,7 @@ TEST(StartupProcess, ALinkToALauncherElsewhereStartsTheShowsDriver) {
   Show show;
   Pty pty;
   ASSERT_TRUE(pty.ok());
-  writePtySettings(show, pty, QStringLiteral("运行"));
-  show.writeCatalog({QStringLiteral("Intro=DMX010,020,030,040,")});
+  writeIntroShow(show, pty, QStringLiteral("运行"), false);
   // The stub lives outside the show; the show's launcher is a link to it.
   ASSERT_TRUE(QDir().mkpath(show.path(QStringLiteral("tools"))));
   const QString stub = show.path(QStringLiteral("tools/LUVRINpREG"));
@@ -120,9 +123,7 @@ TEST(StartupProcess, ADriverThatIsALinkReadsTheSettingsOfItsShow) {
   Show show;
   Pty pty;
   ASSERT_TRUE(pty.ok());
-  writePtySettings(show, pty, QStringLiteral("运行"));
-  show.writeCatalog({QStringLiteral("Intro=DMX010,020,030,040,")});
-  show.setHandoffValue(QStringLiteral("Intro"));
+  writeIntroShow(show, pty, QStringLiteral("运行"), true);
   // 驱动/LUVRIN is a link to a driver in a folder with no settings at all.
   ASSERT_TRUE(QDir().mkpath(show.path(QStringLiteral("bin"))));
   const QString real = show.path(QStringLiteral("bin/LUVRIN"));

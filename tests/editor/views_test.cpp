@@ -27,21 +27,13 @@
 
 #include "editor_rig.h"
 #include "form3_view.h"
+#include "support/widget_child.h"
 
 using namespace std::chrono_literals;
 using namespace luvrin;
 using namespace luvrin::testing;
 
-namespace {
-
-template <typename W>
-W* child(QWidget& parent, const QString& name) {
-  W* w = parent.findChild<W*>(name);
-  EXPECT_NE(w, nullptr) << name.toStdString();
-  return w;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 class EditorView : public ::testing::Test {
  protected:

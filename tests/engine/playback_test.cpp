@@ -31,9 +31,9 @@ struct DriverEngine {
   double channels;
   int intakes = 0;
   std::vector<std::pair<std::int64_t, QString>> frames;
-  DriverPlayback engine{
-      scheduler, DriverPlayback::Window{&box, &data, &label, &timdelay, [this] { return channels; },
-                                        [this] { ++intakes; }}};
+  DriverPlayback engine{scheduler, DriverPlayback::Window{{&box, &data, &label, &timdelay,
+                                                           [this] { return channels; }},
+                                                          [this] { ++intakes; }}};
 };
 
 QString lines(std::initializer_list<const char*> parts) {
