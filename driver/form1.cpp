@@ -19,8 +19,6 @@ namespace {
 
 const QString kRunStatus = QStringLiteral("运行");
 const QString kTestStatus = QStringLiteral("测试");
-constexpr QByteArrayView kFrameHeader = "::::DMX";
-constexpr QByteArrayView kFrameTrailer = ".";
 
 bool trimmedBlankIsEmpty(const QString& s) {
   return std::all_of(s.begin(), s.end(), [](QChar c) { return c == u' '; });
@@ -28,7 +26,16 @@ bool trimmedBlankIsEmpty(const QString& s) {
 
 }  // namespace
 
-Form1::Form1(Scheduler& scheduler, QString programFolder, SerialPort& port, HandoffStore& handoff)
+Form1::Form1(Scheduler& scheduler, QString programFolder, OutputLink& output, HandoffStore& handoff)
+    : Form1(scheduler, std::move(programFolder), nullptr, &output, handoff) {}
+
+Form1::Form1(Scheduler& scheduler, QString programFolder, FrameOutput& output,
+             HandoffStore& handoff)
+    : Form1(scheduler, std::move(programFolder), std::make_unique<DirectOutputLink>(output),
+            nullptr, handoff) {}
+
+Form1::Form1(Scheduler& scheduler, QString programFolder, std::unique_ptr<OutputLink> own,
+             OutputLink* given, HandoffStore& handoff)
     : Label1(QStringLiteral("状态:")),
       Text2(QStringLiteral("Text2")),
       Label2(QStringLiteral("参数:")),
@@ -49,7 +56,8 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, SerialPort& port, Hand
       timdelay(scheduler, 100, true),
       scheduler_(scheduler),
       folder_(std::move(programFolder)),
-      port_(port),
+      ownLink_(std::move(own)),
+      output_(ownLink_ ? *ownLink_ : *given),
       handoff_(handoff),
       editor_(scheduler, folder_, Text5, Text7),
       engine_(scheduler, DriverPlayback::Window{
@@ -74,6 +82,7 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, SerialPort& port, Hand
   Label3.setGeometry(960, 8160, 900, 180);
   Label4.setGeometry(3480, 8160, 90, 180);
   Label5.setGeometry(3840, 8160, 1260, 180);
+  StatusLine.setGeometry(5280, 8160, 5280, 180);
 
   Timer1.onTimer = [this] { Timer1_Timer(); };
   Timer2.onTimer = [this] { Timer2_Timer(); };
@@ -90,33 +99,35 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, SerialPort& port, Hand
   Command5.Click = [this] { Command5_Click(); };
   Label2.Click = [this] { Label2_Click(); };
   Label6.Click = [this] { Label6_Click(); };
+  Text2.Change = [this] { output_.setCountOnly(Text2.text() == kTestStatus); };
+  output_.watch([this] { countFrames(); }, [this] { StatusLine.setCaption(output_.status()); });
 }
 
 Form1::~Form1() {
-  port_.whenReady({});
+  output_.detach();
   handoff_.watch({});
   engine_.stopAll();
 }
 
-void Form1::Form_Load() {
+void Form1::Form_Load() { Form_Load(readSerialConfiguration(folder_)); }
+
+void Form1::Form_Load(const SerialConfiguration& settings) {
   setLoaded(true);
   setVisible(false);
-  const SerialConfiguration settings = readSerialConfiguration(folder_);
 
   if (settings.frameInterval) Timer3.setInterval(*settings.frameInterval);
-  port_.setSettings(settings.lineSettings);
-  if (!settings.portDevice.isEmpty()) {
-    port_.setPortDevice(settings.portDevice);
-  } else if (settings.portNumber) {
-    port_.setPortNumber(*settings.portNumber);
-  }
-  port_.open();
+  output_.setFrameInterval(Timer3.interval());
+  // An output on its own thread ticks there: the window's timer would only wake this thread.
+  if (output_.ticksOnItsOwn()) Timer3.setEnabled(false);
+  output_.open();
+  StatusLine.setCaption(output_.status());
   // A new scene is taken up as soon as a launcher writes it, not at the next poll.
   handoff_.watch([this] { scheduler_.post([this] { Timer1_Timer(); }); });
 
   Text2.setText(settings.status);
   Text5.setText(settings.sendDataLength);
   resizeFrame();
+  output_.setFrame(frame_);
   OUTBUFCNT = numericValue(Text5.text());
   editor_.OUTBUFCNT = OUTBUFCNT;
   const int clear = groupCount(OUTBUFCNT + 1.0, kChannelSlots);
@@ -150,7 +161,7 @@ void Form1::Timer1_Timer() {
   if (Text2.text() == kTestStatus) return;
 
   if (visible()) {
-    const QByteArray input = port_.readAll();
+    const QByteArray input = output_.takeInput();
     if (!input.isEmpty()) {
       const QString text = inputDecoder_.decode(input);
       if (!trimmedBlankIsEmpty(text)) Text6.setText(Text6.text() + text);
@@ -163,45 +174,22 @@ void Form1::Timer1_Timer() {
       frame_.size(),
       static_cast<std::size_t>(groupCount(numericValue(Text5.text()) + 1.0, kChannelSlots)));
   std::copy_n(channels_.begin(), copy, frame_.begin());
+  output_.setFrame(frame_);
 }
 
 void Form1::Timer2_Timer() {
+  countFrames();
   Label5.setCaption(QStringLiteral("发送频率") + Label4.caption() + QStringLiteral("次/秒"));
   Label4.setCaption(QStringLiteral("0"));
 }
 
-void Form1::countFrame() {
-  Label4.setCaption(QString::number(static_cast<qint64>(numericValue(Label4.caption())) + 1));
+void Form1::countFrames() {
+  const std::int64_t n = output_.takeFramesCounted();
+  if (n == 0) return;
+  Label4.setCaption(QString::number(static_cast<qint64>(numericValue(Label4.caption())) + n));
 }
 
-void Form1::Timer3_Timer() {
-  if (Text2.text() == kTestStatus) {
-    countFrame();
-    return;
-  }
-  sendFrame();
-}
-
-void Form1::sendFrame() {
-  if (frame_.empty() || !port_.isOpen()) return;
-  // Never queue a frame behind one still on the line: the lights get the newest levels and
-  // memory stays bounded whatever the interval and the baud rate. Nor wait for the next tick
-  // once the line is free: with a long frame or a short interval that would idle the line for
-  // up to a whole interval after every frame.
-  if (!port_.readyForFrame()) {
-    frameWaiting_ = true;
-    port_.whenReady([this] { lineFree(); });
-    return;
-  }
-  if (std::exchange(frameWaiting_, false)) port_.whenReady({});
-  if (!port_.writeFrame(kFrameHeader, frame_, kFrameTrailer)) return;
-  countFrame();
-}
-
-void Form1::lineFree() {
-  if (!std::exchange(frameWaiting_, false) || Text2.text() == kTestStatus) return;
-  sendFrame();
-}
+void Form1::Timer3_Timer() { output_.tick(); }
 
 void Form1::Text5_Change() {
   OUTBUFCNT = numericValue(Text5.text());

@@ -15,8 +15,9 @@
 #include "form3.h"
 #include "form4.h"
 #include "handoff_store.h"
+#include "output_link.h"
 #include "scheduler.h"
-#include "serial_port.h"
+#include "serial_settings.h"
 
 namespace luvrin {
 
@@ -27,11 +28,16 @@ class Form1 : public FormState {
   static constexpr int kChannelSlots = 513;
   static constexpr int kLogLimit = 20000;
 
-  Form1(Scheduler& scheduler, QString programFolder, SerialPort& port, HandoffStore& handoff);
+  // The output's frames go from its own thread, ticked there.
+  Form1(Scheduler& scheduler, QString programFolder, OutputLink& output, HandoffStore& handoff);
+  // The output is used from this window's thread, its frames ticked by Timer3.
+  Form1(Scheduler& scheduler, QString programFolder, FrameOutput& output, HandoffStore& handoff);
   ~Form1();
 
-  // Start-up: settings, port, frame, buffer, show unless "运行", title.
+  // Start-up: settings, port, frame, buffer, show unless "运行", title. The settings are those
+  // of the program folder, read here or handed over as main() read them.
   void Form_Load();
+  void Form_Load(const SerialConfiguration& settings);
 
   void Timer1_Timer();  // intake
   void Timer2_Timer();  // rate meter
@@ -84,6 +90,7 @@ class Form1 : public FormState {
   Label Label3;            // "乘余时间:0": delay countdown
   Label Label4;            // "0": frames sent this second
   Label Label5;            // "发送频率0次/秒": rate meter
+  Label StatusLine;        // the output's status: which interface, and whether it works
 
   // Declared in firing order for ticks due at the same instant: intake, then the frame, then
   // the rate meter (so a second's count includes the frame sent at its last instant).
@@ -93,16 +100,16 @@ class Form1 : public FormState {
   Timer timdelay;  // 100 ms: delay countdown
 
  private:
+  Form1(Scheduler& scheduler, QString programFolder, std::unique_ptr<OutputLink> own,
+        OutputLink* given, HandoffStore& handoff);
   void resizeFrame();
-  // The frame counter is Label4's own number.
-  void countFrame();
-  // Writes the output frame now if the line is free; otherwise the port calls back when it is.
-  void sendFrame();
-  void lineFree();
+  // The frame counter is Label4's own number: it adds the frames the output counted.
+  void countFrames();
 
   Scheduler& scheduler_;
   QString folder_;
-  SerialPort& port_;
+  std::unique_ptr<OutputLink> ownLink_;
+  OutputLink& output_;
   HandoffStore& handoff_;
   std::array<std::uint8_t, kChannelSlots> channels_{};
   std::vector<std::uint8_t> frame_;
@@ -111,8 +118,6 @@ class Form1 : public FormState {
   Form4 notes_;
   std::unique_ptr<Form2> builder_;
   DriverPlayback engine_;
-  // A tick found the line busy: the newest frame goes as soon as the line is free.
-  bool frameWaiting_ = false;
 };
 
 }  // namespace luvrin

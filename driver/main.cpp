@@ -10,9 +10,9 @@
 #include "driver_lock.h"
 #include "file_handoff_store.h"
 #include "form1.h"
-#include "outputs.h"
+#include "output_factory.h"
+#include "output_thread.h"
 #include "platform.h"
-#include "qt_serial_port.h"
 #include "scheduler.h"
 #include "scheduler_pump.h"
 #include "serial_settings.h"
@@ -79,22 +79,23 @@ int main(int argc, char* argv[]) {
   luvrin::SteadyClock clock;
   luvrin::Scheduler scheduler(clock);
   luvrin::SchedulerPump pump(scheduler);
-  luvrin::QtSerialPort serialPort;
-  // 端口 may name olad or a network protocol instead of a serial port.
-  const luvrin::OutputChoice output =
-      luvrin::makeOutput(settings.port, scheduler, luvrin::defaultCidFile());
-  luvrin::SerialPort& port = output.port ? *output.port : serialPort;
+  // The output is built, opened and driven on a thread of its own, so nothing the windows do can
+  // hold a frame back.
+  auto output = std::make_unique<luvrin::OutputThread>(
+      [settings, cidFile = luvrin::defaultCidFile()](luvrin::Scheduler& outputScheduler) {
+        return luvrin::makeOutput(settings, outputScheduler, {.cidFile = cidFile}).output;
+      });
   const auto handoff = luvrin::makeUserHandoffStore();
-  luvrin::Form1 driver(scheduler, folder, port, *handoff);
+  luvrin::Form1 driver(scheduler, folder, *output, *handoff);
   driver.onQuit = [] { QCoreApplication::exit(0); };
 
-  driver.Form_Load();
+  driver.Form_Load(settings);
   if (driver.visible()) luvrin::installViews(driver);
 
   const int code = QApplication::exec();
   // Ending means ending now: a script run, the views and the timers are dropped where they
   // stand instead of being unwound, and the port and the lock are given back first.
-  serialPort.close();
+  output.reset();
   lock.unlock();
   std::fflush(nullptr);
   std::_Exit(code);

@@ -152,7 +152,8 @@ TEST(DriverBuildLaunchers, TheButtonBuildsFromTheLastLaunchersName) {
   VirtualScheduler scheduler(clock);
   RecordingPort port;
   MemoryHandoff handoff;
-  Form1 driver(scheduler, driverFolder, port, handoff);
+  SerialBoxOutput output(port);
+  Form1 driver(scheduler, driverFolder, output, handoff);
   driver.Text1.setText(QStringLiteral("Intro"));
   EXPECT_EQ(driver.builder(), nullptr);
   driver.Command2.click();

@@ -15,7 +15,8 @@ struct Driver {
   explicit Driver(std::initializer_list<std::pair<QString, QString>> settings = {})
       : show(settings) {}
   Form1& load() {
-    form = std::make_unique<Form1>(scheduler, show.programFolder(), port, handoff);
+    output = serialBoxFor(port, show.programFolder());
+    form = std::make_unique<Form1>(scheduler, show.programFolder(), *output, handoff);
     form->Form_Load();
     return *form;
   }
@@ -26,6 +27,7 @@ struct Driver {
   VirtualScheduler scheduler{clock};
   RecordingPort port;
   MemoryHandoff handoff;
+  std::unique_ptr<FrameOutput> output;
   std::unique_ptr<Form1> form;
 };
 

@@ -81,7 +81,8 @@ TEST(HandoffWatch, DriverTakesUpANewSceneAtOnceNotAtTheNextPoll) {
   luvrin::testing::RecordingPort port;
   NotifyingHandoff handoff;
   {
-    Form1 driver(scheduler, show.programFolder(), port, handoff);
+    const auto output = luvrin::testing::serialBoxFor(port, show.programFolder());
+    Form1 driver(scheduler, show.programFolder(), *output, handoff);
     driver.Form_Load();
     ASSERT_TRUE(handoff.watched());
     scheduler.advanceBy(130ms);  // just past a poll: the next is 70 ms away

@@ -271,7 +271,8 @@ TEST(WindowsShowFolders, ScriptFilesAreFoundRelativeToTheDriverFolder) {
                                  "slash=/s2.ini\r\n")));
   d.show.writeFile(QStringLiteral("s1.ini"), scriptFileBytes(QStringLiteral("DMX011,012,")));
   d.show.writeFile(key("驱动/s2.ini"), scriptFileBytes(QStringLiteral("DMX021,022,")));
-  Form1 f(d.scheduler, driverFolder, d.port, d.handoff);
+  const auto output = luvrin::testing::serialBoxFor(d.port, driverFolder);
+  Form1 f(d.scheduler, driverFolder, *output, d.handoff);
   f.Form_Load();
   const std::pair<const char*, const char*> cases[] = {{"up", "DMX011,012,"},
                                                        {"up2", "DMX011,012,"},

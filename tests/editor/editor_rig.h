@@ -17,7 +17,9 @@ namespace luvrin::testing {
 class EditorRig {
  public:
   explicit EditorRig(std::initializer_list<std::pair<QString, QString>> settings = {})
-      : show(settings), driver(scheduler, show.programFolder(), port, handoff) {
+      : show(settings),
+        output(serialBoxFor(port, show.programFolder())),
+        driver(scheduler, show.programFolder(), *output, handoff) {
     driver.Form_Load();
   }
 
@@ -29,6 +31,7 @@ class EditorRig {
   VirtualScheduler scheduler{clock};
   RecordingPort port;
   MemoryHandoff handoff;
+  std::unique_ptr<FrameOutput> output;
   Form1 driver;
 };
 

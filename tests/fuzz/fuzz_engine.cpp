@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   luvrin::VirtualScheduler scheduler(clock);
   luvrin::testing::RecordingPort port;
   luvrin::testing::MemoryHandoff handoff;
-  luvrin::Form1 driver(scheduler, show().programFolder(), port, handoff);
+  const auto output = luvrin::testing::serialBoxFor(port, show().programFolder());
+  luvrin::Form1 driver(scheduler, show().programFolder(), *output, handoff);
   driver.Form_Load();
   driver.Text5.setText(length);
 

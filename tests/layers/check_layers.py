@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Fails when a source file includes a header of a layer above its own.
 
-The layers, lowest first: platform, runtime, files, serial, engine, then editor and generator side
+The layers, lowest first: platform, runtime, files, output, engine, then editor and generator side
 by side, then driver; programs (stub, tools) on top. A layer may use only the layers before it;
 editor and generator do not use each other; the launcher stub uses platform alone.
 
@@ -13,7 +13,7 @@ import re
 import sys
 import tempfile
 
-ORDER = ["platform", "runtime", "files", "serial", "engine", "editor", "generator", "driver"]
+ORDER = ["platform", "runtime", "files", "output", "engine", "editor", "generator", "driver"]
 PROGRAMS = ["stub", "tools"]
 # What each folder may include besides itself.
 ALLOWED = {layer: set(ORDER[:i]) for i, layer in enumerate(ORDER)}

@@ -90,4 +90,9 @@ Levels RecordingPort::lastFrameLevels() const {
   return Levels(f.begin() + 7, f.end() - 1);
 }
 
+std::unique_ptr<SerialBoxOutput> serialBoxFor(RecordingPort& port, const QString& programFolder) {
+  setUpSerialPort(port, readSerialConfiguration(programFolder));
+  return std::make_unique<SerialBoxOutput>(port);
+}
+
 }  // namespace luvrin::testing

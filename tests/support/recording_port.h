@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "scheduler.h"
+#include "serial_box_output.h"
 #include "serial_port.h"
 
 namespace luvrin::testing {
@@ -24,6 +25,9 @@ class RecordingPort : public SerialPort {
   bool setPortDevice(const QString& path) override;
   bool open() override;
   bool isOpen() const override { return open_; }
+  QString systemName() const override {
+    return device.isEmpty() ? QStringLiteral("COM%1").arg(portNumber) : device;
+  }
   bool readyForFrame() override;
   void whenReady(std::function<void()> callback) override;
   bool writeFrame(QByteArrayView header, std::span<const std::uint8_t> data,
@@ -62,5 +66,9 @@ class RecordingPort : public SerialPort {
   std::int64_t lineFreeAtNs_ = 0;
   std::unique_ptr<Timer> lineTimer_;
 };
+
+// The serial box over a recording port, set up from the program folder's settings as the
+// program sets up its port.
+std::unique_ptr<SerialBoxOutput> serialBoxFor(RecordingPort& port, const QString& programFolder);
 
 }  // namespace luvrin::testing

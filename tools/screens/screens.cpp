@@ -15,27 +15,22 @@
 #include "form1.h"
 #include "form1_view.h"
 #include "form3_view.h"
+#include "frame_output.h"
 #include "handoff_store.h"
 #include "scheduler_pump.h"
 #include "script.h"
-#include "serial_port.h"
 #include "views.h"
 
 namespace {
 
-class NullPort : public luvrin::SerialPort {
+class NullPort : public luvrin::FrameOutput {
  public:
-  bool setSettings(const QString&) override { return true; }
-  bool setPortNumber(int) override { return true; }
-  bool setPortDevice(const QString&) override { return true; }
   bool open() override { return true; }
   bool isOpen() const override { return true; }
   bool readyForFrame() override { return true; }
   void whenReady(std::function<void()>) override {}
-  bool writeFrame(QByteArrayView, std::span<const std::uint8_t>, QByteArrayView) override {
-    return true;
-  }
-  QByteArray readAll() override { return {}; }
+  bool send(std::span<const std::uint8_t>) override { return true; }
+  QString status() const override { return QStringLiteral("串口 COM1: 已打开"); }
 };
 
 class FixedHandoff : public luvrin::HandoffStore {

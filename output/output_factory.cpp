@@ -1,10 +1,12 @@
-#include "outputs.h"
+#include "output_factory.h"
 
 #include <QLoggingCategory>
 
 #include "network_output.h"
 #include "ola_output.h"
 #include "output_address.h"
+#include "qt_serial_port.h"
+#include "serial_box_output.h"
 #include "source_cid.h"
 
 Q_LOGGING_CATEGORY(lcOutputs, "luvrin.serial", QtWarningMsg)
@@ -13,32 +15,42 @@ namespace luvrin {
 
 namespace {
 
-// A port that never opens, for a 端口 that cannot be used: the driver runs on and sends nothing,
-// as with a serial port that is not there.
-class RefusedOutput final : public SerialPort {
+// An output that never opens, for a 端口 that cannot be used: the driver runs on and sends
+// nothing, as with a serial port that is not there.
+class RefusedOutput final : public FrameOutput {
  public:
-  bool setSettings(const QString&) override { return true; }
-  bool setPortNumber(int) override { return false; }
-  bool setPortDevice(const QString&) override { return false; }
+  explicit RefusedOutput(QString why) : why_(std::move(why)) {}
   bool open() override { return false; }
   bool isOpen() const override { return false; }
   bool readyForFrame() override { return false; }
   void whenReady(std::function<void()>) override {}  // never ready
-  bool writeFrame(QByteArrayView, std::span<const std::uint8_t>, QByteArrayView) override {
-    return false;
-  }
-  QByteArray readAll() override { return {}; }
+  bool send(std::span<const std::uint8_t>) override { return false; }
+  QString status() const override { return why_; }
+
+ private:
+  QString why_;
 };
 
 OutputChoice refuse(const QString& why) {
   qCWarning(lcOutputs).noquote() << why + QStringLiteral("; nothing is sent");
-  return {std::make_unique<RefusedOutput>(), why};
+  return {std::make_unique<RefusedOutput>(why), why};
+}
+
+OutputChoice makeSerialBox(const SerialConfiguration& settings, SerialPort* given) {
+  std::unique_ptr<SerialPort> made;
+  if (given == nullptr) made = std::make_unique<QtSerialPort>();
+  SerialPort& port = given != nullptr ? *given : *made;
+  setUpSerialPort(port, settings);
+  if (made) return {std::make_unique<SerialBoxOutput>(std::move(made)), {}};
+  return {std::make_unique<SerialBoxOutput>(port), {}};
 }
 
 }  // namespace
 
-OutputChoice makeOutput(const QString& portSetting, Scheduler& scheduler, const QString& cidFile) {
-  if (!isOutputAddress(portSetting)) return {};
+OutputChoice makeOutput(const SerialConfiguration& settings, Scheduler& scheduler,
+                        const OutputDevices& devices) {
+  const QString& portSetting = settings.port;
+  if (!isOutputAddress(portSetting)) return makeSerialBox(settings, devices.serialPort);
   const ParsedOutputAddress parsed = parseOutputAddress(portSetting);
   if (!parsed.address) return refuse(parsed.error);
   const OutputAddress& a = *parsed.address;
@@ -54,7 +66,7 @@ OutputChoice makeOutput(const QString& portSetting, Scheduler& scheduler, const 
   if (!sink) return refuse(named + QStringLiteral("this build of LUVRIN has no network support"));
   e131::Source source;
   if (a.kind == OutputAddress::Kind::Sacn) {
-    source.cid = stableCid(cidFile);
+    source.cid = stableCid(devices.cidFile);
     source.name = "LUVRIN";
     source.priority = 100;
   }

@@ -9,7 +9,8 @@
 
 namespace luvrin {
 
-// What the driver asks of its serial port. The real one wraps QSerialPort; tests record.
+// A serial device as the outputs that speak over one use it (the serial box). The real one wraps
+// QSerialPort; tests record.
 class SerialPort {
  public:
   virtual ~SerialPort() = default;
@@ -24,6 +25,10 @@ class SerialPort {
   virtual bool setPortDevice(const QString& path) = 0;
   virtual bool open() = 0;
   virtual bool isOpen() const = 0;
+  // The device the port opens: the path given, or the system's name of its number.
+  virtual QString systemName() const = 0;
+  // Called whenever the port opened or was lost, as it happens.
+  std::function<void()> onOpenChanged;
 
   // Whether a new frame may be written without queueing behind the previous one.
   virtual bool readyForFrame() = 0;

@@ -39,7 +39,7 @@ struct Rig {
     output->open();
     frameTimer = std::make_unique<Timer>(scheduler, frameIntervalMs, true, [this] {
       if (!output->readyForFrame()) return;
-      if (output->writeFrame("::::DMX", levels, ".")) ++framesCounted;
+      if (output->send(levels)) ++framesCounted;
     });
   }
   int packetsBetween(std::int64_t from, std::int64_t to) const {
@@ -72,7 +72,7 @@ TEST(NetworkOutputRate, OneMillisecondFramesGive44PacketsInEverySecond) {
 // never before, and a withdrawn request is never answered.
 TEST(NetworkOutputRate, ReadyIsToldWhenTheRateAllowsTheNextPacket) {
   Rig rig(sacn(1), 0);
-  ASSERT_TRUE(rig.output->writeFrame("::::DMX", rig.levels, "."));
+  ASSERT_TRUE(rig.output->send(rig.levels));
   ASSERT_FALSE(rig.output->readyForFrame());
   int told = 0;
   std::int64_t toldAt = -1;
@@ -89,7 +89,7 @@ TEST(NetworkOutputRate, ReadyIsToldWhenTheRateAllowsTheNextPacket) {
   rig.scheduler.advanceBy(1s);
   EXPECT_EQ(told, 1);
 
-  ASSERT_TRUE(rig.output->writeFrame("::::DMX", rig.levels, "."));
+  ASSERT_TRUE(rig.output->send(rig.levels));
   rig.output->whenReady([&] { ++told; });
   rig.output->whenReady({});
   rig.scheduler.advanceBy(1s);
@@ -123,7 +123,7 @@ TEST(NetworkOutputRate, GridIsKeptWhenTicksComeLateButNotAfterAPause) {
 
 TEST(NetworkOutputKeepAlive, UnchangedLevelsAreRepeatedOnceASecondWithoutFrames) {
   Rig rig(sacn(2), 0);  // interval 0: the frame timer never ticks
-  rig.output->writeFrame("::::DMX", rig.levels, ".");
+  rig.output->send(rig.levels);
   ASSERT_EQ(rig.sent.size(), 1u);
   rig.scheduler.advanceBy(999ms);
   EXPECT_EQ(rig.sent.size(), 1u);
@@ -202,7 +202,7 @@ TEST(NetworkOutputPackets, AnOutputThatCannotOpenTakesNoFrames) {
   EXPECT_FALSE(output.open());
   EXPECT_FALSE(output.isOpen());
   EXPECT_FALSE(output.readyForFrame());
-  EXPECT_FALSE(output.writeFrame("::::DMX", Bytes{1}, "."));
+  EXPECT_FALSE(output.send(Bytes{1}));
   EXPECT_TRUE(log.empty());
 }
 

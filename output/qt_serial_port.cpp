@@ -144,6 +144,7 @@ bool QtSerialPort::tryOpen() {
   port_.setReadBufferSize(kReadBufferBytes);
   openName_ = name;
   qCDebug(lcSerial) << "opened" << name;
+  if (onOpenChanged) onOpenChanged();
   return true;
 }
 
@@ -153,6 +154,7 @@ void QtSerialPort::lose() {
   port_.close();
   port_.clearError();
   if (wanted_) reopen_.start();
+  if (onOpenChanged) onOpenChanged();
 }
 
 bool QtSerialPort::isOpen() const { return port_.isOpen(); }

@@ -33,30 +33,39 @@ bool OlaOutput::open() {
 }
 
 bool OlaOutput::tryConnect() {
+  const bool was = connected_;
   connected_ = link_->connect();
   sent_.clear();
+  if (connected_ != was) statusChanged();
   if (connected_ && ready_) scheduler_.post(std::exchange(ready_, nullptr));
   qCDebug(lcOlaOutput) << (connected_ ? "connected to olad" : "olad not reached");
   return connected_;
 }
 
-bool OlaOutput::writeFrame(QByteArrayView, std::span<const std::uint8_t> data, QByteArrayView) {
+bool OlaOutput::send(std::span<const std::uint8_t> data) {
   if (!connected_) return false;
   const auto levels = data.first(std::min(data.size(), kMaxSlots));
   const bool same =
       !sent_.empty() && std::equal(levels.begin(), levels.end(), sent_.begin(), sent_.end());
   if (same && scheduler_.now() - sentAt_ < kRepeatMs) return false;
-  if (send(levels)) return true;
+  if (sendToOlad(levels)) return true;
   qCDebug(lcOlaOutput) << "olad went away; trying again every" << kReconnectMs << "ms";
   link_->close();
   connected_ = false;
+  statusChanged();
   // olad may be back already (a restart): then the levels go out now.
-  if (tryConnect() && send(levels)) return true;
+  if (tryConnect() && sendToOlad(levels)) return true;
   reconnect_.setEnabled(true);
   return false;
 }
 
-bool OlaOutput::send(std::span<const std::uint8_t> levels) {
+QString OlaOutput::status() const {
+  const QString name = QStringLiteral("olad 宇宙 %1").arg(universe_);
+  if (connected_) return name + QStringLiteral(": 已连接");
+  return name + QStringLiteral(": 未连接, 每秒重试 (olad not reached; trying again every second)");
+}
+
+bool OlaOutput::sendToOlad(std::span<const std::uint8_t> levels) {
   if (!link_->send(universe_, levels)) return false;
   sent_.assign(levels.begin(), levels.end());
   sentAt_ = scheduler_.now();

@@ -1,4 +1,4 @@
-#include "outputs.h"
+#include "output_factory.h"
 
 #include <gtest/gtest.h>
 
@@ -7,11 +7,18 @@
 
 #include "network_output.h"
 #include "ola_output.h"
+#include "serial_box_output.h"
 #include "source_cid.h"
 #include "support/virtual_time.h"
 
 namespace luvrin {
 namespace {
+
+SerialConfiguration portIs(const QString& value) {
+  SerialConfiguration settings;
+  settings.port = value;
+  return settings;
+}
 
 struct Messages {
   Messages() {
@@ -29,14 +36,15 @@ struct Messages {
   QtMessageHandler previous_;
 };
 
-TEST(Outputs, SerialPortValuesLeaveTheSerialPortInPlace) {
+TEST(Outputs, SerialPortValuesMakeTheSerialBox) {
   QTemporaryDir dir;
   ManualClock clock;
   VirtualScheduler scheduler(clock);
   for (const QString& value :
        {QStringLiteral("1"), QStringLiteral("/dev/ttyUSB0"), QString(), QStringLiteral("COM3")}) {
-    const OutputChoice choice = makeOutput(value, scheduler, dir.filePath("cid"));
-    EXPECT_EQ(choice.port, nullptr);
+    const OutputChoice choice =
+        makeOutput(portIs(value), scheduler, {.cidFile = dir.filePath("cid")});
+    EXPECT_NE(dynamic_cast<SerialBoxOutput*>(choice.output.get()), nullptr);
     EXPECT_TRUE(choice.refusal.isEmpty());
   }
 }
@@ -48,11 +56,11 @@ TEST(Outputs, MalformedValueIsRefusedOnceOnTheSerialCategoryAndNeverOpens) {
   for (const QString& value : {QStringLiteral("sacn:0"), QStringLiteral("sacn:64000"),
                                QStringLiteral("artnet:1@nohost"), QStringLiteral("ola:x")}) {
     Messages messages;
-    OutputChoice choice = makeOutput(value, scheduler, dir.filePath("cid"));
-    ASSERT_NE(choice.port, nullptr);
-    EXPECT_FALSE(choice.port->open());
-    EXPECT_FALSE(choice.port->isOpen());
-    EXPECT_FALSE(choice.port->writeFrame("::::DMX", std::vector<std::uint8_t>{1}, "."));
+    OutputChoice choice = makeOutput(portIs(value), scheduler, {.cidFile = dir.filePath("cid")});
+    ASSERT_NE(choice.output, nullptr);
+    EXPECT_FALSE(choice.output->open());
+    EXPECT_FALSE(choice.output->isOpen());
+    EXPECT_FALSE(choice.output->send(std::vector<std::uint8_t>{1}));
     ASSERT_EQ(Messages::captured().size(), 1) << value.toStdString();
     EXPECT_TRUE(Messages::captured().front().startsWith(
         QStringLiteral("luvrin.serial: 端口 \"%1\"").arg(value)))
@@ -76,20 +84,21 @@ TEST(Outputs, WellFormedValuesMakeTheirOutputs) {
       EXPECT_TRUE(choice.refusal.isEmpty());
     } else {
       ++refusals;
-      ASSERT_NE(choice.port, nullptr);
-      EXPECT_FALSE(choice.port->open());
+      ASSERT_NE(choice.output, nullptr);
+      EXPECT_FALSE(choice.output->open());
       EXPECT_TRUE(choice.refusal.contains(QStringLiteral("this build of LUVRIN has no")))
           << choice.refusal.toStdString();
     }
   };
-  const OutputChoice sacn =
-      makeOutput(QStringLiteral("sacn:1@127.0.0.1"), scheduler, dir.filePath("cid"));
-  check(sacn, network, dynamic_cast<NetworkOutput*>(sacn.port.get()) != nullptr);
-  const OutputChoice artnet =
-      makeOutput(QStringLiteral("artnet:0@127.0.0.1"), scheduler, dir.filePath("cid"));
-  check(artnet, network, dynamic_cast<NetworkOutput*>(artnet.port.get()) != nullptr);
-  const OutputChoice ola = makeOutput(QStringLiteral("ola:1"), scheduler, dir.filePath("cid"));
-  check(ola, olaClient, dynamic_cast<OlaOutput*>(ola.port.get()) != nullptr);
+  const OutputChoice sacn = makeOutput(portIs(QStringLiteral("sacn:1@127.0.0.1")), scheduler,
+                                       {.cidFile = dir.filePath("cid")});
+  check(sacn, network, dynamic_cast<NetworkOutput*>(sacn.output.get()) != nullptr);
+  const OutputChoice artnet = makeOutput(portIs(QStringLiteral("artnet:0@127.0.0.1")), scheduler,
+                                         {.cidFile = dir.filePath("cid")});
+  check(artnet, network, dynamic_cast<NetworkOutput*>(artnet.output.get()) != nullptr);
+  const OutputChoice ola =
+      makeOutput(portIs(QStringLiteral("ola:1")), scheduler, {.cidFile = dir.filePath("cid")});
+  check(ola, olaClient, dynamic_cast<OlaOutput*>(ola.output.get()) != nullptr);
   EXPECT_EQ(Messages::captured().size(), refusals);
 }
 

@@ -37,8 +37,22 @@ NetworkOutput::NetworkOutput(Scheduler& scheduler, const OutputAddress& address,
 }
 
 bool NetworkOutput::open() {
-  if (!open_) open_ = sink_->open();
+  if (!open_) {
+    open_ = sink_->open();
+    statusChanged();
+  }
   return open_;
+}
+
+QString NetworkOutput::status() const {
+  const bool artnet = address_.kind == OutputAddress::Kind::ArtNet;
+  QString s = QStringLiteral("%1 %2 → %3:%4")
+                  .arg(artnet ? QStringLiteral("Art-Net") : QStringLiteral("sACN 宇宙"))
+                  .arg(address_.universe)
+                  .arg(address_.host)
+                  .arg(address_.port);
+  if (!open_) s += QStringLiteral(": 无法发送 (cannot send)");
+  return s;
 }
 
 bool NetworkOutput::readyForFrame() { return open_ && rate_.ready(nowNs()); }
@@ -53,7 +67,7 @@ void NetworkOutput::whenReady(std::function<void()> ready) {
   readyCheck_.setEnabled(true);
 }
 
-bool NetworkOutput::writeFrame(QByteArrayView, std::span<const std::uint8_t> data, QByteArrayView) {
+bool NetworkOutput::send(std::span<const std::uint8_t> data) {
   if (!open_) return false;
   const std::size_t count = std::min<std::size_t>(data.size(), e131::kMaxSlots);
   levels_.assign(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(count));

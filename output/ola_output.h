@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "frame_output.h"
 #include "output_address.h"
 #include "scheduler.h"
-#include "serial_port.h"
 
 namespace luvrin {
 
@@ -23,12 +23,12 @@ class OlaLink {
   virtual void close() = 0;
 };
 
-// A universe of olad behind the driver's port interface; olad drives the interface itself and
+// A universe of olad; olad drives the interface itself and
 // keeps sending the last levels it got. So olad gets every change, at most once per frame tick,
 // and the same levels again once a second: that repeat finds out when olad has gone. When olad
 // is not running or goes away, the output is closed and tried again about once a second, as the
 // serial port is after a hot-plug; the first frame after a reconnection always goes out.
-class OlaOutput final : public SerialPort {
+class OlaOutput final : public FrameOutput {
  public:
   static constexpr int kReconnectMs = 1000;
   static constexpr int kRepeatMs = 1000;
@@ -36,21 +36,17 @@ class OlaOutput final : public SerialPort {
   OlaOutput(Scheduler& scheduler, std::uint32_t universe, std::unique_ptr<OlaLink> link);
   ~OlaOutput() override;
 
-  bool setSettings(const QString&) override { return true; }  // no line to set
-  bool setPortNumber(int) override { return false; }
-  bool setPortDevice(const QString&) override { return false; }
   bool open() override;
   bool isOpen() const override { return connected_; }
   bool readyForFrame() override { return connected_; }
   // Told when olad is reached again.
   void whenReady(std::function<void()> ready) override { ready_ = std::move(ready); }
-  bool writeFrame(QByteArrayView header, std::span<const std::uint8_t> data,
-                  QByteArrayView trailer) override;
-  QByteArray readAll() override { return {}; }
+  bool send(std::span<const std::uint8_t> levels) override;
+  QString status() const override;
 
  private:
   bool tryConnect();
-  bool send(std::span<const std::uint8_t> levels);
+  bool sendToOlad(std::span<const std::uint8_t> levels);
 
   Scheduler& scheduler_;
   std::uint32_t universe_;

@@ -49,8 +49,7 @@ struct Rig {
     olad.clock = &clock;
     output = std::make_unique<OlaOutput>(scheduler, 5, std::make_unique<FakeLink>(olad));
     frameTimer = std::make_unique<Timer>(scheduler, 25, true, [this] {
-      if (output->isOpen() && output->readyForFrame() && output->writeFrame("::::DMX", levels, "."))
-        ++framesCounted;
+      if (output->isOpen() && output->readyForFrame() && output->send(levels)) ++framesCounted;
     });
   }
   ManualClock clock;

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "e131_packet.h"
+#include "frame_output.h"
 #include "output_address.h"
 #include "scheduler.h"
-#include "serial_port.h"
 
 namespace luvrin {
 
@@ -43,27 +43,23 @@ class PacketRate {
   std::int64_t nextDue_ = 0;
 };
 
-// sACN or Art-Net behind the driver's port interface. The frame timer still decides when a
+// sACN or Art-Net. The frame timer still decides when a
 // frame is due; a frame is taken only when the rate allows, so the driver counts what was sent.
 // While no frame comes, the newest levels are repeated once a second: receivers take 2.5 s of
 // silence for a lost source and go dark.
-class NetworkOutput final : public SerialPort {
+class NetworkOutput final : public FrameOutput {
  public:
   static constexpr int kKeepAliveMs = 1000;
 
   NetworkOutput(Scheduler& scheduler, const OutputAddress& address,
                 std::unique_ptr<DatagramSink> sink, e131::Source source = {});
 
-  bool setSettings(const QString&) override { return true; }  // no line to set
-  bool setPortNumber(int) override { return false; }
-  bool setPortDevice(const QString&) override { return false; }
   bool open() override;
   bool isOpen() const override { return open_; }
   bool readyForFrame() override;
   void whenReady(std::function<void()> ready) override;
-  bool writeFrame(QByteArrayView header, std::span<const std::uint8_t> data,
-                  QByteArrayView trailer) override;
-  QByteArray readAll() override { return {}; }
+  bool send(std::span<const std::uint8_t> levels) override;
+  QString status() const override;
 
   std::uint64_t packetsSent() const { return packetsSent_; }
 

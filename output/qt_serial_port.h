@@ -45,6 +45,7 @@ class QtSerialPort final : public SerialPort {
   bool setPortDevice(const QString& path) override;
   bool open() override;
   bool isOpen() const override;
+  QString systemName() const override;
   bool readyForFrame() override;
   void whenReady(std::function<void()> ready) override;
   bool writeFrame(QByteArrayView header, std::span<const std::uint8_t> data,
@@ -59,8 +60,6 @@ class QtSerialPort final : public SerialPort {
   SerialSettings deviceSettings() const;
   // Bytes of written frames that have not left yet, in QSerialPort and in the system's driver.
   qint64 queuedBytes() const;
-  // The device the port opens: the path given, or the name of its number.
-  QString systemName() const;
   // Received bytes waiting for readAll(), here and inside QSerialPort.
   qint64 heldInputBytes() const;
   // Received bytes dropped unread to keep the newest within kReadBufferBytes.

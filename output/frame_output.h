@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <span>
+
+namespace luvrin {
+
+// Where the driver's levels go: the serial box, a USB Pro widget, olad, sACN or Art-Net. The
+// driver hands over levels only; how an interface frames, paces and addresses them is its own.
+// An output lives on one thread (the output thread in the program) and is used only there.
+class FrameOutput {
+ public:
+  virtual ~FrameOutput() = default;
+
+  // Opens the interface. One that cannot be opened now keeps trying on its own where that can
+  // help (a port plugged in later, olad started later). False: not open now.
+  virtual bool open() = 0;
+  virtual bool isOpen() const = 0;
+
+  // Whether new levels may go out now without queueing behind earlier ones.
+  virtual bool readyForFrame() = 0;
+  // Asks to be told once, as soon as readyForFrame() would say yes: ready is called later on the
+  // output's thread, never from inside this call. A new request replaces the one before, an
+  // empty function withdraws it, and an output that closes forgets it.
+  virtual void whenReady(std::function<void()> ready) = 0;
+
+  // Sends the frame: the driver's level bytes, byte 0 first (the first channel's slot). False:
+  // nothing or not all of it went out (closed, device gone); the caller skips the frame.
+  virtual bool send(std::span<const std::uint8_t> levels) = 0;
+
+  // One line for the window and the log: which interface, and whether it is working.
+  virtual QString status() const = 0;
+  // Called on the output's thread whenever status() changed.
+  std::function<void()> onStatusChanged;
+
+  // What the interface sent back since the last call, for the window's log; most send nothing.
+  virtual QByteArray takeInput() { return {}; }
+
+ protected:
+  void statusChanged() {
+    if (onStatusChanged) onStatusChanged();
+  }
+};
+
+}  // namespace luvrin
