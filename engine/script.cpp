@@ -26,9 +26,12 @@ std::optional<std::int32_t> delayCount(QStringView script, qsizetype pos) {
 }
 
 QString delayDigits(double value) {
+  // The pattern sets a minimum width: a seven-digit delay keeps its seven digits (and plays from
+  // its first six). Beyond the whole numbers a double holds exactly there are no digits to keep.
+  constexpr std::int64_t kLargestExact = std::int64_t{1} << 53;
   auto r = roundHalfEven(value);
-  std::int64_t v = r ? *r : (value > 0 ? 999999 : 0);
-  v = std::clamp<std::int64_t>(v, 0, 999999);
+  std::int64_t v = r ? *r : (value > 0 ? kLargestExact : 0);
+  v = std::clamp<std::int64_t>(v, 0, kLargestExact);
   return QString::number(v).rightJustified(6, u'0');
 }
 

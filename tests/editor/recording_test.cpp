@@ -67,17 +67,16 @@ TEST(EditorRecording, ChannelCountsZeroAndBeyondTheFaders) {
   EXPECT_EQ(lines[2], QStringLiteral("!T000001'100mS"));
 }
 
-TEST(EditorRecording, DelayDigitsAreTheRoundedValueInSixDigits) {
+TEST(EditorRecording, DelayDigitsAreTheRoundedValueInAtLeastSixDigits) {
   struct Case {
     const char* box;
     const char* digits;
   };
-  // Halves go to the even neighbour; anything the player could not read back as the same
-  // delay is brought into 0..999999.
+  // Halves go to the even neighbour; the pattern pads to six digits and cuts nothing.
   for (const Case c :
        {Case{"1", "000001"}, Case{"25", "000025"}, Case{" 12abc", "000012"}, Case{"2.5", "000002"},
-        Case{"3.5", "000004"}, Case{"999999", "999999"}, Case{"1000000", "999999"},
-        Case{"1e9", "999999"}, Case{"-5", "000000"}, Case{"abc", "000000"}, Case{"", "000000"}}) {
+        Case{"3.5", "000004"}, Case{"999999", "999999"}, Case{"1000000", "1000000"},
+        Case{"1e9", "1000000000"}, Case{"-5", "000000"}, Case{"abc", "000000"}, Case{"", "000000"}}) {
     Recorder r(1);
     r.ed().Text6.setText(QString::fromUtf8(c.box));
     r.ed().Command4_Click();
@@ -86,11 +85,12 @@ TEST(EditorRecording, DelayDigitsAreTheRoundedValueInSixDigits) {
   }
 }
 
-TEST(EditorRecording, ARecordedLinePlaysAsTheDelayItShows) {
+TEST(EditorRecording, ASevenDigitDelayIsRecordedWholeAndPlaysFromItsFirstSix) {
   Recorder r(1);
   r.ed().Text6.setText(QStringLiteral("1234567"));
   r.ed().Command4_Click();
+  EXPECT_TRUE(r.ed().Text5.text().endsWith(QStringLiteral("!T1234567'100mS")));
   r.ed().Command5_Click();
   r.rig.scheduler.settle();
-  EXPECT_EQ(r.ed().countdown(), 999999);
+  EXPECT_EQ(r.ed().countdown(), 123456);
 }
