@@ -49,6 +49,7 @@ class Show:
         os.makedirs(self.config)
         os.makedirs(self.runtime, mode=0o700)
         self.env = dict(os.environ, XDG_CONFIG_HOME=self.config, XDG_RUNTIME_DIR=self.runtime,
+                        XDG_STATE_HOME=os.path.join(self.root, "state"),
                         QT_QPA_PLATFORM="offscreen")
 
     def write(self, name, data):

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "channel_data.h"
+#include "log_file.h"
 #include "numeric.h"
 #include "program_file.h"
 #include "scene_catalogue.h"
@@ -100,7 +101,7 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, std::unique_ptr<Output
   Label2.Click = [this] { Label2_Click(); };
   Label6.Click = [this] { Label6_Click(); };
   Text2.Change = [this] { output_.setCountOnly(Text2.text() == kTestStatus); };
-  output_.watch([this] { countFrames(); }, [this] { StatusLine.setCaption(output_.status()); });
+  output_.watch([this] { countFrames(); }, [this] { showOutputStatus(); });
 }
 
 Form1::~Form1() {
@@ -120,7 +121,7 @@ void Form1::Form_Load(const SerialConfiguration& settings) {
   // An output on its own thread ticks there: the window's timer would only wake this thread.
   if (output_.ticksOnItsOwn()) Timer3.setEnabled(false);
   output_.open();
-  StatusLine.setCaption(output_.status());
+  showOutputStatus();
   // A new scene is taken up as soon as a launcher writes it, not at the next poll.
   handoff_.watch([this] { scheduler_.post([this] { Timer1_Timer(); }); });
 
@@ -187,6 +188,14 @@ void Form1::countFrames() {
   const std::int64_t n = output_.takeFramesCounted();
   if (n == 0) return;
   Label4.setCaption(QString::number(static_cast<qint64>(numericValue(Label4.caption())) + n));
+}
+
+void Form1::showOutputStatus() {
+  const QString status = output_.status();
+  if (status == StatusLine.caption()) return;
+  StatusLine.setCaption(status);
+  // A hidden driver has no window: the log is where its user finds out why nothing arrives.
+  if (!status.isEmpty()) logLine(QStringLiteral("输出: ") + status);
 }
 
 void Form1::Timer3_Timer() { output_.tick(); }

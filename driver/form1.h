@@ -105,6 +105,7 @@ class Form1 : public FormState {
   void resizeFrame();
   // The frame counter is Label4's own number: it adds the frames the output counted.
   void countFrames();
+  void showOutputStatus();
 
   Scheduler& scheduler_;
   QString folder_;

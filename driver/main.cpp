@@ -10,6 +10,7 @@
 #include "driver_lock.h"
 #include "file_handoff_store.h"
 #include "form1.h"
+#include "log_file.h"
 #include "output_factory.h"
 #include "output_thread.h"
 #include "platform.h"
@@ -35,14 +36,20 @@ void quietPlatformProbe(QtMsgType type, const QMessageLogContext& context, const
 }
 
 QString lockFilePath() {
-  QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-  if (folder.isEmpty() || !QDir().mkpath(folder)) folder = QDir::tempPath();
-  return folder + QStringLiteral("/LUVRIN.lock");
+  const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  if (!folder.isEmpty() && QDir().mkpath(folder)) return folder + QStringLiteral("/LUVRIN.lock");
+  // The temporary folder is shared by all users: the lock there is one per user too.
+  return QDir::tempPath() + QStringLiteral("/LUVRIN-%1.lock").arg(luvrin::platform::userKey());
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // What would reach only stderr goes to the user's log too: a Windows program has no console.
+  auto log =
+      std::make_unique<luvrin::LogFile>(luvrin::LogFile::defaultPath(), QStringLiteral("LUVRIN"));
+  luvrin::installMessageLog(*log);
+
   // One driver per user.
   QLockFile lock(lockFilePath());
   if (!luvrin::takeDriverLock(lock)) return 0;
@@ -62,11 +69,14 @@ int main(int argc, char* argv[]) {
   previousHandler = qInstallMessageHandler(quietPlatformProbe);
   QApplication app(argc, argv);
   qInstallMessageHandler(previousHandler);
-  if (!hidden && !offscreenChosen && QGuiApplication::platformName() == QStringLiteral("offscreen"))
-    std::fputs(
+  if (!hidden && !offscreenChosen &&
+      QGuiApplication::platformName() == QStringLiteral("offscreen")) {
+    const char* why =
         "LUVRIN: 无法打开显示, 窗口不能显示; 仍在发送数据 (cannot open the display: the "
-        "window is not shown, frames are still sent)\n",
-        stderr);
+        "window is not shown, frames are still sent)";
+    std::fprintf(stderr, "%s\n", why);
+    luvrin::logLine(QString::fromUtf8(why));
+  }
   luvrin::installQtTranslation(luvrin::qtTranslationFolders(folder));
 
   QIcon icon;
@@ -88,6 +98,10 @@ int main(int argc, char* argv[]) {
   const auto handoff = luvrin::makeUserHandoffStore();
   luvrin::Form1 driver(scheduler, folder, *output, *handoff);
   driver.onQuit = [] { QCoreApplication::exit(0); };
+  // A service manager or a terminal ends a hidden driver with a signal: end as the window's
+  // 退出 does, so the port (and its lock) is given back.
+  const auto termination =
+      luvrin::platform::onTerminationRequest([] { QCoreApplication::exit(0); });
 
   driver.Form_Load(settings);
   if (driver.visible()) luvrin::installViews(driver);
@@ -97,6 +111,8 @@ int main(int argc, char* argv[]) {
   // stand instead of being unwound, and the port and the lock are given back first.
   output.reset();
   lock.unlock();
+  luvrin::removeMessageLog();
+  log.reset();  // what is queued is written
   std::fflush(nullptr);
   std::_Exit(code);
 }

@@ -22,6 +22,26 @@ bool windowsConventions();
 // TALVEN in the user's configuration folder ($XDG_CONFIG_HOME/TALVEN on Linux).
 QString userSettingsFolder();
 
+// The user's own folder for the program's log: TALVEN in the XDG state folder on Linux
+// ($XDG_STATE_HOME, else ~/.local/state), in the local application data folder on Windows.
+QString userLogFolder();
+
+// A name for the current user that is safe in a file name (the user id on Linux), for files that
+// must be per user in a folder all users share.
+QString userKey();
+
+// Whether the file at path belongs to another user (false where the system cannot tell).
+bool ownedByAnotherUser(const QString& path);
+
+// Calls onSignal on the program's thread when the program is asked to end by a signal (SIGTERM,
+// SIGINT, SIGHUP), for as long as the returned object lives. Where there are no such signals the
+// result is null.
+std::unique_ptr<QObject> onTerminationRequest(std::function<void()> onSignal);
+
+// Tells the user of a program with no window and no console: a message box on Windows; elsewhere
+// nothing, where stderr and the log reach them.
+void showErrorBox(const QString& title, const QString& text);
+
 // What a program file's name ends in: ".exe" under Windows conventions, nothing elsewhere.
 QString executableSuffix(bool windows);
 

@@ -1,9 +1,17 @@
+#include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QSocketNotifier>
 #include <QStandardPaths>
+#include <cerrno>
+#include <csignal>
 
 #include "platform.h"
 
@@ -52,5 +60,71 @@ QString programFolder(const char* argv0) {
 std::unique_ptr<QObject> watchUserRegistryKey(const QString&, std::function<void()>) {
   return nullptr;
 }
+
+QString userLogFolder() {
+  QString base = qEnvironmentVariable("XDG_STATE_HOME");
+  if (base.isEmpty() || !QDir::isAbsolutePath(base))
+    base = QDir::homePath() + QStringLiteral("/.local/state");
+  return base + QStringLiteral("/TALVEN");
+}
+
+QString userKey() { return QString::number(::getuid()); }
+
+bool ownedByAnotherUser(const QString& path) {
+  struct stat st {};
+  if (::lstat(QFile::encodeName(path).constData(), &st) != 0) return false;
+  return st.st_uid != ::getuid();
+}
+
+namespace {
+
+// The write end of the pipe the signal handler writes to; the only thing it may touch.
+int signalPipe[2] = {-1, -1};
+
+void handleSignal(int) {
+  const int saved = errno;
+  const char byte = 1;
+  [[maybe_unused]] const auto n = ::write(signalPipe[1], &byte, 1);
+  errno = saved;
+}
+
+// Hears the pipe on the program's thread, so the ending runs as a handler like any other.
+class SignalListener final : public QObject {
+ public:
+  explicit SignalListener(std::function<void()> fn)
+      : notifier_(signalPipe[0], QSocketNotifier::Read), fn_(std::move(fn)) {
+    QObject::connect(&notifier_, &QSocketNotifier::activated, this, [this] {
+      char buffer[16];
+      while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
+      }
+      if (fn_) fn_();
+    });
+  }
+  ~SignalListener() override {
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) std::signal(sig, SIG_DFL);
+  }
+
+ private:
+  QSocketNotifier notifier_;
+  std::function<void()> fn_;
+};
+
+}  // namespace
+
+std::unique_ptr<QObject> onTerminationRequest(std::function<void()> onSignal) {
+  if (signalPipe[0] < 0) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, signalPipe) != 0)
+      return nullptr;
+  }
+  auto listener = std::make_unique<SignalListener>(std::move(onSignal));
+  struct sigaction action {};
+  action.sa_handler = &handleSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (const int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &action, nullptr);
+  return listener;
+}
+
+void showErrorBox(const QString&, const QString&) {}
 
 }  // namespace luvrin::platform

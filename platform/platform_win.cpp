@@ -2,7 +2,10 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QWinEventNotifier>
 #include <iterator>
 #include <string>
@@ -73,6 +76,31 @@ qint64 pendingOutputBytes(qintptr handle) {
 }
 
 bool windowsConventions() { return true; }
+
+QString userLogFolder() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+         QStringLiteral("/TALVEN");
+}
+
+QString userKey() {
+  // The temporary folder is the user's own on Windows; the name only keeps the file apart.
+  wchar_t name[256];
+  DWORD size = static_cast<DWORD>(std::size(name));
+  if (!GetUserNameW(name, &size)) return QStringLiteral("user");
+  return QString::fromWCharArray(name).toLower().remove(
+      QRegularExpression(QStringLiteral("[^a-z0-9_]")));
+}
+
+// Files of other users do not get into a user's own folders there.
+bool ownedByAnotherUser(const QString&) { return false; }
+
+// A GUI program is ended by its window's close or the session's end, not by signals.
+std::unique_ptr<QObject> onTerminationRequest(std::function<void()>) { return nullptr; }
+
+void showErrorBox(const QString& title, const QString& text) {
+  MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(text.utf16()),
+              reinterpret_cast<const wchar_t*>(title.utf16()), MB_OK | MB_ICONERROR);
+}
 
 QByteArray windowPlatforms() { return {}; }
 

@@ -1,12 +1,16 @@
 #include <QCoreApplication>
 #include <QProcess>
+#include <cstdio>
 
 #include "file_handoff_store.h"
 #include "launcher.h"
+#include "log_file.h"
 #include "platform.h"
 
 // A launcher starts the driver, hands over its own name and ends. Every step is tried whatever
-// happened before it, and nothing is ever shown.
+// happened before it. Nothing is shown unless the name could not be handed over: then the
+// scene would silently never change, so the launcher says so (stderr, the user's log, and a
+// message box on Windows, where a launcher has no console) and ends with 1.
 int main(int argc, char* argv[]) {
   QCoreApplication app(argc, argv);
   const bool windows = luvrin::platform::windowsConventions();
@@ -21,7 +25,20 @@ int main(int argc, char* argv[]) {
       QStringList());
 
   const QString argv0 = argc > 0 ? QString::fromLocal8Bit(argv[0]) : QString();
-  luvrin::makeUserHandoffStore()->write(
-      luvrin::launcherName(argv0, QCoreApplication::applicationFilePath(), windows));
-  return 0;
+  const QString name =
+      luvrin::launcherName(argv0, QCoreApplication::applicationFilePath(), windows);
+  if (luvrin::makeUserHandoffStore()->write(name)) return 0;
+
+  const QString why =
+      QStringLiteral(
+          "无法把场景 \"%1\" 交给驱动程序, 场景不会切换 (the scene could not be handed "
+          "to the driver: the per-user settings could not be written)")
+          .arg(name);
+  std::fprintf(stderr, "LUVRINpREG: %s\n", why.toLocal8Bit().constData());
+  {
+    luvrin::LogFile log(luvrin::LogFile::defaultPath(), QStringLiteral("LUVRINpREG"));
+    log.write(why);
+  }
+  luvrin::platform::showErrorBox(QStringLiteral("LUVRINpREG"), why);
+  return 1;
 }

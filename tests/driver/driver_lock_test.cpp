@@ -52,3 +52,13 @@ TEST(DriverLock, AFreeLockIsTakenAndHeld) {
   EXPECT_TRUE(lock.isLocked());
   EXPECT_TRUE(QFile::exists(lock.fileName()));
 }
+
+// One driver is better than none: a lock that cannot be had at all never ends the driver.
+TEST(DriverLock, NoLockToBeHadLetsTheDriverRun) {
+  QTemporaryDir dir;
+  QFile notAFolder(dir.filePath(QStringLiteral("file")));
+  ASSERT_TRUE(notAFolder.open(QIODevice::WriteOnly));
+  notAFolder.close();
+  QLockFile nowhere(dir.filePath(QStringLiteral("file/LUVRIN.lock")));
+  EXPECT_TRUE(takeDriverLock(nowhere));
+}

@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
+#include <algorithm>
 
 #include "codepage.h"
 #include "file_handoff_store.h"
@@ -141,9 +142,12 @@ Show::Show() {
 Show::~Show() { endAllProcesses(); }
 
 void Show::endAllProcesses() {
+  // Asked to end first, as a service manager would: a driver then gives its port back, and with
+  // it the port's lock file. What is still there after a while is killed below.
   for (auto& p : processes_) {
     if (p->state() != QProcess::NotRunning) {
-      p->kill();
+      p->terminate();
+      if (!p->waitForFinished(3000)) p->kill();
       p->waitForFinished(5000);
     }
   }
@@ -158,6 +162,17 @@ void Show::endAllProcesses() {
         .startsWith(root_.path());
   };
   // A launcher that ended may have left a start on its way: keep looking until a quiet spell.
+  std::vector<qint64> asked;
+  for (const qint64 pid : childProcesses())
+    if (processAlive(pid) && ours(pid)) asked.push_back(pid);
+  if (const qint64 pid = lockOwner(); pid > 0 && processAlive(pid)) asked.push_back(pid);
+  for (const qint64 pid : asked) ::kill(static_cast<pid_t>(pid), SIGTERM);
+  const auto askedUntil = std::chrono::steady_clock::now() + 3s;
+  while (std::chrono::steady_clock::now() < askedUntil &&
+         std::any_of(asked.begin(), asked.end(), [](qint64 pid) { return processAlive(pid); })) {
+    for (const qint64 pid : asked) ::waitpid(static_cast<pid_t>(pid), nullptr, WNOHANG);
+    QThread::msleep(20);
+  }
   const auto quietFor = 300ms;
   const auto giveUp = std::chrono::steady_clock::now() + kDeadline;
   auto quietSince = std::chrono::steady_clock::now();
@@ -211,10 +226,16 @@ void Show::setHandoffValue(const QString& value) const {
   FileHandoffStore(configHome() + QStringLiteral("/TALVEN/LUVRIN.ini")).write(value);
 }
 
+QString Show::logText() const {
+  QFile f(stateHome() + QStringLiteral("/TALVEN/LUVRIN.log"));
+  return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
 QProcessEnvironment Show::environment() const {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome());
   env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir());
+  env.insert(QStringLiteral("XDG_STATE_HOME"), stateHome());
   env.remove(QStringLiteral("DISPLAY"));
   env.remove(QStringLiteral("WAYLAND_DISPLAY"));
   env.remove(QStringLiteral("QT_QPA_PLATFORM"));

@@ -60,7 +60,8 @@ FrameScan scanFrames(const QByteArray& stream, std::size_t levelsPerFrame);
 std::size_t countFrames(const QByteArray& stream, const Levels& levels);
 
 // A temporary show: launcher folder with LUVRINpREG, 驱动/ with LUVRIN and its settings, and
-// per-test user folders (XDG_CONFIG_HOME for the hand-off value, XDG_RUNTIME_DIR for the lock).
+// per-test user folders (XDG_CONFIG_HOME for the hand-off value, XDG_RUNTIME_DIR for the lock,
+// XDG_STATE_HOME for the log).
 class Show {
  public:
   Show();
@@ -71,6 +72,9 @@ class Show {
   QString driverProgram() const { return driverFolder() + QStringLiteral("/LUVRIN"); }
   QString configHome() const { return root_.path() + QStringLiteral("/config"); }
   QString runtimeDir() const { return root_.path() + QStringLiteral("/runtime"); }
+  QString stateHome() const { return root_.path() + QStringLiteral("/state"); }
+  // The user's log file, as the programs write it.
+  QString logText() const;
   QString path(const QString& name) const { return root_.path() + u'/' + name; }
 
   void writeSettings(std::initializer_list<std::pair<QString, QString>> keys) const;

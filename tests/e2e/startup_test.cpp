@@ -37,7 +37,10 @@ class WatchedDriver {
     pid_ = process_.processId();
   }
   ~WatchedDriver() {
-    if (pid_ > 0 && process_.state() != QProcess::NotRunning) ::kill(pid_, SIGKILL);
+    if (pid_ > 0 && process_.state() != QProcess::NotRunning) {
+      ::kill(pid_, SIGTERM);
+      if (!process_.waitForFinished(3000)) ::kill(pid_, SIGKILL);
+    }
     process_.waitForFinished(5000);
   }
   WatchedDriver(const WatchedDriver&) = delete;
