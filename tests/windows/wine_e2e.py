@@ -190,6 +190,12 @@ def write_settings(driver_folder, interval, length, baud='115200', status='运�
         f.write(gbk_crlf(settings))
 
 
+def files_in(folder):
+    """The files under folder, as paths relative to it with / between names."""
+    return {os.path.relpath(os.path.join(d, n), folder).replace(os.sep, '/')
+            for d, _, names in os.walk(folder) for n in names}
+
+
 def lay_out(show, root, name='演出'):
     """A copy of the show folder under a Chinese name, as a user would unpack the zip."""
     folder = os.path.join(root, name)
@@ -312,15 +318,16 @@ def test_generation(show, work, port, screen):
         end_drivers()
 
 
-def test_installer(setup, work, port):
+def test_installer(setup, show, work, port):
     # No blank in it: wine quotes an argument with a blank, and NSIS takes /D= only unquoted.
     target = os.path.join(work, '安装目录')
     check(run(setup, '/S', '/D=' + windows_path(target), timeout=120) == 0, 'installer failed')
     driver_folder = os.path.join(target, '驱动')
-    for name in ['LUVRINpREG.exe', 'Qt6Core.dll', '驱动/LUVRIN.EXE', '驱动/Qt6SerialPort.dll',
-                 '驱动/platforms/qoffscreen.dll', '驱动/translations/qtbase_zh_CN.qm',
-                 '驱动/串口配置.ini', '驱动/场景.ini', 'uninstall.exe']:
-        check(os.path.isfile(os.path.join(target, name)), 'installed: ' + name)
+    # Every file of the show folder, the DLLs the programs import among them, and the uninstaller.
+    check(files_in(target) == files_in(show) | {'uninstall.exe'},
+          'installed, beside the show folder: %r' % (files_in(target) ^ files_in(show)))
+    check(all(open(os.path.join(target, n), 'rb').read() == open(os.path.join(show, n), 'rb').read()
+              for n in files_in(show)), 'installed files are those of the show folder')
     for name in ['串口配置.ini', '场景.ini']:
         data = open(os.path.join(driver_folder, name), 'rb').read()
         data.decode('gbk')
@@ -398,7 +405,7 @@ def main():
             lambda: test_scenes(args.show, work, port),
             lambda: test_generation(args.show, work, port, screen)]
         if args.setup and not args.measure:
-            tests.append(lambda: test_installer(args.setup, work, port))
+            tests.append(lambda: test_installer(args.setup, args.show, work, port))
         for test in tests:
             try:
                 test()
