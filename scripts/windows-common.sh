@@ -22,8 +22,8 @@ No Qt for Windows found. The Windows build needs Qt 6.4.2 cross-built for x86_64
 To make one on Debian 12: build-qt-mingw.sh (kept beside the archive) does every step as root:
 it installs g++-mingw-w64-x86-64-posix, fetches Debian's qt6-base 6.4.2 source, configures
 qtbase with -DQT_HOST_PATH=/usr, ICU, OpenGL and TLS off, Network on, builds and installs it
-(about 35 minutes on two cores), then builds qtserialport v6.4.2 with the installed qt-cmake; pack the
-resulting qt6-mingw folder with tar -cJf $qt_archive_name qt6-mingw.
+(about 35 minutes on two cores), then builds qtserialport v6.4.2 with the installed qt-cmake;
+pack the resulting qt6-mingw folder with tar -cJf $qt_archive_name qt6-mingw.
 EOF
 }
 
