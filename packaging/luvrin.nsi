@@ -1,5 +1,8 @@
 ﻿; The LUVRIN installer. scripts/windows builds it with makensis from a laid-out show folder:
-;   makensis -DVERSION=x.y -DSHOW=<show folder> -DOUTFILE=<setup.exe> luvrin.nsi
+;   makensis -DVERSION=x.y -DSHOW=<show folder> -DPROGRAM_FILES=<list.nsh> -DOUTFILE=<setup.exe>
+;            luvrin.nsi
+; The list names the show folder's program files one by one (scripts/windows-nsis-files makes
+; it), so that the installer installs and the uninstaller removes exactly what the show holds.
 ; The user picks the show folder; it must stay writable for them, since the driver writes the
 ; launchers into it, so the installer asks for no administrator rights and installs per user.
 ; A 64-bit installer for the 64-bit programs (it also runs under a wine without 32-bit support).
@@ -7,9 +10,10 @@ Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
 
-!ifndef VERSION | SHOW | OUTFILE
-  !error "define VERSION, SHOW and OUTFILE"
+!ifndef VERSION | SHOW | PROGRAM_FILES | OUTFILE
+  !error "define VERSION, SHOW, PROGRAM_FILES and OUTFILE"
 !endif
+!include "${PROGRAM_FILES}"
 
 Name "LUVRIN ${VERSION}"
 OutFile "${OUTFILE}"
@@ -29,18 +33,7 @@ UninstPage instfiles
 
 Section "LUVRIN"
   SetShellVarContext current
-  SetOutPath "$INSTDIR"
-  File "${SHOW}/LUVRINpREG.exe"
-  File "${SHOW}/*.dll"
-  SetOutPath "$INSTDIR\驱动"
-  File "${SHOW}/驱动/LUVRIN.EXE"
-  File "${SHOW}/驱动/*.dll"
-  SetOutPath "$INSTDIR\驱动\platforms"
-  File "${SHOW}/驱动/platforms/*.dll"
-  SetOutPath "$INSTDIR\驱动\styles"
-  File "${SHOW}/驱动/styles/*.dll"
-  SetOutPath "$INSTDIR\驱动\translations"
-  File "${SHOW}/驱动/translations/*.qm"
+  !insertmacro InstallProgramFiles
 
   ; The settings and the scene catalogue are the user's once written: never replaced.
   SetOutPath "$INSTDIR\驱动"
@@ -68,17 +61,7 @@ SectionEnd
 ; the driver wrote and anything else the user put there stay, and with them their folders.
 Section "Uninstall"
   SetShellVarContext current
-  Delete "$INSTDIR\驱动\platforms\*.dll"
-  RMDir "$INSTDIR\驱动\platforms"
-  Delete "$INSTDIR\驱动\styles\*.dll"
-  RMDir "$INSTDIR\驱动\styles"
-  Delete "$INSTDIR\驱动\translations\*.qm"
-  RMDir "$INSTDIR\驱动\translations"
-  Delete "$INSTDIR\驱动\LUVRIN.EXE"
-  Delete "$INSTDIR\驱动\*.dll"
-  RMDir "$INSTDIR\驱动"
-  Delete "$INSTDIR\LUVRINpREG.exe"
-  Delete "$INSTDIR\*.dll"
+  !insertmacro RemoveProgramFiles
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
 

@@ -15,15 +15,15 @@ win_packages=(g++-mingw-w64-x86-64-posix wine wine64 nsis qt6-translations-l10n
 explain_missing_qt() {
   cat >&2 <<EOF
 No Qt for Windows found. The Windows build needs Qt 6.4.2 cross-built for x86_64-w64-mingw32
-(Core, Gui, Widgets, SerialPort; no ICU), as the archive $qt_archive_name:
+(Core, Gui, Widgets, SerialPort, Network; no ICU), as the archive $qt_archive_name:
   - set LUVRIN_QT_WINDOWS to the archive, to the folder holding it, or to its unpacked
     qt6-mingw folder; or
   - put the archive in ../shared/toolchains/ beside this repository.
 To make one on Debian 12: build-qt-mingw.sh (kept beside the archive) does every step as root:
 it installs g++-mingw-w64-x86-64-posix, fetches Debian's qt6-base 6.4.2 source, configures
-qtbase with -DQT_HOST_PATH=/usr and ICU, OpenGL and Network off, builds and installs it (about
-35 minutes on two cores), then builds qtserialport v6.4.2 with the installed qt-cmake; pack the
-resulting qt6-mingw folder with tar -cJf $qt_archive_name qt6-mingw.
+qtbase with -DQT_HOST_PATH=/usr, ICU, OpenGL and TLS off, Network on, builds and installs it
+(about 35 minutes on two cores), then builds qtserialport v6.4.2 with the installed qt-cmake;
+pack the resulting qt6-mingw folder with tar -cJf $qt_archive_name qt6-mingw.
 EOF
 }
 
@@ -99,12 +99,26 @@ build_windows() {
   cmake --build "$win_build" -j 2 "${targets[@]}"
 }
 
-# The compiler's run-time DLLs.
-mingw_runtime_dlls() {
+# Sets windows_dll_folders to the folders the Windows programs' DLLs come from: Qt's, then the
+# compiler's run-time.
+find_windows_dll_folders() {
   local gcc_dir
   gcc_dir=$(ls -d /usr/lib/gcc/x86_64-w64-mingw32/*-posix | sort -V | tail -1)
-  echo "$gcc_dir/libstdc++-6.dll" "$gcc_dir/libgcc_s_seh-1.dll" \
-    /usr/x86_64-w64-mingw32/lib/libwinpthread-1.dll
+  windows_dll_folders=("$qt_dir/bin" "$gcc_dir" /usr/x86_64-w64-mingw32/lib)
+}
+
+# Copies into folder $1 the DLLs that the programs and plugins $2... import, followed through the
+# DLLs found; Windows' own are told apart by wine's copies of them (Debian's folder, upstream's).
+ship_windows_dlls() {
+  local dest=$1 from=() f wine_dlls=
+  shift
+  find_windows_dll_folders
+  for f in "${windows_dll_folders[@]}"; do from+=(--from "$f"); done
+  for f in /usr/lib/x86_64-linux-gnu/wine/x86_64-windows /usr/lib/wine/x86_64-windows; do
+    [[ -d $f ]] && { wine_dlls=$f; break; }
+  done
+  [[ -n $wine_dlls ]] || { echo "wine's Windows DLLs not found" >&2; return 1; }
+  "$repo/scripts/windows-dlls" "${from[@]}" --windows "$wine_dlls" "$dest" "$@"
 }
 
 # A new wine prefix in folder $1, set up as Windows 10 (Qt 6 expects it); exported.
@@ -117,7 +131,8 @@ make_wine_prefix() {
 
 # Where wine finds the DLLs of programs run from the build folder (needs WINEPREFIX).
 windows_dll_path() {
-  local gcc_dir
-  gcc_dir=$(ls -d /usr/lib/gcc/x86_64-w64-mingw32/*-posix | sort -V | tail -1)
-  echo "$(winepath -w "$qt_dir/bin");$(winepath -w "$gcc_dir");$(winepath -w /usr/x86_64-w64-mingw32/lib)"
+  local f path=()
+  find_windows_dll_folders
+  for f in "${windows_dll_folders[@]}"; do path+=("$(winepath -w "$f")"); done
+  (IFS=';'; echo "${path[*]}")
 }

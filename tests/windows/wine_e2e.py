@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """End to end under wine: the Windows programs of a laid-out show folder, a pseudo-terminal as
-COM5, the registry as the hand-off store, the installer.
+COM5, the registry as the hand-off store, sACN and Art-Net to sockets on this machine, the
+installer.
 
   wine_e2e.py --show build-win/show/LUVRIN --setup build-win/LUVRIN-x-setup.exe
   wine_e2e.py --show ... --measure          frames/s at 1 ms and at 25 ms, N = 128
@@ -13,12 +14,14 @@ import os
 import pty
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
 import threading
 import time
 import tty
+import uuid
 
 HEADER = b'::::DMX'
 HANDOFF_KEY = r'HKCU\Software\VB and VBA Program Settings\TALVEN\LUVRIN'
@@ -183,11 +186,17 @@ def handoff_value():
         shutil.rmtree(os.path.dirname(export), ignore_errors=True)
 
 
-def write_settings(driver_folder, interval, length, baud='115200', status='运行'):
-    settings = ('[串口配置]\n发送定时器时间=%s\n设置=%s,N,8,1\n端口=5\n状态=%s\n发送数据长度=%d\n'
-                % (interval, baud, status, length))
+def write_settings(driver_folder, interval, length, baud='115200', status='运行', port='5'):
+    settings = ('[串口配置]\n发送定时器时间=%s\n设置=%s,N,8,1\n端口=%s\n状态=%s\n发送数据长度=%d\n'
+                % (interval, baud, port, status, length))
     with open(os.path.join(driver_folder, '串口配置.ini'), 'wb') as f:
         f.write(gbk_crlf(settings))
+
+
+def files_in(folder):
+    """The files under folder, as paths relative to it with / between names."""
+    return {os.path.relpath(os.path.join(d, n), folder).replace(os.sep, '/')
+            for d, _, names in os.walk(folder) for n in names}
 
 
 def lay_out(show, root, name='演出'):
@@ -312,15 +321,177 @@ def test_generation(show, work, port, screen):
         end_drivers()
 
 
-def test_installer(setup, work, port):
+class Receiver:
+    """A UDP socket on this machine that keeps every datagram with its arrival time and source:
+    on a free port of 127.0.0.1, or on a protocol's port in a multicast group (shared with any
+    other listener there, so the packets are told apart by their source)."""
+
+    def __init__(self, group=None, port=0):
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        try:
+            if group:
+                self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEPORT, 1)
+                # Bound to the group's address, the socket gets that group's datagrams only.
+                self.sock.bind((group, port))
+                self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
+                                     socket.inet_aton(group) + socket.inet_aton('0.0.0.0'))
+            else:
+                self.sock.bind(('127.0.0.1', 0))
+        except OSError as e:
+            self.sock.close()
+            raise Failure('cannot listen on %s:%d: %s' % (group or '127.0.0.1', port, e))
+        self.port = self.sock.getsockname()[1]
+        self.sock.settimeout(0.1)
+        self.lock = threading.Lock()
+        self.packets = []  # (arrival time, (address, port), bytes)
+        self.running = True
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+
+    def _read(self):
+        while self.running:
+            try:
+                data, source = self.sock.recvfrom(2048)
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            with self.lock:
+                self.packets.append((time.monotonic(), source, data))
+
+    def clear(self):
+        with self.lock:
+            self.packets = []
+
+    def snapshot(self):
+        with self.lock:
+            return list(self.packets)
+
+    def close(self):
+        self.running = False
+        self.thread.join()
+        self.sock.close()
+
+
+E131_ROOT = b'\x00\x10\x00\x00ASC-E1.17\x00\x00\x00'
+
+
+def decode_sacn(data):
+    """An E1.31 data packet as a dict, or None for anything else."""
+    if len(data) < 126 or not data.startswith(E131_ROOT):
+        return None
+    if data[18:22] != b'\x00\x00\x00\x04' or data[40:44] != b'\x00\x00\x00\x02' or data[117] != 2:
+        return None
+    slots = int.from_bytes(data[123:125], 'big')  # the start code and the levels
+    if slots < 1 or len(data) != 125 + slots:
+        return None
+    return {'cid': bytes(data[22:38]), 'name': data[44:108].split(b'\0')[0],
+            'priority': data[108], 'universe': int.from_bytes(data[113:115], 'big'),
+            'start code': data[125], 'levels': list(data[126:])}
+
+
+def decode_artnet(data):
+    """An ArtDmx packet as a dict, or None for anything else."""
+    if len(data) < 18 or not data.startswith(b'Art-Net\0') or data[8:10] != b'\x00\x50':
+        return None
+    length = int.from_bytes(data[16:18], 'big')
+    if int.from_bytes(data[10:12], 'big') != 14 or len(data) != 18 + length:
+        return None
+    return {'universe': data[14] | data[15] << 8, 'levels': list(data[18:])}
+
+
+def check_stream(receiver, decode, ours, expected, what):
+    """Waits for the levels in the packets of our source, then checks every packet of ~2 s
+    against expected (each of its keys) and their rate against the limit of 44 a second."""
+    def mine():
+        found = []
+        for _, source, data in receiver.snapshot():
+            packet = decode(data)
+            if packet is not None and ours(source, packet):
+                found.append(packet)
+        return found
+
+    wait_for(lambda: any(p['levels'] == expected['levels'] for p in mine()), 30,
+             'the levels of 开场 as ' + what)
+    receiver.clear()
+    start = time.monotonic()
+    time.sleep(2)
+    got = mine()
+    elapsed = time.monotonic() - start
+    wrong = [p for p in got if any(p[k] != v for k, v in expected.items())]
+    check(not wrong, '%s: %d of %d packets differ from %r, as %r' %
+          (what, len(wrong), len(got), expected, wrong[:1]))
+    rate = len(got) / elapsed
+    # Wine's timers stall and the sender catches up: an average with room for that, far below
+    # what an unlimited sender at a 1 ms frame timer gives (hundreds a second).
+    check(20 <= rate <= 44 * 1.25, '%s: %.1f packets a second, not about 44 at most' % (what, rate))
+    return rate
+
+
+def test_network(show, work):
+    """The driver plays a scene as sACN (unicast, multicast) and as Art-Net to sockets here."""
+    folder = lay_out(show, work, '网络')
+    driver_folder = os.path.join(folder, '驱动')
+    with open(os.path.join(driver_folder, '场景.ini'), 'wb') as f:
+        f.write(gbk_crlf('[DMX]\n开场=DMX001,128,255,077,\n'))
+    opening = os.path.join(folder, '开场.exe')
+    shutil.copy(os.path.join(folder, 'LUVRINpREG.exe'), opening)
+    levels = [1, 128, 255, 77, 0]
+    # The driver's sACN identifier, kept per user: a new one, so that our packets are told from
+    # any other source's.
+    cid = uuid.uuid4()
+    cid_file = os.path.join(PREFIX, 'drive_c', 'users', os.environ.get('USER', 'root'), 'AppData',
+                            'Local', 'TALVEN', 'LUVRIN-sACN-CID.txt')
+    os.makedirs(os.path.dirname(cid_file), exist_ok=True)
+    with open(cid_file, 'w') as f:
+        f.write(str(cid) + '\n')
+    sacn = {'universe': 0, 'start code': 0, 'levels': levels, 'name': b'LUVRIN', 'priority': 100}
+
+    def play(port_setting, receiver, decode, ours, expected, what):
+        try:
+            # A frame timer of 1 ms: only the packet limit keeps the rate down.
+            write_settings(driver_folder, 1, 4, port=port_setting)
+            check(run(opening) == 0, '开场.exe ended with an error')
+            rate = check_stream(receiver, decode, ours, expected, what)
+        finally:
+            end_drivers()
+            receiver.close()
+        print('ok   %s: 开场 byte for byte, %.1f packets/s' % (what, rate))
+
+    universe = 1 + os.getpid() % 63999
+    receiver = Receiver()
+    play('sacn:%d@127.0.0.1:%d' % (universe, receiver.port), receiver, decode_sacn,
+         lambda source, p: p['cid'] == cid.bytes, dict(sacn, universe=universe),
+         'sACN universe %d to 127.0.0.1:%d' % (universe, receiver.port))
+
+    # Without an address, to the universe's group on sACN's port.
+    group = '239.255.%d.%d' % (universe >> 8, universe & 255)
+    receiver = Receiver(group, 5568)
+    play('sacn:%d' % universe, receiver, decode_sacn, lambda source, p: p['cid'] == cid.bytes,
+         dict(sacn, universe=universe), 'sACN universe %d to %s:5568' % (universe, group))
+
+    # Art-Net carries no identifier: ours are those to our port from this machine.
+    port_address = universe % 32768
+    receiver = Receiver()
+    # The data field is padded to an even length.
+    play('artnet:%d@127.0.0.1:%d' % (port_address, receiver.port), receiver, decode_artnet,
+         lambda source, p: source[0] == '127.0.0.1' and p['universe'] == port_address,
+         {'universe': port_address, 'levels': levels + [0] * (len(levels) % 2)},
+         'Art-Net port-address %d to 127.0.0.1:%d' % (port_address, receiver.port))
+
+
+def test_installer(setup, show, work, port):
     # No blank in it: wine quotes an argument with a blank, and NSIS takes /D= only unquoted.
     target = os.path.join(work, '安装目录')
     check(run(setup, '/S', '/D=' + windows_path(target), timeout=120) == 0, 'installer failed')
     driver_folder = os.path.join(target, '驱动')
-    for name in ['LUVRINpREG.exe', 'Qt6Core.dll', '驱动/LUVRIN.EXE', '驱动/Qt6SerialPort.dll',
-                 '驱动/platforms/qoffscreen.dll', '驱动/translations/qtbase_zh_CN.qm',
-                 '驱动/串口配置.ini', '驱动/场景.ini', 'uninstall.exe']:
-        check(os.path.isfile(os.path.join(target, name)), 'installed: ' + name)
+    # Every file of the show folder, the DLLs the programs import among them, and the uninstaller.
+    wanted = files_in(show) | {'uninstall.exe'}
+    check(files_in(target) == wanted, 'installed files not as in the show folder: %r'
+          % sorted(files_in(target) ^ wanted))
+    check(all(open(os.path.join(target, n), 'rb').read() == open(os.path.join(show, n), 'rb').read()
+              for n in files_in(show)), 'installed files are those of the show folder')
     for name in ['串口配置.ini', '场景.ini']:
         data = open(os.path.join(driver_folder, name), 'rb').read()
         data.decode('gbk')
@@ -328,8 +499,8 @@ def test_installer(setup, work, port):
     menu = os.path.join(PREFIX, 'drive_c', 'users', os.environ.get('USER', 'root'), 'AppData',
                         'Roaming', 'Microsoft', 'Windows', 'Start Menu', 'Programs', 'LUVRIN')
     check(os.path.isfile(os.path.join(menu, 'LUVRIN.lnk')), 'Start menu entry for the driver')
-    print('ok   silent install into %s: programs, GBK CR LF samples, Start menu entry'
-          % windows_path(target))
+    print('ok   silent install into %s: the show folder\'s files, GBK CR LF samples, Start menu'
+          ' entry' % windows_path(target))
 
     write_settings(driver_folder, 20, 4)
     port.clear()
@@ -396,9 +567,10 @@ def main():
     try:
         tests = [lambda: measure(args.show, work, port)] if args.measure else [
             lambda: test_scenes(args.show, work, port),
-            lambda: test_generation(args.show, work, port, screen)]
+            lambda: test_generation(args.show, work, port, screen),
+            lambda: test_network(args.show, work)]
         if args.setup and not args.measure:
-            tests.append(lambda: test_installer(args.setup, work, port))
+            tests.append(lambda: test_installer(args.setup, args.show, work, port))
         for test in tests:
             try:
                 test()
