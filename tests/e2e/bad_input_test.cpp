@@ -79,11 +79,13 @@ TEST(BadInput, HugeCatalogueBinaryScriptsAndBrokenTextKeepTheDriverSending) {
   ASSERT_TRUE(handAndSee(show, pty, QString(300, u'场'), {}));
   ASSERT_TRUE(handAndSee(show, pty, QStringLiteral("Last"), Levels{9, 8, 7, 6, 0}));
 
-  // The driver wrote nothing anywhere: the only new file is the hand-off value and the lock.
+  // The driver wrote nothing anywhere: the only new files are the hand-off value, the lock and
+  // the user's log.
   const QSet<QString> after = filesUnder(show.path(QString()));
   for (const QString& file : after - before)
     EXPECT_TRUE(file.endsWith(QStringLiteral("/TALVEN/LUVRIN.ini")) ||
-                file.endsWith(QStringLiteral("/LUVRIN.lock")))
+                file.endsWith(QStringLiteral("/LUVRIN.lock")) ||
+                file.endsWith(QStringLiteral("/state/TALVEN/LUVRIN.log")))
         << file.toStdString();
 }
 
