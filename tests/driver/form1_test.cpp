@@ -215,6 +215,21 @@ TEST(Intake, TypedLengthChangesTheFrameAtTheNextPass) {
   EXPECT_EQ(f.outputFrame().size(), 6u);
 }
 
+// The frame takes slots 0 to N, both ends: slot N comes from the channel buffer, which keeps the
+// level a longer length once parsed into it, not from what the frame held before.
+TEST(Intake, TheLastSlotComesFromTheBufferAfterTheLengthShrinksAndGrows) {
+  Driver d({{key("发送数据长度"), key("5")}});
+  Form1& f = d.load();
+  f.Text7.setText(QStringLiteral("DMX001,002,003,004,007,"));
+  d.run(110ms);
+  f.Text5.setText(QStringLiteral("3"));
+  d.run(100ms);
+  EXPECT_EQ(d.port.lastFrameLevels(), (Levels{1, 2, 3, 4}));
+  f.Text5.setText(QStringLiteral("4"));
+  d.run(100ms);
+  EXPECT_EQ(d.port.lastFrameLevels(), (Levels{1, 2, 3, 4, 7}));
+}
+
 TEST(Intake, FollowsTheHandOffValue) {
   Driver d;
   Form1& f = d.load();

@@ -215,6 +215,9 @@ TEST(EditorPlaybackLongDelay, CountsAboveThe16BitRangePlayInFull) {
                  {QStringLiteral("发送定时器时间"), QStringLiteral("1000")}});
   rig.driver.Command3_Click();
   Form3& ed = rig.editor();
+  // Ticking every millisecond, the hour below would take minutes: fail at once instead.
+  ASSERT_EQ(rig.driver.Timer3.interval(), 1000);
+  ASSERT_EQ(ed.Timer3.interval(), 1000);
   ed.Text5.setText(QStringLiteral("DMX001,\r\n!T040000'100mS\r\nDMX002,"));
   ed.Command5_Click();
   rig.scheduler.advanceBy(3276800ms);

@@ -142,6 +142,25 @@ TEST(DriverPlayback, InstructionRightAfterADelayIsPassedOverButALoopIsFound) {
   EXPECT_GE(loop.intakes, 8);
 }
 
+// After a frame the driver tests d + 4N (d: the frame's "D") for a delay or a loop and goes on
+// from d + 4N + 1, so with N = 2 a one-group frame takes the next eight characters with it.
+TEST(DriverPlayback, AfterAFrameTheScanTestsItsLastCharacterAndGoesOnPastIt) {
+  // The second frame starts at d + 8: tested there, not played, and passed over.
+  DriverEngine swallowed(2);
+  swallowed.play(QStringLiteral("DMX001,\nDMX002,003,"));
+  swallowed.scheduler.advanceBy(500ms);
+  ASSERT_EQ(swallowed.frames.size(), 1u);
+  EXPECT_EQ(swallowed.frames[0].second, QStringLiteral("DMX001,\nDMX"));
+
+  // The delay's "!" lies inside the frame and its "T" at d + 8 starts nothing: no delay.
+  DriverEngine passed(2);
+  passed.play(QStringLiteral("DMX001,!T000010'100mS\r\nDMX002,003,"));
+  passed.scheduler.advanceBy(1500ms);
+  ASSERT_EQ(passed.frames.size(), 2u);
+  EXPECT_EQ(passed.frames[1].second, QStringLiteral("DMX002,003,"));
+  EXPECT_LT(passed.frames[1].first - passed.frames[0].first, 100);
+}
+
 TEST(DriverPlayback, ShortCountResumesInsideTheNextLine) {
   DriverEngine e(1);
   e.play(QStringLiteral("!T5\r\nDMX001,\r\nDMX002,"));
