@@ -193,20 +193,23 @@ TEST(UsbProAnswers, QueriesAreAskedAgainAtEveryReopening) {
   Rig rig(1);
   rig.deliver({kParametersReply + kSerialReply});
   ASSERT_EQ(rig.output->parameters(), (usbpro::Parameters{1, 44, 9, 1, 40}));
+  // A reply cut short by the unplugging: its length claims the longest payload.
+  rig.deliver({bytes({0x7E, 3, 0x58, 0x02, 1, 2})});
 
   rig.port.setOpenAndTell(false);
   EXPECT_EQ(rig.output->status(),
             QStringLiteral("USB Pro /dev/ttyUSB0: 无法打开, 每秒重试 (cannot be opened; trying "
                            "again every second)"));
   rig.scheduler.advanceBy(1s);
-  // A reply cut short by the unplugging, then another widget that never answers.
-  rig.port.pendingInput = kSerialReply.left(5);
+  // What the old widget said last, never read, and then another widget that answers late.
+  rig.port.pendingInput = bytes({0x7E, 10, 4, 0, 0x21, 0x43, 0x65, 0x87, 0xE7});
   rig.port.frames.clear();
   rig.port.setOpenAndTell(true);
   ASSERT_FALSE(rig.port.frames.empty());
   EXPECT_EQ(rig.port.frames.front(), kQueries);
-  EXPECT_FALSE(rig.output->serialNumber());
+  EXPECT_FALSE(rig.output->parameters());
   rig.scheduler.advanceBy(999ms);
+  EXPECT_FALSE(rig.output->serialNumber());
   EXPECT_EQ(rig.dmxMessages().size(), 44u);
   rig.deliver({kSerialReply});
   EXPECT_EQ(rig.output->status(), QStringLiteral("USB Pro /dev/ttyUSB0: 序列号 12345678"));
