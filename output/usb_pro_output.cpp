@@ -114,6 +114,7 @@ void UsbProOutput::readReplies() {
       if (!s || s == serialNumber_) continue;
       serialNumber_ = s;
       changed = true;
+      qCDebug(lcUsbPro) << "serial number" << *s;
     }
   }
   if (changed) {
