@@ -12,6 +12,7 @@ namespace {
 constexpr QStringView kOla = u"ola:";
 constexpr QStringView kSacn = u"sacn:";
 constexpr QStringView kArtNet = u"artnet:";
+constexpr QStringView kUsbPro = u"usbpro:";
 
 // Digits only, so that "+1", " 1" or "0x10" never pass for a number.
 std::optional<std::uint64_t> digits(QStringView s, int maxDigits) {
@@ -140,6 +141,22 @@ ParsedOutputAddress parseOutputAddress(QStringView text) {
   if (text.startsWith(kArtNet, Qt::CaseInsensitive))
     return parseArtNet(text, text.mid(kArtNet.size()));
   return refuse(text, QStringLiteral("not an output (ola:U, sacn:U or artnet:U@address)"));
+}
+
+bool isUsbProAddress(QStringView text) { return text.startsWith(kUsbPro, Qt::CaseInsensitive); }
+
+ParsedUsbProAddress parseUsbProAddress(QStringView text) {
+  const QStringView rest = isUsbProAddress(text) ? text.mid(kUsbPro.size()) : QStringView();
+  // The same device paths the serial box takes: absolute, used as they stand.
+  if (rest.size() > 1 && rest.startsWith(u'/')) return {UsbProAddress{0, rest.toString()}, {}};
+  if (const auto n = digits(rest, 3); n && *n >= 1 && *n <= kMaxUsbProPortNumber)
+    return {UsbProAddress{static_cast<int>(*n), {}}, {}};
+  return {
+      std::nullopt,
+      QStringLiteral("端口 \"%1\": a USB Pro widget's port is a number (1 to %2) or an absolute "
+                     "device path, as in usbpro:1 or usbpro:/dev/ttyUSB0")
+          .arg(text)
+          .arg(kMaxUsbProPortNumber)};
 }
 
 }  // namespace luvrin

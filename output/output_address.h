@@ -36,4 +36,26 @@ constexpr std::uint16_t kOlaDefaultRpcPort = 9010;
 bool isOutputAddress(QStringView text);
 ParsedOutputAddress parseOutputAddress(QStringView text);
 
+// usbpro:P, a USB Pro widget on serial port P, which is what 端口 takes for a serial port: a
+// number (COMn on Windows; /dev/ttyUSB(n-1), else /dev/ttyS(n-1), on Linux) or an absolute
+// device path.
+struct UsbProAddress {
+  int portNumber = 0;  // 0 when the port is a device path
+  QString portDevice;
+
+  bool operator==(const UsbProAddress&) const = default;
+};
+
+struct ParsedUsbProAddress {
+  std::optional<UsbProAddress> address;
+  // Why the value was refused: one line, meant for the user.
+  QString error;
+};
+
+constexpr int kMaxUsbProPortNumber = 256;
+
+// Whether 端口 begins with usbpro: (well-formed or not).
+bool isUsbProAddress(QStringView text);
+ParsedUsbProAddress parseUsbProAddress(QStringView text);
+
 }  // namespace luvrin

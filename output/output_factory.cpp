@@ -8,6 +8,7 @@
 #include "qt_serial_port.h"
 #include "serial_box_output.h"
 #include "source_cid.h"
+#include "usb_pro_output.h"
 
 Q_LOGGING_CATEGORY(lcOutputs, "luvrin.serial", QtWarningMsg)
 
@@ -45,11 +46,30 @@ OutputChoice makeSerialBox(const SerialConfiguration& settings, SerialPort* give
   return {std::make_unique<SerialBoxOutput>(port), {}};
 }
 
+OutputChoice makeUsbPro(const SerialConfiguration& settings, const UsbProAddress& address,
+                        Scheduler& scheduler, SerialPort* given) {
+  std::unique_ptr<SerialPort> made;
+  if (given == nullptr) made = std::make_unique<QtSerialPort>();
+  SerialPort& port = given != nullptr ? *given : *made;
+  port.setSettings(settings.lineSettings);
+  if (!address.portDevice.isEmpty())
+    port.setPortDevice(address.portDevice);
+  else
+    port.setPortNumber(address.portNumber);
+  if (made) return {std::make_unique<UsbProOutput>(scheduler, std::move(made)), {}};
+  return {std::make_unique<UsbProOutput>(scheduler, port), {}};
+}
+
 }  // namespace
 
 OutputChoice makeOutput(const SerialConfiguration& settings, Scheduler& scheduler,
                         const OutputDevices& devices) {
   const QString& portSetting = settings.port;
+  if (isUsbProAddress(portSetting)) {
+    const ParsedUsbProAddress parsed = parseUsbProAddress(portSetting);
+    if (!parsed.address) return refuse(parsed.error);
+    return makeUsbPro(settings, *parsed.address, scheduler, devices.serialPort);
+  }
   if (!isOutputAddress(portSetting)) return makeSerialBox(settings, devices.serialPort);
   const ParsedOutputAddress parsed = parseOutputAddress(portSetting);
   if (!parsed.address) return refuse(parsed.error);

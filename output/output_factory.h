@@ -11,7 +11,8 @@
 namespace luvrin {
 
 struct OutputDevices {
-  // The serial port a serial box speaks over; nullptr: the system's port, made here.
+  // The serial port a serial box or a USB Pro widget speaks over; nullptr: the system's port,
+  // made here.
   SerialPort* serialPort = nullptr;
   // Where the sACN source identifier is kept.
   QString cidFile;
@@ -24,9 +25,9 @@ struct OutputChoice {
 };
 
 // The output 串口配置.ini names, set up from it: the serial box on the port 端口 names, with 设置's
-// line; or olad, sACN or Art-Net. Built on the scheduler of the thread that will use it. A
-// refusal is also reported, once, on the luvrin.serial category (which prints warnings by
-// default).
+// line; a USB Pro widget (usbpro:P) on port P with the same line; or olad, sACN or Art-Net. Built
+// on the scheduler of the thread that will use it. A refusal is also reported, once, on the
+// luvrin.serial category (which prints warnings by default).
 OutputChoice makeOutput(const SerialConfiguration& settings, Scheduler& scheduler,
                         const OutputDevices& devices);
 

@@ -55,6 +55,12 @@ void RecordingPort::modelLine(Scheduler& scheduler, std::int64_t byteNs) {
   });
 }
 
+void RecordingPort::setOpenAndTell(bool open) {
+  open_ = open;
+  if (!open_) readyCallback = nullptr;
+  if (onOpenChanged) onOpenChanged();
+}
+
 void RecordingPort::armLine() {
   lineTimer_->setEnabled(false);
   if (!readyCallback) return;

@@ -42,6 +42,8 @@ class RecordingPort : public SerialPort {
   // is busy for the frame's bytes times byteNs, and a driver waiting for it is told the moment
   // (the millisecond, on virtual time) it frees.
   void modelLine(Scheduler& scheduler, std::int64_t byteNs);
+  // The device went away (false) or was opened again (true), told as the real port tells it.
+  void setOpenAndTell(bool open);
 
   QString settings = QStringLiteral("115200,N,8,1");
   int portNumber = 1;

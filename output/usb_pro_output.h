@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "frame_output.h"
+#include "network_output.h"
+#include "scheduler.h"
+#include "serial_port.h"
+#include "usb_pro_message.h"
+
+namespace luvrin {
+
+// A DMX widget that speaks the USB Pro message protocol over a serial port (an FTDI adapter
+// inside). Each frame goes out as one send-DMX message: start code 0 and the first 512 levels.
+// The widget drives a DMX512 line, so messages go at most 44 a second on the line's refresh
+// grid, always with the newest levels, and within the serial line's own pace; while nothing
+// changes the last levels go again once a second. Every time the port opens (at start and
+// after a replug) the widget is asked for its parameters and serial number, and what it answers
+// shows in the status; frames never wait for the answers, since many widgets never give them.
+class UsbProOutput final : public FrameOutput {
+ public:
+  static constexpr int kKeepAliveMs = 1000;
+  // How long a widget has to answer before the status says it did not.
+  static constexpr int kAnswerWaitMs = 1000;
+  static constexpr int kReadIntervalMs = 20;
+
+  UsbProOutput(Scheduler& scheduler, SerialPort& port);
+  UsbProOutput(Scheduler& scheduler, std::unique_ptr<SerialPort> port);
+  ~UsbProOutput() override;
+
+  bool open() override;
+  bool isOpen() const override { return port_.isOpen(); }
+  bool readyForFrame() override;
+  void whenReady(std::function<void()> ready) override;
+  bool send(std::span<const std::uint8_t> levels) override;
+  QString status() const override;
+
+  // What the widget said about itself since the port last opened.
+  const std::optional<usbpro::Parameters>& parameters() const { return parameters_; }
+  const std::optional<QString>& serialNumber() const { return serialNumber_; }
+  SerialPort& port() { return port_; }
+
+ private:
+  void portOpenChanged();
+  void startSession();
+  void endSession();
+  void readReplies();
+  void answerWaitOver();
+  bool sendLevels();
+  void armReady();
+  void checkReady();
+  std::int64_t nowNs() const { return scheduler_.clock().tickCountNs(); }
+
+  Scheduler& scheduler_;
+  std::unique_ptr<SerialPort> owned_;
+  SerialPort& port_;
+  PacketRate rate_;
+  Timer keepAlive_;
+  Timer rateWait_;  // a single shot for whenReady, at the next message the rate allows
+  Timer reader_;
+  Timer answerWait_;
+  std::function<void()> ready_;
+  std::vector<std::uint8_t> levels_;
+  usbpro::Decoder decoder_;
+  std::optional<usbpro::Parameters> parameters_;
+  std::optional<QString> serialNumber_;
+  bool unanswered_ = false;
+  bool wanted_ = false;
+  std::uint64_t sessions_ = 0;
+};
+
+}  // namespace luvrin
