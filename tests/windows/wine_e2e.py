@@ -481,6 +481,84 @@ def test_network(show, work):
          'Art-Net port-address %d to 127.0.0.1:%d' % (port_address, receiver.port))
 
 
+class FakeWidget:
+    """tests/e2e/usbpro_widget.py behind a COM port of the prefix; its report lines, read here."""
+
+    def __init__(self, com):
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'e2e',
+                              'usbpro_widget.py')
+        self.link = os.path.join(PREFIX, 'dosdevices', com.lower())
+        self.process = subprocess.Popen([sys.executable, script, self.link],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.lines = []
+        self.lock = threading.Lock()
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+        wait_for(lambda: any(l.startswith('plugged') for l in self.snapshot()), 10,
+                 'the fake widget on ' + com)
+
+    def _read(self):
+        for line in self.process.stdout:
+            with self.lock:
+                self.lines.append(line.strip())
+
+    def snapshot(self):
+        with self.lock:
+            return list(self.lines)
+
+    def command(self, line):
+        self.process.stdin.write(line + '\n')
+        self.process.stdin.flush()
+
+    def close(self):
+        try:
+            self.process.stdin.close()
+        except (BrokenPipeError, OSError):
+            pass
+        try:
+            self.process.wait(5)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+
+
+def test_usb_pro(show, work):
+    """The driver plays a scene to a USB Pro widget on COM6, asking for its parameters and serial
+    number, and takes it up again after it was unplugged and plugged back."""
+    folder = lay_out(show, work, 'USB')
+    driver_folder = os.path.join(folder, '驱动')
+    with open(os.path.join(driver_folder, '场景.ini'), 'wb') as f:
+        f.write(gbk_crlf('[DMX]\n开场=DMX005,250,000,128,\n'))
+    opening = os.path.join(folder, '开场.exe')
+    shutil.copy(os.path.join(folder, 'LUVRINpREG.exe'), opening)
+    widget = FakeWidget('COM6')
+    try:
+        write_settings(driver_folder, 1, 4, port='usbpro:6')
+        check(run(opening) == 0, '开场.exe ended with an error')
+        wait_for(lambda: 'dmx 5 250 0 128 0' in widget.snapshot(), 30,
+                 'the levels of 开场 at the widget')
+        lines = widget.snapshot()
+        check('query parameters' in lines and 'query serial' in lines,
+              'the widget was asked for its parameters and serial number: %r' % lines[:8])
+        widget.command('count')
+        wait_for(lambda: any(l.startswith('count ') for l in widget.snapshot()), 10, 'a count')
+        # Hot-plug: the cable pulled for a moment; the driver asks again and sends again.
+        widget.command('unplug')
+        wait_for(lambda: 'unplugged' in widget.snapshot(), 10, 'the widget unplugged')
+        time.sleep(1.5)  # the driver notices the port gone while the widget is away
+        before = len(widget.snapshot())
+        widget.command('plug')
+        wait_for(lambda: widget.snapshot()[before:].count('query serial') >= 1 and
+                 any(l.startswith('dmx ') for l in widget.snapshot()[before:]), 30,
+                 'queries and levels again after plugging back in')
+        bad = [l for l in widget.snapshot() if l.startswith('bad')]
+        check(not bad, 'the widget took every message: %r' % bad[:5])
+        print('ok   USB Pro widget on COM6: queries answered, 开场 levels, back after a replug')
+    finally:
+        end_drivers()
+        widget.close()
+
+
 def test_installer(setup, show, work, port):
     # No blank in it: wine quotes an argument with a blank, and NSIS takes /D= only unquoted.
     target = os.path.join(work, '安装目录')
@@ -568,7 +646,8 @@ def main():
         tests = [lambda: measure(args.show, work, port)] if args.measure else [
             lambda: test_scenes(args.show, work, port),
             lambda: test_generation(args.show, work, port, screen),
-            lambda: test_network(args.show, work)]
+            lambda: test_network(args.show, work),
+            lambda: test_usb_pro(args.show, work)]
         if args.setup and not args.measure:
             tests.append(lambda: test_installer(args.setup, args.show, work, port))
         for test in tests:
