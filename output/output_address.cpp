@@ -44,14 +44,19 @@ std::optional<QString> ipv4(QStringView s) {
 struct Endpoint {
   QString host;
   std::optional<std::uint16_t> port;
+  // Set when the port after ":" was what was wrong, so the user is told about the right part.
+  bool badPort = false;
 };
 
-std::optional<Endpoint> endpoint(QStringView s) {
+std::optional<Endpoint> endpoint(QStringView s, bool* badPort = nullptr) {
   Endpoint e;
   QStringView host = s;
   if (const auto colon = s.indexOf(u':'); colon >= 0) {
     const auto port = digits(s.mid(colon + 1), 5);
-    if (!port || *port < 1 || *port > 65535) return std::nullopt;
+    if (!port || *port < 1 || *port > 65535) {
+      if (badPort != nullptr) *badPort = true;
+      return std::nullopt;
+    }
     e.port = static_cast<std::uint16_t>(*port);
     host = s.left(colon);
   }
@@ -60,6 +65,8 @@ std::optional<Endpoint> endpoint(QStringView s) {
   e.host = *address;
   return e;
 }
+
+QString badPortWhy() { return QStringLiteral("the UDP port after \":\" is 1 to 65535"); }
 
 ParsedOutputAddress refuse(QStringView text, const QString& why) {
   return {std::nullopt, QStringLiteral("端口 \"%1\": %2").arg(text, why)};
@@ -102,10 +109,12 @@ ParsedOutputAddress parseSacn(QStringView text, QStringView rest) {
     a.multicast = true;
     return {a, {}};
   }
-  const auto e = endpoint(rest.mid(at + 1));
+  bool badPort = false;
+  const auto e = endpoint(rest.mid(at + 1), &badPort);
   if (!e)
-    return refuse(text,
-                  QStringLiteral("the address must be an IPv4 address, as in sacn:1@192.168.1.20"));
+    return refuse(text, badPort ? badPortWhy()
+                                : QStringLiteral("the address must be an IPv4 address, as in "
+                                                 "sacn:1@192.168.1.20"));
   a.host = e->host;
   if (e->port) a.port = *e->port;
   return {a, {}};
@@ -118,10 +127,12 @@ ParsedOutputAddress parseArtNet(QStringView text, QStringView rest) {
     return refuse(text, QStringLiteral("an Art-Net port-address is 0 to 32767"));
   if (at < 0)
     return refuse(text, QStringLiteral("Art-Net needs an address, as in artnet:0@2.255.255.255"));
-  const auto e = endpoint(rest.mid(at + 1));
+  bool badPort = false;
+  const auto e = endpoint(rest.mid(at + 1), &badPort);
   if (!e)
-    return refuse(
-        text, QStringLiteral("the address must be an IPv4 address, as in artnet:0@2.255.255.255"));
+    return refuse(text, badPort ? badPortWhy()
+                                : QStringLiteral("the address must be an IPv4 address, as in "
+                                                 "artnet:0@2.255.255.255"));
   OutputAddress a{OutputAddress::Kind::ArtNet, static_cast<std::uint32_t>(*universe), e->host,
                   e->port.value_or(artnet::kPort), false};
   return {a, {}};
@@ -143,6 +154,13 @@ ParsedOutputAddress parseOutputAddress(QStringView text) {
   return refuse(text, QStringLiteral("not an output (ola:U, sacn:U or artnet:U@address)"));
 }
 
+std::optional<int> comPortNumber(QStringView text) {
+  if (!text.startsWith(u"COM", Qt::CaseInsensitive)) return std::nullopt;
+  const auto n = digits(text.mid(3), 3);
+  if (!n || *n < 1 || *n > kMaxSerialPortNumber) return std::nullopt;
+  return static_cast<int>(*n);
+}
+
 bool isUsbProAddress(QStringView text) { return text.startsWith(kUsbPro, Qt::CaseInsensitive); }
 
 ParsedUsbProAddress parseUsbProAddress(QStringView text) {
@@ -151,10 +169,11 @@ ParsedUsbProAddress parseUsbProAddress(QStringView text) {
   if (rest.size() > 1 && rest.startsWith(u'/')) return {UsbProAddress{0, rest.toString()}, {}};
   if (const auto n = digits(rest, 3); n && *n >= 1 && *n <= kMaxUsbProPortNumber)
     return {UsbProAddress{static_cast<int>(*n), {}}, {}};
+  if (const auto n = comPortNumber(rest)) return {UsbProAddress{*n, {}}, {}};
   return {
       std::nullopt,
-      QStringLiteral("端口 \"%1\": a USB Pro widget's port is a number (1 to %2) or an absolute "
-                     "device path, as in usbpro:1 or usbpro:/dev/ttyUSB0")
+      QStringLiteral("端口 \"%1\": a USB Pro widget's port is a number (1 to %2), COMn or an "
+                     "absolute device path, as in usbpro:1 or usbpro:/dev/ttyUSB0")
           .arg(text)
           .arg(kMaxUsbProPortNumber)};
 }

@@ -52,7 +52,11 @@ struct ParsedUsbProAddress {
   QString error;
 };
 
-constexpr int kMaxUsbProPortNumber = 256;
+constexpr int kMaxSerialPortNumber = 256;
+constexpr int kMaxUsbProPortNumber = kMaxSerialPortNumber;
+
+// "COMn" (either case), as Windows names port n: n, 1 to kMaxSerialPortNumber.
+std::optional<int> comPortNumber(QStringView text);
 
 // Whether 端口 begins with usbpro: (well-formed or not).
 bool isUsbProAddress(QStringView text);

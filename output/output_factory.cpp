@@ -37,7 +37,19 @@ OutputChoice refuse(const QString& why) {
   return {std::make_unique<RefusedOutput>(why), why};
 }
 
-OutputChoice makeSerialBox(const SerialConfiguration& settings, SerialPort* given) {
+OutputChoice makeSerialBox(SerialConfiguration settings, SerialPort* given) {
+  // Absent, 端口 means port 1. Anything else that names no port is refused: sending to port 1
+  // instead would drive whatever is there while the user's interface stays dark.
+  if (!settings.port.isEmpty() && settings.portDevice.isEmpty()) {
+    if (!settings.portNumber) settings.portNumber = comPortNumber(settings.port);
+    if (!settings.portNumber || *settings.portNumber < 1 ||
+        *settings.portNumber > kMaxSerialPortNumber)
+      return refuse(QStringLiteral("端口 \"%1\": not a port (a number 1 to %2, COMn or a device "
+                                   "path such as /dev/ttyUSB0) nor an output (ola:, sacn:, "
+                                   "artnet:, usbpro:)")
+                        .arg(settings.port)
+                        .arg(kMaxSerialPortNumber));
+  }
   std::unique_ptr<SerialPort> made;
   if (given == nullptr) made = std::make_unique<QtSerialPort>();
   SerialPort& port = given != nullptr ? *given : *made;

@@ -89,5 +89,15 @@ TEST(OutputAddress, MalformedValuesAreRefusedWithAReasonNamingTheValue) {
   }
 }
 
+TEST(OutputAddress, ABadUdpPortIsNamedAsTheFaultNotTheAddress) {
+  for (const char* bad : {"sacn:1@127.0.0.1:0", "sacn:1@127.0.0.1:70000", "artnet:0@127.0.0.1:abc",
+                          "artnet:0@127.0.0.1:"}) {
+    const QString why = refusal(bad);
+    EXPECT_TRUE(why.contains(QStringLiteral("port"))) << bad << " -> " << why.toStdString();
+    EXPECT_FALSE(why.contains(QStringLiteral("IPv4"))) << bad << " -> " << why.toStdString();
+  }
+  EXPECT_TRUE(refusal("sacn:1@1.2.3:5568").contains(QStringLiteral("IPv4")));
+}
+
 }  // namespace
 }  // namespace luvrin

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "codepage.h"
 #include "network_output.h"
 #include "ola_output.h"
 #include "serial_box_output.h"
@@ -14,10 +15,10 @@
 namespace luvrin {
 namespace {
 
+// The settings as the driver reads them from a 串口配置.ini with this 端口.
 SerialConfiguration portIs(const QString& value) {
-  SerialConfiguration settings;
-  settings.port = value;
-  return settings;
+  return serialConfigurationFromBytes(
+      encodeGbk(QStringLiteral("[串口配置]\r\n端口=") + value + QStringLiteral("\r\n")));
 }
 
 struct Messages {
@@ -41,7 +42,8 @@ TEST(Outputs, SerialPortValuesMakeTheSerialBox) {
   ManualClock clock;
   VirtualScheduler scheduler(clock);
   for (const QString& value :
-       {QStringLiteral("1"), QStringLiteral("/dev/ttyUSB0"), QString(), QStringLiteral("COM3")}) {
+       {QStringLiteral("1"), QStringLiteral("/dev/ttyUSB0"), QString(), QStringLiteral("COM3"),
+        QStringLiteral("com256"), QStringLiteral(" 5"), QStringLiteral("256")}) {
     const OutputChoice choice =
         makeOutput(portIs(value), scheduler, {.cidFile = dir.filePath("cid")});
     EXPECT_NE(dynamic_cast<SerialBoxOutput*>(choice.output.get()), nullptr);
@@ -53,8 +55,12 @@ TEST(Outputs, MalformedValueIsRefusedOnceOnTheSerialCategoryAndNeverOpens) {
   QTemporaryDir dir;
   ManualClock clock;
   VirtualScheduler scheduler(clock);
-  for (const QString& value : {QStringLiteral("sacn:0"), QStringLiteral("sacn:64000"),
-                               QStringLiteral("artnet:1@nohost"), QStringLiteral("ola:x")}) {
+  // An unknown form never falls back on port 1: that would drive whatever is there.
+  for (const QString& value :
+       {QStringLiteral("sacn:0"), QStringLiteral("sacn:64000"), QStringLiteral("artnet:1@nohost"),
+        QStringLiteral("ola:x"), QStringLiteral("udp:1"), QStringLiteral("-1"), QStringLiteral("0"),
+        QStringLiteral("70000"), QStringLiteral("257"), QStringLiteral("COM0"),
+        QStringLiteral("ttyUSB0"), QStringLiteral("usbpro:")}) {
     Messages messages;
     OutputChoice choice = makeOutput(portIs(value), scheduler, {.cidFile = dir.filePath("cid")});
     ASSERT_NE(choice.output, nullptr);

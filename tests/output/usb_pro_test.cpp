@@ -279,7 +279,8 @@ TEST(UsbProAddress, APortNumberOrADevicePathAndNothingElse) {
       {"usbpro:257", std::nullopt},
       {"usbpro:-1", std::nullopt},
       {"usbpro: 1", std::nullopt},
-      {"usbpro:COM5", std::nullopt},
+      {"usbpro:COM5", UsbProAddress{5, {}}},
+      {"usbpro:COM0", std::nullopt},
       {"usbpro:dev/ttyUSB0", std::nullopt},
       {"usbpro:/", std::nullopt},
   };
