@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "codepage.h"
 #include "network_output.h"
 #include "ola_output.h"
 #include "serial_box_output.h"
@@ -18,7 +17,8 @@ namespace {
 // The settings as the driver reads them from a 串口配置.ini with this 端口.
 SerialConfiguration portIs(const QString& value) {
   return serialConfigurationFromBytes(
-      encodeGbk(QStringLiteral("[串口配置]\r\n端口=") + value + QStringLiteral("\r\n")));
+      "\xEF\xBB\xBF" +
+      (QStringLiteral("[串口配置]\r\n端口=") + value + QStringLiteral("\r\n")).toUtf8());
 }
 
 struct Messages {
