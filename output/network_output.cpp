@@ -26,7 +26,11 @@ std::uint32_t ipv4Number(const QString& dotted) {
 }
 
 QString dottedIpv4(std::uint32_t n) {
-  return QStringLiteral("%1.%2.%3.%4").arg(n >> 24).arg(n >> 16 & 0xFF).arg(n >> 8 & 0xFF).arg(n & 0xFF);
+  return QStringLiteral("%1.%2.%3.%4")
+      .arg(n >> 24)
+      .arg(n >> 16 & 0xFF)
+      .arg(n >> 8 & 0xFF)
+      .arg(n & 0xFF);
 }
 
 std::uint32_t groupOf(std::uint16_t universe) {

@@ -52,7 +52,8 @@ bool OlaOutput::tryConnect() {
 }
 
 void OlaOutput::cover(std::size_t universes) {
-  sending_ = static_cast<std::size_t>(std::min<std::uint64_t>(universes, kLastUniverse - universe_ + 1));
+  sending_ =
+      static_cast<std::size_t>(std::min<std::uint64_t>(universes, kLastUniverse - universe_ + 1));
   if (universes_.size() < sending_) universes_.resize(sending_);
   if (std::exchange(covered_, universes) != universes) statusChanged();
 }
@@ -62,7 +63,8 @@ OlaOutput::Outcome OlaOutput::sendDue(std::span<const std::uint8_t> frame) {
   for (std::size_t i = 0; i < sending_; ++i) {
     const auto levels = universeLevels(frame, i);
     Universe& u = universes_[i];
-    const bool same = u.sent && std::equal(levels.begin(), levels.end(), u.levels.begin(), u.levels.end());
+    const bool same =
+        u.sent && std::equal(levels.begin(), levels.end(), u.levels.begin(), u.levels.end());
     if (same && scheduler_.now() - u.sentAt < kRepeatMs) continue;
     if (!link_->send(static_cast<std::uint32_t>(universe_ + i), levels)) return Outcome::OladGone;
     u.sent = true;

@@ -304,21 +304,12 @@ class Capture {
   // inside: the command that runs tshark somewhere else (in a network namespace).
   bool start(const QString& filter, const QString& interface = QStringLiteral("lo"),
              QStringList inside = {}) {
-    const QStringList args = {program(),
-                              QStringLiteral("-i"),
-                              interface,
-                              QStringLiteral("-f"),
-                              filter,
-                              QStringLiteral("-w"),
-                              file(),
+    const QStringList args = {program(), QStringLiteral("-i"), interface, QStringLiteral("-f"),
+                              filter, QStringLiteral("-w"), file(),
                               // A short line a packet as it comes, for waitLive.
-                              QStringLiteral("-P"),
-                              QStringLiteral("-l"),
-                              QStringLiteral("-T"),
-                              QStringLiteral("fields"),
-                              QStringLiteral("-e"),
-                              QStringLiteral("udp.dstport"),
-                              QStringLiteral("-e"),
+                              QStringLiteral("-P"), QStringLiteral("-l"), QStringLiteral("-T"),
+                              QStringLiteral("fields"), QStringLiteral("-e"),
+                              QStringLiteral("udp.dstport"), QStringLiteral("-e"),
                               QStringLiteral("udp.length")};
     inside += args;
     if (!process_.start(inside.takeFirst(), inside, QProcess::MergedChannels)) return false;
@@ -385,7 +376,8 @@ struct WideLook {
   QString scene;
   std::map<int, int> levels;  // channel slot (0: channel 1) to level; the rest are 0
 };
-const WideLook kWideA{QStringLiteral("WideA"), {{0, 10}, {1, 20}, {2, 30}, {3, 40}, {511, 51}, {512, 61}}};
+const WideLook kWideA{QStringLiteral("WideA"),
+                      {{0, 10}, {1, 20}, {2, 30}, {3, 40}, {511, 51}, {512, 61}}};
 const WideLook kWideB{QStringLiteral("WideB"),
                       {{0, 200}, {1, 100}, {2, 50}, {3, 25}, {511, 52}, {512, 62}}};
 const WideLook kWideZeros{QStringLiteral("zeros"), {}};
@@ -396,7 +388,8 @@ Levels wideLevels(const WideLook& look, int i, bool padded = false) {
   Levels levels(i == 0 ? 512 : kWideLength + 1 - 512, 0);
   if (padded && levels.size() % 2 != 0) levels.push_back(0);
   for (const auto& [slot, level] : look.levels)
-    if (slot / 512 == i) levels[static_cast<std::size_t>(slot % 512)] = static_cast<std::uint8_t>(level);
+    if (slot / 512 == i)
+      levels[static_cast<std::size_t>(slot % 512)] = static_cast<std::uint8_t>(level);
   return levels;
 }
 
@@ -431,7 +424,8 @@ std::optional<Packet> parsePacket(const QByteArray& d, bool sacn) {
   const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(d.data()),
                                             static_cast<std::size_t>(d.size()));
   if (sacn) {
-    if (auto p = luvrin::e131::parseDataPacket(bytes)) return Packet{p->universe, p->sequence, p->levels};
+    if (auto p = luvrin::e131::parseDataPacket(bytes))
+      return Packet{p->universe, p->sequence, p->levels};
   } else if (auto p = luvrin::artnet::parseDmxPacket(bytes)) {
     return Packet{p->portAddress, p->sequence, p->levels};
   }
@@ -496,7 +490,8 @@ void judgeWide(const std::vector<Packet>& packets, bool sacn) {
       lookOf.push_back(look);
     }
     if (sequence[i]) {
-      const int next = sacn ? (*sequence[i] + 1) % 256 : (*sequence[i] == 255 ? 1 : *sequence[i] + 1);
+      const int next =
+          sacn ? (*sequence[i] + 1) % 256 : (*sequence[i] == 255 ? 1 : *sequence[i] + 1);
       EXPECT_EQ(p.sequence, next) << "universe " << i + 1 << ": the sequence runs without gaps";
     }
     sequence[i] = p.sequence;
@@ -583,11 +578,11 @@ TEST(NetworkOutputEndToEnd, ArtNetPacketsAsTsharkReadsThemForAWideSceneAndASwitc
   ASSERT_NO_FATAL_FAILURE(playWideSceneAndSwitch(show, capture, receiver, port, false));
 
   // The Art-Net dissector knows port 6454 only: this port is named to it.
-  const QStringList lines = capture.read(
-      {QStringLiteral("-d"), QStringLiteral("udp.port==%1,artnet").arg(port), QStringLiteral("-Y"),
-       QStringLiteral("artnet"), QStringLiteral("-o"),
-       QStringLiteral("dmx_chan.dmx_disp_chan_val_type:Decimal"), QStringLiteral("-O"),
-       QStringLiteral("artnet,dmx_chan"), QStringLiteral("-V")});
+  const QStringList lines =
+      capture.read({QStringLiteral("-d"), QStringLiteral("udp.port==%1,artnet").arg(port),
+                    QStringLiteral("-Y"), QStringLiteral("artnet"), QStringLiteral("-o"),
+                    QStringLiteral("dmx_chan.dmx_disp_chan_val_type:Decimal"), QStringLiteral("-O"),
+                    QStringLiteral("artnet,dmx_chan"), QStringLiteral("-V")});
   // One block per packet: its ArtDMX fields, then its levels under "DMX Channels".
   struct Block {
     QMap<QString, QString> fields;
@@ -745,9 +740,9 @@ TEST(NetworkOutputEndToEnd, OladReceivesBothUniversesOfAWideFrameBySacnArtNetAnd
     LineProcess readers[2];
     for (int i = 0; i < 2; ++i)
       ASSERT_TRUE(readers[i].start(
-          QStringLiteral("ip"), ns.exec({python3(), QStringLiteral(OLA_READER),
-                                         QString::number(olad.port()),
-                                         QString::number(route.first + i)})));
+          QStringLiteral("ip"),
+          ns.exec({python3(), QStringLiteral(OLA_READER), QString::number(olad.port()),
+                   QString::number(route.first + i)})));
     LineProcess driver;
     driver.process().setProcessEnvironment(show.environment());
     ASSERT_TRUE(driver.start(QStringLiteral("ip"), ns.exec({show.driverProgram()})));
@@ -822,23 +817,25 @@ TEST(NetworkOutputEndToEnd, DmxmonShowsTheLevelsOfItsUniverseOnly) {
 TEST(NetworkOutputEndToEnd, DmxmonShowsALineForEachUniverseOfAWideFrame) {
   const quint16 port = freeUdpPort();
   LineProcess dmxmon;
-  ASSERT_TRUE(dmxmon.start(QStringLiteral(DMXMON_EXE),
-                           {QStringLiteral("--sacn"), QStringLiteral("7"),
-                            QStringLiteral("--universes"), QStringLiteral("2"),
-                            QStringLiteral("--udp-port"), QString::number(port)}));
+  ASSERT_TRUE(
+      dmxmon.start(QStringLiteral(DMXMON_EXE),
+                   {QStringLiteral("--sacn"), QStringLiteral("7"), QStringLiteral("--universes"),
+                    QStringLiteral("2"), QStringLiteral("--udp-port"), QString::number(port)}));
   ASSERT_TRUE(dmxmon.waitForLine([](const QString& l) { return l.startsWith(u"sacn 7-8 on"); }));
   Show show;
   ASSERT_NO_FATAL_FAILURE(writeWideShow(show, QStringLiteral("sacn:7@127.0.0.1:%1").arg(port)));
   show.setHandoffValue(kWideA.scene);
   show.startDriver();
   for (const auto& [universe, length, levels] :
-       {std::tuple{7, 512, QStringLiteral(" 010 020 030 040") + QStringLiteral(" 000").repeated(12)},
+       {std::tuple{7, 512,
+                   QStringLiteral(" 010 020 030 040") + QStringLiteral(" 000").repeated(12)},
         std::tuple{8, 89, QStringLiteral(" 061") + QStringLiteral(" 000").repeated(15)}}) {
     EXPECT_TRUE(dmxmon.waitForLine([&](const QString& l) {
       return l.startsWith(QStringLiteral("universe %1: fps ").arg(universe)) &&
              !l.contains(u" fps 0 ") && l.contains(QStringLiteral(" len %1 ").arg(length)) &&
              l.endsWith(QStringLiteral(" levels") + levels);
-    })) << "universe " << universe;
+    })) << "universe "
+        << universe;
   }
   show.endAllProcesses();
 }

@@ -251,25 +251,53 @@ TEST(NetworkOutputUniverses, OneFrameGoesOutAsOnePacketPerUniverse) {
   const Destination loSacn = ipv4(127, 0, 0, 1, 5568);
   const Destination loArtNet = ipv4(127, 0, 0, 1, 6454);
   const std::vector<Case> cases = {
-      {"sacn:1@127.0.0.1", 600, {1, 2}, {512, 89}, {loSacn, loSacn},
+      {"sacn:1@127.0.0.1",
+       600,
+       {1, 2},
+       {512, 89},
+       {loSacn, loSacn},
        QStringLiteral("sACN 宇宙 1-2 → 127.0.0.1:5568")},
-      {"sacn:1", 600, {1, 2}, {512, 89},
+      {"sacn:1",
+       600,
+       {1, 2},
+       {512, 89},
        {ipv4(239, 255, 0, 1, 5568), ipv4(239, 255, 0, 2, 5568)},
        QStringLiteral("sACN 宇宙 1-2 → 239.255.0.1-239.255.0.2:5568")},
-      {"sacn:255", 1200, {255, 256, 257}, {512, 512, 177},
+      {"sacn:255",
+       1200,
+       {255, 256, 257},
+       {512, 512, 177},
        {ipv4(239, 255, 0, 255, 5568), ipv4(239, 255, 1, 0, 5568), ipv4(239, 255, 1, 1, 5568)},
        QStringLiteral("sACN 宇宙 255-257 → 239.255.0.255-239.255.1.1:5568")},
-      {"artnet:3@127.0.0.1", 600, {3, 4}, {512, 90}, {loArtNet, loArtNet},
+      {"artnet:3@127.0.0.1",
+       600,
+       {3, 4},
+       {512, 90},
+       {loArtNet, loArtNet},
        QStringLiteral("Art-Net 3-4 → 127.0.0.1:6454")},
       // The spare 513th byte opens no universe; 1024 bytes fill two exactly.
-      {"sacn:1@127.0.0.1", 512, {1}, {512}, {loSacn}, QStringLiteral("sACN 宇宙 1 → 127.0.0.1:5568")},
+      {"sacn:1@127.0.0.1",
+       512,
+       {1},
+       {512},
+       {loSacn},
+       QStringLiteral("sACN 宇宙 1 → 127.0.0.1:5568")},
       {"sacn:1@127.0.0.1", 1023, {1, 2}, {512, 512}, {loSacn, loSacn}, {}},
-      {"sacn:63999@127.0.0.1", 600, {63999}, {512}, {loSacn},
+      {"sacn:63999@127.0.0.1",
+       600,
+       {63999},
+       {512},
+       {loSacn},
+       QStringLiteral("sACN 宇宙 63999-64000 → 127.0.0.1:5568; 宇宙 64000 超出范围, 不发送 (the "
+                      "last is 63999)")},
+      {"artnet:32766@127.0.0.1",
+       1500,
+       {32766, 32767},
+       {512, 512},
+       {loArtNet, loArtNet},
        QStringLiteral(
-           "sACN 宇宙 63999-64000 → 127.0.0.1:5568; 宇宙 64000 超出范围, 不发送 (the last is 63999)")},
-      {"artnet:32766@127.0.0.1", 1500, {32766, 32767}, {512, 512}, {loArtNet, loArtNet},
-       QStringLiteral("Art-Net 32766-32768 → 127.0.0.1:6454; 宇宙 32768 超出范围, 不发送 (the last is "
-                      "32767)")},
+           "Art-Net 32766-32768 → 127.0.0.1:6454; 宇宙 32768 超出范围, 不发送 (the last is "
+           "32767)")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.port) + " N=" + std::to_string(c.n));
@@ -284,7 +312,8 @@ TEST(NetworkOutputUniverses, OneFrameGoesOutAsOnePacketPerUniverse) {
       ASSERT_EQ(p.levels.size(), c.lengths[i]) << i;
       const std::size_t from = i * 512;
       const std::size_t carried = std::min<std::size_t>(512, frame.size() - from);
-      EXPECT_TRUE(std::equal(frame.begin() + from, frame.begin() + from + carried, p.levels.begin()))
+      EXPECT_TRUE(
+          std::equal(frame.begin() + from, frame.begin() + from + carried, p.levels.begin()))
           << i;
       EXPECT_TRUE(std::all_of(p.levels.begin() + carried, p.levels.end(),
                               [](std::uint8_t v) { return v == 0; }))
@@ -325,8 +354,8 @@ TEST(NetworkOutputUniverses, EachUniverseHasItsOwnSequenceRateAndRepeat) {
         EXPECT_EQ(n, 44) << second;
       }
       for (std::size_t i = 0; i < packets.size(); ++i) {
-        const std::uint8_t want = artnet ? static_cast<std::uint8_t>(i % 255 + 1)
-                                         : static_cast<std::uint8_t>(i);
+        const std::uint8_t want =
+            artnet ? static_cast<std::uint8_t>(i % 255 + 1) : static_cast<std::uint8_t>(i);
         ASSERT_EQ(packets[i].second.sequence, want) << i;
         if (i > 0) {
           EXPECT_GE(packets[i].first - packets[i - 1].first, 22) << i;

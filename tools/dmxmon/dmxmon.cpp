@@ -96,8 +96,8 @@ Options parse(int argc, char** argv) {
     } else if (arg == "--artnet" && parseNumber(value, number) && number <= 32767) {
       o.protocol = Options::Protocol::ArtNet;
       o.universe = static_cast<unsigned>(number);
-    } else if (arg == "--universes" && parseNumber(value, number) && number >= 1 &&
-               number <= 128 && number == static_cast<unsigned>(number)) {
+    } else if (arg == "--universes" && parseNumber(value, number) && number >= 1 && number <= 128 &&
+               number == static_cast<unsigned>(number)) {
       o.universes = static_cast<unsigned>(number);
     } else if (arg == "--udp-port" && parseNumber(value, number) && number >= 1 &&
                number <= 65535) {
