@@ -273,7 +273,7 @@ def sample(pids, netns, seconds):
     return [100 * (b - a) / (t1 - t0) for a, b in zip(c0, c1)], (p1 - p0) / (t1 - t0)
 
 
-def measure_universes(build, seconds, count, length):
+def measure_universes(build, seconds, count, length, olad_too=True):
     """The driver at 1 ms ticks sending `count` sACN universes (发送数据长度 `length`), then olad
     sending the same universes through its E1.31 plugin, fed at 44 rounds a second by OLA's
     Python client; both multicast on the namespace's network. Returns (driver CPU, its packets
@@ -294,6 +294,8 @@ def measure_universes(build, seconds, count, length):
         driver.kill()
         driver.wait()
         driver = None
+        if not olad_too:
+            return driver_cpu, driver_rate, None, None, None
 
         olad = Olad(show.root, 9010, netns, count)
         olad.patch_outputs(1, count)
@@ -363,15 +365,22 @@ def main():
                 "< 5", cpu < 5)
 
     if ola and args.only != "outputs":
+        # What the 1 ms frame timer costs with one universe, for what more universes add to it.
+        cpu, rate, _, _, _ = measure_universes(args.build, max(args.seconds, 10), 1, 511, False)
+        row("sacn 1 universe (发送数据长度=511), 发送定时器时间=1: CPU of LUVRIN (% of a core), "
+            "packets/s", f"{cpu:.2f}, {rate:.0f}", "(reported)", True)
         for count, length in ((16, 8191), (128, 65535)):
             driver_cpu, driver_rate, olad_cpu, olad_rate, feeder_cpu = measure_universes(
                 args.build, max(args.seconds, 10), count, length)
             expect = 44 * count
             row(f"sacn {count} universes (发送数据长度={length}), 发送定时器时间=1: packets/s, "
-                f"LUVRIN / olad", f"{driver_rate:.0f} / {olad_rate:.0f}", f"{expect} each",
-                driver_rate >= 0.95 * expect and olad_rate >= 0.95 * expect)
+                f"LUVRIN / olad", f"{driver_rate:.0f} / {olad_rate:.0f}",
+                f"LUVRIN >= {0.95 * expect:.0f} (95% of {expect})", driver_rate >= 0.95 * expect)
+            # Per 1000 packets a second too: on a loaded machine the two may not reach the same rate.
+            per = f"{1000 * driver_cpu / driver_rate:.2f} / {1000 * olad_cpu / olad_rate:.2f}"
             row(f"sacn {count} universes: CPU of LUVRIN / of olad sending them through its E1.31 "
-                f"plugin (% of a core; olad's feeder, OLA's Python client: {feeder_cpu:.1f})",
+                f"plugin (% of a core; per 1000 packets/s: {per}; olad's feeder, OLA's Python "
+                f"client: {feeder_cpu:.1f})",
                 f"{driver_cpu:.2f} / {olad_cpu:.2f}", "LUVRIN < 5" if count == 16 else "(reported)",
                 driver_cpu < 5 or count != 16)
 
