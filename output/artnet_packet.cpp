@@ -24,7 +24,7 @@ std::vector<std::uint8_t> buildDmxPacket(std::uint16_t portAddress, std::uint8_t
   p[9] = static_cast<std::uint8_t>(kOpDmx >> 8);
   p[10] = static_cast<std::uint8_t>(kProtocolVersion >> 8);
   p[11] = static_cast<std::uint8_t>(kProtocolVersion & 0xFF);
-  p[12] = sequence;
+  p[kSequenceAt] = sequence;
   p[13] = physical;
   p[14] = static_cast<std::uint8_t>(portAddress & 0xFF);         // sub-net and universe
   p[15] = static_cast<std::uint8_t>((portAddress >> 8) & 0x7F);  // net
@@ -43,7 +43,7 @@ std::optional<DmxPacket> parseDmxPacket(std::span<const std::uint8_t> p) {
   if (length < 2 || length > kMaxSlots || length % 2 != 0 || p.size() < kHeaderBytes + length)
     return std::nullopt;
   DmxPacket d;
-  d.sequence = p[12];
+  d.sequence = p[kSequenceAt];
   d.physical = p[13];
   d.portAddress = static_cast<std::uint16_t>((p[15] & 0x7F) << 8 | p[14]);
   d.levels.assign(p.begin() + kHeaderBytes, p.begin() + kHeaderBytes + length);

@@ -12,6 +12,8 @@ constexpr std::uint16_t kPort = 6454;
 constexpr std::uint16_t kMaxPortAddress = 32767;
 constexpr std::size_t kMaxSlots = 512;
 constexpr std::size_t kHeaderBytes = 18;
+// Where the sequence number sits, for a packet built once and sent again with new levels.
+constexpr std::size_t kSequenceAt = 12;
 
 // Levels channel 1 first, at most 512; the data field is padded with a 0 to an even length of
 // at least 2, as receivers require. Sequence 0 tells receivers not to reorder.

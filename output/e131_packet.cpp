@@ -63,7 +63,7 @@ std::vector<std::uint8_t> buildDataPacket(const Source& source, std::uint16_t un
   std::memcpy(p.data() + 44, source.name.data(), nameBytes);
   p[108] = source.priority;
   put16(p, 109, 0);  // synchronization address: none
-  p[111] = sequence;
+  p[kSequenceAt] = sequence;
   p[112] = 0;  // options: not a preview, not terminated
   put16(p, 113, universe);
 
@@ -95,7 +95,7 @@ std::optional<DataPacket> parseDataPacket(std::span<const std::uint8_t> p) {
   const auto end = std::find(name.begin(), name.end(), std::uint8_t{0});
   d.sourceName.assign(name.begin(), end);
   d.priority = p[108];
-  d.sequence = p[111];
+  d.sequence = p[kSequenceAt];
   d.options = p[112];
   d.universe = get16(p, 113);
   d.startCode = p[125];

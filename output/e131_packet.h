@@ -17,6 +17,8 @@ constexpr std::size_t kMaxSlots = 512;
 // Bytes before the first level: the layers' headers and the start code.
 constexpr std::size_t kHeaderBytes = 126;
 constexpr std::size_t kSourceNameBytes = 64;
+// Where the sequence number sits, for a packet built once and sent again with new levels.
+constexpr std::size_t kSequenceAt = 111;
 
 using Cid = std::array<std::uint8_t, 16>;
 

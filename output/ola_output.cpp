@@ -3,13 +3,21 @@
 #include <QLoggingCategory>
 #include <algorithm>
 
+#include "universe_split.h"
+
 Q_LOGGING_CATEGORY(lcOlaOutput, "luvrin.serial", QtWarningMsg)
 
 namespace luvrin {
 
 namespace {
-constexpr std::size_t kMaxSlots = 512;
+
+constexpr std::uint64_t kLastUniverse = 0xFFFFFFFF;
+
+QString range(std::uint64_t first, std::uint64_t last) {
+  return first == last ? QString::number(first) : QStringLiteral("%1-%2").arg(first).arg(last);
 }
+
+}  // namespace
 
 OlaOutput::OlaOutput(Scheduler& scheduler, std::uint32_t universe, std::unique_ptr<OlaLink> link)
     : scheduler_(scheduler),
@@ -19,6 +27,7 @@ OlaOutput::OlaOutput(Scheduler& scheduler, std::uint32_t universe, std::unique_p
   reconnect_.onTimer = [this] {
     if (tryConnect()) reconnect_.setEnabled(false);
   };
+  cover(1);
 }
 
 OlaOutput::~OlaOutput() {
@@ -35,41 +44,60 @@ bool OlaOutput::open() {
 bool OlaOutput::tryConnect() {
   const bool was = connected_;
   connected_ = link_->connect();
-  sent_.clear();
+  for (Universe& u : universes_) u.sent = false;
   if (connected_ != was) statusChanged();
   if (connected_ && ready_) scheduler_.post(std::exchange(ready_, nullptr));
   qCDebug(lcOlaOutput) << (connected_ ? "connected to olad" : "olad not reached");
   return connected_;
 }
 
-bool OlaOutput::send(std::span<const std::uint8_t> data) {
+void OlaOutput::cover(std::size_t universes) {
+  sending_ =
+      static_cast<std::size_t>(std::min<std::uint64_t>(universes, kLastUniverse - universe_ + 1));
+  if (universes_.size() < sending_) universes_.resize(sending_);
+  if (std::exchange(covered_, universes) != universes) statusChanged();
+}
+
+OlaOutput::Outcome OlaOutput::sendDue(std::span<const std::uint8_t> frame) {
+  Outcome outcome = Outcome::NothingDue;
+  for (std::size_t i = 0; i < sending_; ++i) {
+    const auto levels = universeLevels(frame, i);
+    Universe& u = universes_[i];
+    const bool same =
+        u.sent && std::equal(levels.begin(), levels.end(), u.levels.begin(), u.levels.end());
+    if (same && scheduler_.now() - u.sentAt < kRepeatMs) continue;
+    if (!link_->send(static_cast<std::uint32_t>(universe_ + i), levels)) return Outcome::OladGone;
+    u.sent = true;
+    u.levels.assign(levels.begin(), levels.end());
+    u.sentAt = scheduler_.now();
+    outcome = Outcome::Sent;
+  }
+  return outcome;
+}
+
+bool OlaOutput::send(std::span<const std::uint8_t> frame) {
   if (!connected_) return false;
-  const auto levels = data.first(std::min(data.size(), kMaxSlots));
-  const bool same =
-      !sent_.empty() && std::equal(levels.begin(), levels.end(), sent_.begin(), sent_.end());
-  if (same && scheduler_.now() - sentAt_ < kRepeatMs) return false;
-  if (sendToOlad(levels)) return true;
+  cover(universeCount(frame.size()));
+  const Outcome outcome = sendDue(frame);
+  if (outcome != Outcome::OladGone) return outcome == Outcome::Sent;
   qCDebug(lcOlaOutput) << "olad went away; trying again every" << kReconnectMs << "ms";
   link_->close();
   connected_ = false;
   statusChanged();
   // olad may be back already (a restart): then the levels go out now.
-  if (tryConnect() && sendToOlad(levels)) return true;
+  if (tryConnect() && sendDue(frame) == Outcome::Sent) return true;
   reconnect_.setEnabled(true);
   return false;
 }
 
 QString OlaOutput::status() const {
-  const QString name = QStringLiteral("olad 宇宙 %1").arg(universe_);
+  QString name = QStringLiteral("olad 宇宙 %1").arg(range(universe_, universe_ + covered_ - 1));
+  if (sending_ < covered_)
+    name += QStringLiteral("; 宇宙 %1 超出范围, 不发送 (the last is %2)")
+                .arg(range(universe_ + sending_, universe_ + covered_ - 1))
+                .arg(kLastUniverse);
   if (connected_) return name + QStringLiteral(": 已连接");
   return name + QStringLiteral(": 未连接, 每秒重试 (olad not reached; trying again every second)");
-}
-
-bool OlaOutput::sendToOlad(std::span<const std::uint8_t> levels) {
-  if (!link_->send(universe_, levels)) return false;
-  sent_.assign(levels.begin(), levels.end());
-  sentAt_ = scheduler_.now();
-  return true;
 }
 
 }  // namespace luvrin

@@ -23,11 +23,12 @@ class OlaLink {
   virtual void close() = 0;
 };
 
-// A universe of olad; olad drives the interface itself and
-// keeps sending the last levels it got. So olad gets every change, at most once per frame tick,
-// and the same levels again once a second: that repeat finds out when olad has gone. When olad
-// is not running or goes away, the output is closed and tried again about once a second, as the
-// serial port is after a hot-plug; the first frame after a reconnection always goes out.
+// Universes of olad, one for each 512 levels of the frame (universe_split.h); olad drives the
+// interfaces itself and keeps sending the last levels it got. So olad gets every change of a
+// universe, at most once per frame tick, and each universe's levels again once a second: that
+// repeat finds out when olad has gone. When olad is not running or goes away, the output is
+// closed and tried again about once a second, as the serial port is after a hot-plug; the first
+// frame after a reconnection always goes out whole.
 class OlaOutput final : public FrameOutput {
  public:
   static constexpr int kReconnectMs = 1000;
@@ -45,8 +46,17 @@ class OlaOutput final : public FrameOutput {
   QString status() const override;
 
  private:
+  // What olad last got for one universe and when.
+  struct Universe {
+    bool sent = false;  // nothing yet since the (re)connection
+    std::vector<std::uint8_t> levels;
+    std::int64_t sentAt = 0;
+  };
+  enum class Outcome { Sent, NothingDue, OladGone };
+
   bool tryConnect();
-  bool sendToOlad(std::span<const std::uint8_t> levels);
+  void cover(std::size_t universes);
+  Outcome sendDue(std::span<const std::uint8_t> frame);
 
   Scheduler& scheduler_;
   std::uint32_t universe_;
@@ -54,9 +64,10 @@ class OlaOutput final : public FrameOutput {
   Timer reconnect_;
   bool connected_ = false;
   std::function<void()> ready_;
-  // What olad last got and when; empty after a (re)connection.
-  std::vector<std::uint8_t> sent_;
-  std::int64_t sentAt_ = 0;
+  // The universes the newest frame fills, and how many of them olad can number.
+  std::size_t covered_ = 0;
+  std::size_t sending_ = 0;
+  std::vector<Universe> universes_;
 };
 
 // The link over OLA's streaming client to olad's RPC port on this machine; nullptr where this

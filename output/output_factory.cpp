@@ -94,7 +94,7 @@ OutputChoice makeOutput(const SerialConfiguration& settings, Scheduler& schedule
     return {std::make_unique<OlaOutput>(scheduler, a.universe, std::move(link)), {}};
   }
 
-  auto sink = makeUdpSink(a.host, a.port, a.multicast);
+  auto sink = makeUdpSink(a.multicast);
   if (!sink) return refuse(named + QStringLiteral("this build of LUVRIN has no network support"));
   e131::Source source;
   if (a.kind == OutputAddress::Kind::Sacn) {

@@ -7,8 +7,7 @@ Q_LOGGING_CATEGORY(lcNetworkOutput, "luvrin.serial", QtWarningMsg)
 
 namespace luvrin {
 
-UdpSink::UdpSink(const QString& host, quint16 port, bool multicast)
-    : address_(host), port_(port), multicast_(multicast) {}
+UdpSink::UdpSink(bool multicast) : multicast_(multicast) {}
 
 bool UdpSink::open() {
   if (socket_.state() == QAbstractSocket::BoundState) return true;
@@ -21,14 +20,22 @@ bool UdpSink::open() {
     socket_.setSocketOption(QAbstractSocket::MulticastTtlOption, QVariant(1));
     socket_.setSocketOption(QAbstractSocket::MulticastLoopbackOption, QVariant(1));
   }
-  qCDebug(lcNetworkOutput) << "sending to" << address_.toString() << port_;
   return true;
 }
 
-bool UdpSink::send(std::span<const std::uint8_t> packet) {
+const QHostAddress& UdpSink::address(std::uint32_t ipv4) {
+  auto it = addresses_.find(ipv4);
+  if (it == addresses_.end()) {
+    it = addresses_.emplace(ipv4, QHostAddress(ipv4)).first;
+    qCDebug(lcNetworkOutput) << "sending to" << it->second.toString();
+  }
+  return it->second;
+}
+
+bool UdpSink::send(std::span<const std::uint8_t> packet, const Destination& to) {
   const auto size = static_cast<qint64>(packet.size());
-  const qint64 written =
-      socket_.writeDatagram(reinterpret_cast<const char*>(packet.data()), size, address_, port_);
+  const qint64 written = socket_.writeDatagram(reinterpret_cast<const char*>(packet.data()), size,
+                                               address(to.ipv4), to.port);
   if (written != size) {
     // A network that is down now may be back at the next frame; the socket stays.
     qCDebug(lcNetworkOutput) << "datagram not sent:" << socket_.errorString();
@@ -37,8 +44,8 @@ bool UdpSink::send(std::span<const std::uint8_t> packet) {
   return true;
 }
 
-std::unique_ptr<DatagramSink> makeUdpSink(const QString& host, std::uint16_t port, bool multicast) {
-  return std::make_unique<UdpSink>(host, port, multicast);
+std::unique_ptr<DatagramSink> makeUdpSink(bool multicast) {
+  return std::make_unique<UdpSink>(multicast);
 }
 
 }  // namespace luvrin

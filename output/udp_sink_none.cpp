@@ -2,6 +2,6 @@
 
 namespace luvrin {
 
-std::unique_ptr<DatagramSink> makeUdpSink(const QString&, std::uint16_t, bool) { return nullptr; }
+std::unique_ptr<DatagramSink> makeUdpSink(bool) { return nullptr; }
 
 }  // namespace luvrin

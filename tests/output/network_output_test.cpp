@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <chrono>
+#include <map>
 
 #include "artnet_packet.h"
 #include "e131_packet.h"
 #include "output_address.h"
 #include "support/recording_sink.h"
 #include "support/virtual_time.h"
+#include "universe_split.h"
 
 namespace luvrin {
 namespace {
@@ -25,6 +28,32 @@ OutputAddress sacn(std::uint32_t universe) {
 
 OutputAddress artnetTo(std::uint32_t universe) {
   return parseOutputAddress(QStringLiteral("artnet:%1@127.0.0.1").arg(universe)).address.value();
+}
+
+// A frame of N + 1 level bytes whose every byte tells where it was.
+Bytes frameOf(std::size_t n) {
+  Bytes frame(n + 1);
+  for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<std::uint8_t>(i % 251 + 1);
+  return frame;
+}
+
+// What one packet says, whichever the protocol.
+struct Seen {
+  std::uint32_t universe = 0;
+  std::uint8_t sequence = 0;
+  Bytes levels;
+};
+
+Seen read(const Sent& s) {
+  if (auto p = e131::parseDataPacket(s.packet)) return {p->universe, p->sequence, p->levels};
+  const auto p = artnet::parseDmxPacket(s.packet);
+  EXPECT_TRUE(p) << "neither sACN nor Art-Net";
+  return p ? Seen{p->portAddress, p->sequence, p->levels} : Seen{};
+}
+
+Destination ipv4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d,
+                 std::uint16_t port) {
+  return {std::uint32_t{a} << 24 | std::uint32_t{b} << 16 | std::uint32_t{c} << 8 | d, port};
 }
 
 // A network output fed the way the driver's frame timer feeds a port: a frame on each tick
@@ -204,6 +233,145 @@ TEST(NetworkOutputPackets, AnOutputThatCannotOpenTakesNoFrames) {
   EXPECT_FALSE(output.readyForFrame());
   EXPECT_FALSE(output.send(Bytes{1}));
   EXPECT_TRUE(log.empty());
+}
+
+// Each 512 levels of the frame are a universe of their own, numbered on from the first, each to
+// its group when multicast; past the protocol's last universe nothing is sent, and the status
+// says so.
+TEST(NetworkOutputUniverses, OneFrameGoesOutAsOnePacketPerUniverse) {
+  const QString lo = QStringLiteral("127.0.0.1");
+  struct Case {
+    const char* port;
+    std::size_t n;  // 发送数据长度: the frame is n + 1 bytes
+    std::vector<std::uint32_t> universes;
+    std::vector<std::size_t> lengths;  // levels each packet carries (Art-Net pads to even)
+    std::vector<Destination> to;
+    QString status;
+  };
+  const Destination loSacn = ipv4(127, 0, 0, 1, 5568);
+  const Destination loArtNet = ipv4(127, 0, 0, 1, 6454);
+  const std::vector<Case> cases = {
+      {"sacn:1@127.0.0.1",
+       600,
+       {1, 2},
+       {512, 89},
+       {loSacn, loSacn},
+       QStringLiteral("sACN 宇宙 1-2 → 127.0.0.1:5568")},
+      {"sacn:1",
+       600,
+       {1, 2},
+       {512, 89},
+       {ipv4(239, 255, 0, 1, 5568), ipv4(239, 255, 0, 2, 5568)},
+       QStringLiteral("sACN 宇宙 1-2 → 239.255.0.1-239.255.0.2:5568")},
+      {"sacn:255",
+       1200,
+       {255, 256, 257},
+       {512, 512, 177},
+       {ipv4(239, 255, 0, 255, 5568), ipv4(239, 255, 1, 0, 5568), ipv4(239, 255, 1, 1, 5568)},
+       QStringLiteral("sACN 宇宙 255-257 → 239.255.0.255-239.255.1.1:5568")},
+      {"artnet:3@127.0.0.1",
+       600,
+       {3, 4},
+       {512, 90},
+       {loArtNet, loArtNet},
+       QStringLiteral("Art-Net 3-4 → 127.0.0.1:6454")},
+      // The spare 513th byte opens no universe; 1024 bytes fill two exactly.
+      {"sacn:1@127.0.0.1",
+       512,
+       {1},
+       {512},
+       {loSacn},
+       QStringLiteral("sACN 宇宙 1 → 127.0.0.1:5568")},
+      {"sacn:1@127.0.0.1", 1023, {1, 2}, {512, 512}, {loSacn, loSacn}, {}},
+      {"sacn:63999@127.0.0.1",
+       600,
+       {63999},
+       {512},
+       {loSacn},
+       QStringLiteral("sACN 宇宙 63999-64000 → 127.0.0.1:5568; 宇宙 64000 超出范围, 不发送 (the "
+                      "last is 63999)")},
+      {"artnet:32766@127.0.0.1",
+       1500,
+       {32766, 32767},
+       {512, 512},
+       {loArtNet, loArtNet},
+       QStringLiteral(
+           "Art-Net 32766-32768 → 127.0.0.1:6454; 宇宙 32768 超出范围, 不发送 (the last is "
+           "32767)")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.port) + " N=" + std::to_string(c.n));
+    Rig rig(parseOutputAddress(QString::fromLatin1(c.port)).address.value(), 0);
+    const Bytes frame = frameOf(c.n);
+    ASSERT_TRUE(rig.output->send(frame));
+    ASSERT_EQ(rig.sent.size(), c.universes.size());
+    for (std::size_t i = 0; i < rig.sent.size(); ++i) {
+      const Seen p = read(rig.sent[i]);
+      EXPECT_EQ(p.universe, c.universes[i]) << i;
+      EXPECT_EQ(rig.sent[i].to, c.to[i]) << i;
+      ASSERT_EQ(p.levels.size(), c.lengths[i]) << i;
+      const std::size_t from = i * 512;
+      const std::size_t carried = std::min<std::size_t>(512, frame.size() - from);
+      EXPECT_TRUE(
+          std::equal(frame.begin() + from, frame.begin() + from + carried, p.levels.begin()))
+          << i;
+      EXPECT_TRUE(std::all_of(p.levels.begin() + carried, p.levels.end(),
+                              [](std::uint8_t v) { return v == 0; }))
+          << "padding " << i;
+    }
+    if (!c.status.isEmpty()) {
+      EXPECT_EQ(rig.output->status(), c.status);
+    }
+  }
+}
+
+// Each universe runs its own sequence, its own 44 packets a second and its own repeat; new levels
+// are written into packets laid out before, so the second frame must carry them too.
+TEST(NetworkOutputUniverses, EachUniverseHasItsOwnSequenceRateAndRepeat) {
+  for (const bool artnet : {false, true}) {
+    SCOPED_TRACE(artnet ? "Art-Net" : "sACN");
+    Rig rig(artnet ? artnetTo(0) : sacn(1), 1);
+    rig.levels = frameOf(1200);  // three universes, the last 177 levels
+    rig.scheduler.advanceBy(3s);
+    rig.levels[0] = 99;
+    rig.levels[1100] = 98;
+    rig.scheduler.advanceBy(100ms);
+    rig.frameTimer->setEnabled(false);
+    const std::int64_t quiet = rig.clock.tickCount();
+    rig.scheduler.advanceBy(2500ms);  // two repeats
+
+    std::map<std::uint32_t, std::vector<std::pair<std::int64_t, Seen>>> byUniverse;
+    for (const Sent& s : rig.sent) {
+      Seen p = read(s);
+      byUniverse[p.universe].emplace_back(s.at, std::move(p));
+    }
+    ASSERT_EQ(byUniverse.size(), 3u);
+    for (auto& [universe, packets] : byUniverse) {
+      SCOPED_TRACE(universe);
+      for (int second = 0; second < 3; ++second) {
+        int n = 0;
+        for (const auto& [at, p] : packets) n += at >= second * 1000 && at < second * 1000 + 1000;
+        EXPECT_EQ(n, 44) << second;
+      }
+      for (std::size_t i = 0; i < packets.size(); ++i) {
+        const std::uint8_t want =
+            artnet ? static_cast<std::uint8_t>(i % 255 + 1) : static_cast<std::uint8_t>(i);
+        ASSERT_EQ(packets[i].second.sequence, want) << i;
+        if (i > 0) {
+          EXPECT_GE(packets[i].first - packets[i - 1].first, 22) << i;
+        }
+      }
+      std::vector<std::int64_t> repeats;
+      for (const auto& [at, p] : packets)
+        if (at > quiet) repeats.push_back(at - quiet);
+      ASSERT_EQ(repeats.size(), 2u);
+      EXPECT_EQ(repeats[1] - repeats[0], 1000);
+      const auto newest = universeLevels(rig.levels, universe - (artnet ? 0 : 1));
+      const Bytes& last = packets.back().second.levels;
+      EXPECT_TRUE(std::equal(newest.begin(), newest.end(), last.begin()));
+    }
+    EXPECT_EQ(rig.framesCounted * 3, static_cast<int>(rig.sent.size()) - 6);
+  }
 }
 
 }  // namespace

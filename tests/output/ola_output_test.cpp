@@ -19,6 +19,7 @@ struct FakeOlad {
   int generation = 0;
   int connects = 0;
   std::vector<std::pair<std::int64_t, Bytes>> received;
+  std::vector<std::uint32_t> universes;  // of each in received
   const Clock* clock = nullptr;
 };
 
@@ -31,9 +32,9 @@ class FakeLink : public OlaLink {
     return connection_ >= 0;
   }
   bool send(std::uint32_t universe, std::span<const std::uint8_t> levels) override {
-    EXPECT_EQ(universe, 5u);
     if (connection_ < 0 || !olad_.running || connection_ != olad_.generation) return false;
     olad_.received.emplace_back(olad_.clock->tickCount(), Bytes(levels.begin(), levels.end()));
+    olad_.universes.push_back(universe);
     return true;
   }
   void close() override { connection_ = -1; }
@@ -128,6 +129,34 @@ TEST(OlaOutput, QuickOladRestartIsReconnectedInTheSameTick) {
   EXPECT_TRUE(rig.output->isOpen());
   EXPECT_EQ(rig.olad.received.back(), (std::pair<std::int64_t, Bytes>{525, Bytes{100, 8, 7}}));
   EXPECT_EQ(rig.olad.connects, 2);
+}
+
+// Each 512 levels go to the next universe of olad; each universe is sent when its own levels
+// change, and repeated on its own once a second.
+TEST(OlaOutput, WideFrameFillsUniversesThatEachGoOutWhenTheyChange) {
+  Rig rig;
+  rig.levels = Bytes(601, 0);
+  rig.levels[511] = 1;
+  rig.levels[512] = 2;
+  rig.levels[600] = 3;
+  rig.output->open();
+  rig.scheduler.advanceBy(25ms);
+  ASSERT_EQ(rig.olad.universes, (std::vector<std::uint32_t>{5, 6}));
+  EXPECT_EQ(rig.olad.received[0].second, Bytes(rig.levels.begin(), rig.levels.begin() + 512));
+  EXPECT_EQ(rig.olad.received[1].second, Bytes(rig.levels.begin() + 512, rig.levels.end()));
+  EXPECT_EQ(rig.output->status(), QStringLiteral("olad 宇宙 5-6: 已连接"));
+
+  // 600 ms in, universe 6 changes; from then on each universe keeps its own second.
+  rig.scheduler.advanceBy(575ms);
+  rig.levels[600] = 4;
+  rig.scheduler.advanceBy(2s);
+  std::vector<std::pair<std::uint32_t, std::int64_t>> sends;
+  for (std::size_t i = 0; i < rig.olad.received.size(); ++i)
+    sends.emplace_back(rig.olad.universes[i], rig.olad.received[i].first);
+  using Sends = std::vector<std::pair<std::uint32_t, std::int64_t>>;
+  EXPECT_EQ(sends, (Sends{{5, 25}, {6, 25}, {6, 625}, {5, 1025}, {6, 1625}, {5, 2025}}));
+  EXPECT_EQ(rig.olad.received[4].second.back(), 4);
+  EXPECT_EQ(rig.framesCounted, 5);
 }
 
 }  // namespace

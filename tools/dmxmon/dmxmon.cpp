@@ -2,7 +2,8 @@
 // device path on its first line (give it to the driver as 端口), decodes the frames the driver
 // sends and prints once a second: frames per second, level bytes per frame, the first 16 levels.
 // With --sacn U or --artnet U it is a network node instead: it listens on the loopback address
-// for that universe's packets and prints the same line, a packet counting as a frame.
+// for that universe's packets and prints the same line, a packet counting as a frame; with
+// --universes K it watches U to U+K-1 and prints a line for each, led by "universe U:".
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -44,13 +45,14 @@ struct Options {
   std::string raw;
   enum class Protocol { None, Sacn, ArtNet } protocol = Protocol::None;
   unsigned universe = 0;
+  unsigned universes = 1;
   unsigned udpPort = 0;
 };
 
 [[noreturn]] void usage(const char* self) {
   std::fprintf(stderr,
                "usage: %s [--link PATH] [--length N] [--baud B] [--seconds S] [--raw FILE]\n"
-               "       %s --sacn U | --artnet U [--udp-port P] [--seconds S]\n"
+               "       %s --sacn U | --artnet U [--universes K] [--udp-port P] [--seconds S]\n"
                "  --link PATH   also make PATH a symbolic link to the pseudo-terminal\n"
                "  --length N    frames carry N+1 level bytes (N = 发送数据长度); default: up to\n"
                "                the \".\" before the next header\n"
@@ -59,6 +61,8 @@ struct Options {
                "  --raw FILE    keep every byte read in FILE\n"
                "  --sacn U      listen on 127.0.0.1 for E1.31 universe U (port 5568)\n"
                "  --artnet U    listen on 127.0.0.1 for Art-Net port-address U (port 6454)\n"
+               "  --universes K watch universes U to U+K-1 (1 to 128; default 1), a line for each\n"
+               "                led by \"universe U:\"\n"
                "  --udp-port P  listen on port P instead\n",
                self, self);
   std::exit(2);
@@ -92,6 +96,9 @@ Options parse(int argc, char** argv) {
     } else if (arg == "--artnet" && parseNumber(value, number) && number <= 32767) {
       o.protocol = Options::Protocol::ArtNet;
       o.universe = static_cast<unsigned>(number);
+    } else if (arg == "--universes" && parseNumber(value, number) && number >= 1 && number <= 128 &&
+               number == static_cast<unsigned>(number)) {
+      o.universes = static_cast<unsigned>(number);
     } else if (arg == "--udp-port" && parseNumber(value, number) && number >= 1 &&
                number <= 65535) {
       o.udpPort = static_cast<unsigned>(number);
@@ -101,6 +108,8 @@ Options parse(int argc, char** argv) {
       usage(argv[0]);
     }
   }
+  const unsigned last = o.protocol == Options::Protocol::Sacn ? 63999 : 32767;
+  if (o.protocol != Options::Protocol::None && o.universe + o.universes - 1 > last) usage(argv[0]);
   return o;
 }
 
@@ -142,13 +151,18 @@ int listenUdp(const Options& options) {
     std::perror("bind");
     return 1;
   }
-  std::printf("%s %u on 127.0.0.1:%u\n", sacn ? "sacn" : "artnet", options.universe, port);
+  std::printf("%s %u", sacn ? "sacn" : "artnet", options.universe);
+  if (options.universes > 1) std::printf("-%u", options.universe + options.universes - 1);
+  std::printf(" on 127.0.0.1:%u\n", port);
   std::fflush(stdout);
 
-  std::vector<std::uint8_t> last;
+  struct Universe {
+    std::vector<std::uint8_t> last;
+    std::uint64_t frames = 0;
+    std::uint64_t bytes = 0;
+  };
+  std::vector<Universe> universes(options.universes);
   std::vector<std::uint8_t> datagram(65536);
-  std::uint64_t frames = 0;
-  std::uint64_t bytes = 0;
   std::uint64_t bad = 0;
   const auto start = Clock::now();
   auto nextReport = start + std::chrono::seconds(1);
@@ -158,8 +172,14 @@ int listenUdp(const Options& options) {
         std::chrono::duration<double>(now - start).count() >= options.seconds)
       break;
     if (now >= nextReport) {
-      printReport(frames, last, bytes, bad);
-      frames = bytes = bad = 0;
+      for (std::size_t i = 0; i < universes.size(); ++i) {
+        Universe& u = universes[i];
+        if (universes.size() > 1)
+          std::printf("universe %u: ", options.universe + static_cast<unsigned>(i));
+        printReport(u.frames, u.last, u.bytes, bad);
+        u.frames = u.bytes = 0;
+      }
+      bad = 0;
       nextReport += std::chrono::seconds(1);
       if (nextReport <= now) nextReport = now + std::chrono::seconds(1);
       continue;
@@ -172,25 +192,31 @@ int listenUdp(const Options& options) {
     const ssize_t n = recv(fd, datagram.data(), datagram.size(), 0);
     if (n <= 0) continue;
     const std::span<const std::uint8_t> packet(datagram.data(), static_cast<std::size_t>(n));
+    unsigned universe = 0;
+    std::vector<std::uint8_t> levels;
     if (sacn) {
-      const auto d = luvrin::e131::parseDataPacket(packet);
+      auto d = luvrin::e131::parseDataPacket(packet);
       if (!d) {
         ++bad;
         continue;
       }
-      if (d->universe != options.universe || d->startCode != 0) continue;
-      last = d->levels;
+      if (d->startCode != 0) continue;
+      universe = d->universe;
+      levels = std::move(d->levels);
     } else {
-      const auto d = luvrin::artnet::parseDmxPacket(packet);
+      auto d = luvrin::artnet::parseDmxPacket(packet);
       if (!d) {
         ++bad;
         continue;
       }
-      if (d->portAddress != options.universe) continue;
-      last = d->levels;
+      universe = d->portAddress;
+      levels = std::move(d->levels);
     }
-    ++frames;
-    bytes += static_cast<std::uint64_t>(n);
+    if (universe < options.universe || universe - options.universe >= universes.size()) continue;
+    Universe& u = universes[universe - options.universe];
+    u.last = std::move(levels);
+    ++u.frames;
+    u.bytes += static_cast<std::uint64_t>(n);
   }
   close(fd);
   return 0;
