@@ -14,8 +14,13 @@ struct OutputThread::Worker {
       link.takeNewestFrame(*this);
       sender.tick();
     };
-    sender.onCounted = [&link] {
+    sender.onCounted = [this, &link] {
       link.counted_.fetch_add(1);
+      // A notice for every frame would wake the window's thread a thousand times a second for a
+      // number it shows; the rate meter collects the rest when it reads.
+      const std::int64_t now = clock.tickCount();
+      if (now - lastCountNotice < kCountNoticeMs) return;
+      lastCountNotice = now;
       link.toWindow(link.countedPosted_, &OutputThread::onCounted_);
     };
     output->onStatusChanged = [this, &link] {
@@ -29,6 +34,8 @@ struct OutputThread::Worker {
   }
   ~Worker() { output->onStatusChanged = nullptr; }
 
+  static constexpr std::int64_t kCountNoticeMs = 50;
+
   SteadyClock clock;
   Scheduler scheduler;
   SchedulerPump pump;
@@ -36,6 +43,7 @@ struct OutputThread::Worker {
   FrameSender sender;
   // Ticks as the window's frame timer would until the interval is set.
   Timer frameTimer{scheduler, 1, true};
+  std::int64_t lastCountNotice = -kCountNoticeMs;
 };
 
 OutputThread::OutputThread(Factory make)
