@@ -339,7 +339,7 @@ def editor_work(d, events):
         t = time.monotonic()
         events.append((t, f"click 调试状态 {i + 1}"))
         screen.click(DRIVER_TITLE, COMMAND3)
-        wait_for(lambda: screen.find(EDITOR_TITLE), 30, "the editor window")
+        wait_for(lambda: screen.find(EDITOR_TITLE), 120, "the editor window")
         events.append((time.monotonic(), f"editor {i + 1} shown"))
         opened.append(time.monotonic() - t)
         # Let the window settle (draw, map) before it is closed; the wire is read all along.
@@ -347,7 +347,7 @@ def editor_work(d, events):
         t = time.monotonic()
         events.append((t, f"click 返回到运行窗口 {i + 1}"))
         screen.click(EDITOR_TITLE, COMMAND8)
-        wait_for(lambda: not screen.find(EDITOR_TITLE), 30, "the editor window to close")
+        wait_for(lambda: not screen.find(EDITOR_TITLE), 120, "the editor window to close")
         events.append((time.monotonic(), f"editor {i + 1} gone"))
         closed.append(time.monotonic() - t)
         time.sleep(0.3)
