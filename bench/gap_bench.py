@@ -10,6 +10,10 @@ The target is no gap longer than two frame intervals or two line times, whicheve
 Before the work starts, the same session is measured quietly for a few seconds: the quiet
 maximum is what this machine's scheduling alone gives.
 
+Each frame is timed twice: at the driver's write() to the port (the kernel's syscall tracepoint,
+through perf, where perf runs; the target is judged on these) and on the wire, as the reading end
+of the pseudo-terminal got it.
+
   gap_bench.py --build after=build-bench --build before=/tmp/before/build [--repeat 3]
   gap_bench.py --wine-show build-win/show/LUVRIN     (WINEPREFIX made ready by the caller)
 
@@ -33,7 +37,7 @@ from wire_bench import Show, Wire, frame_text, gbk  # noqa: E402
 
 N = 128
 LINE_MS = {3000000: (N + 9) * 10 / 3000.0, 115200: (N + 9) * 10 / 115.2}
-# (reader, declared line in 设置, reader pacing)
+# reader: (the line declared in 设置, in baud; the reader's pacing in baud, None for full speed)
 READERS = {"full": (3000000, None), "paced": (115200, 115200)}
 ACTIVITIES = ("catalogue", "editor", "launchers")
 QUIET_S = 3.0
