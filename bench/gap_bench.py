@@ -515,12 +515,12 @@ def main():
         for activity in activities:
             for interval in intervals:
                 for reader in readers:
-                    runs = {label: [] for label, _, _ in targets}
+                    runs = {(label, system): [] for label, system, _ in targets}
                     for _ in range(a.repeat):
                         # Interleaved, so that the builds share whatever load the machine has.
                         for label, system, folder in targets:
                             r = one_run(maker(system, folder), activity, interval, reader, cache)
-                            runs[label].append(r)
+                            runs[(label, system)].append(r)
                             line = f"  {label} {system} {activity} {interval} ms {reader}:"
                             for side in ("writes", "wire"):
                                 g = r[side]
@@ -531,7 +531,7 @@ def main():
                             print(f"{line} load {r['load']:.1f}; {r['details']}",
                                   file=sys.stderr, flush=True)
                     for label, system, _ in targets:
-                        rs = runs[label]
+                        rs = runs[(label, system)]
                         limit = target_ms(interval, reader)
                         side = "writes" if all(r["writes"] for r in rs) else "wire"
                         worst = statistics.median(r[side]["max"] for r in rs)
