@@ -412,9 +412,10 @@ def longest(times, events):
     if not bg:
         raise Failure("no frames while the window worked")
     k = max(range(len(bg)), key=lambda i: bg[i])
-    before = [label for t, label in events if t <= busy[k]]
+    # The last event before the gap ended: what was under way while no frame came.
+    before = [label for t, label in events if t <= busy[k + 1]]
     return {"quiet_max": max(qg) if qg else float("nan"), "median": statistics.median(bg),
-            "max": bg[k], "where": "after " + before[-1] if before else "before the work"}
+            "max": bg[k], "where": "ending after " + before[-1] if before else "before the work"}
 
 
 def summarize(wire, writes, events, details, load):
