@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "channel_data.h"
+#include "log_categories.h"
 #include "log_file.h"
 #include "numeric.h"
 #include "program_file.h"

@@ -5,9 +5,8 @@
 
 #include "codepage.h"
 #include "ini_text.h"
+#include "log_categories.h"
 #include "read_ini_key.h"
-
-Q_LOGGING_CATEGORY(lcScene, "luvrin.scene", QtWarningMsg)
 
 namespace luvrin {
 

@@ -1,12 +1,9 @@
 #pragma once
 
 #include <QList>
-#include <QLoggingCategory>
 #include <QString>
 
 #include "program_file.h"
-
-Q_DECLARE_LOGGING_CATEGORY(lcScene)
 
 namespace luvrin {
 

@@ -2,16 +2,14 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QLoggingCategory>
 
 #include "launcher_files.h"
+#include "log_categories.h"
 #include "scene_catalogue.h"
 
 namespace luvrin {
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcLauncher, "luvrin.launcher", QtWarningMsg)
 
 const QString kDescriptionSuffix = QStringLiteral("说明");
 

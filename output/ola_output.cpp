@@ -1,11 +1,9 @@
 #include "ola_output.h"
 
-#include <QLoggingCategory>
 #include <algorithm>
 
+#include "log_categories.h"
 #include "universe_split.h"
-
-Q_LOGGING_CATEGORY(lcOlaOutput, "luvrin.serial", QtWarningMsg)
 
 namespace luvrin {
 
@@ -47,7 +45,7 @@ bool OlaOutput::tryConnect() {
   for (Universe& u : universes_) u.sent = false;
   if (connected_ != was) statusChanged();
   if (connected_ && ready_) scheduler_.post(std::exchange(ready_, nullptr));
-  qCDebug(lcOlaOutput) << (connected_ ? "connected to olad" : "olad not reached");
+  qCDebug(lcSerial) << (connected_ ? "connected to olad" : "olad not reached");
   return connected_;
 }
 
@@ -80,7 +78,7 @@ bool OlaOutput::send(std::span<const std::uint8_t> frame) {
   cover(universeCount(frame.size()));
   const Outcome outcome = sendDue(frame);
   if (outcome != Outcome::OladGone) return outcome == Outcome::Sent;
-  qCDebug(lcOlaOutput) << "olad went away; trying again every" << kReconnectMs << "ms";
+  qCDebug(lcSerial) << "olad went away; trying again every" << kReconnectMs << "ms";
   link_->close();
   connected_ = false;
   statusChanged();

@@ -1,7 +1,6 @@
 #include "output_factory.h"
 
-#include <QLoggingCategory>
-
+#include "log_categories.h"
 #include "network_output.h"
 #include "ola_output.h"
 #include "output_address.h"
@@ -9,8 +8,6 @@
 #include "serial_box_output.h"
 #include "source_cid.h"
 #include "usb_pro_output.h"
-
-Q_LOGGING_CATEGORY(lcOutputs, "luvrin.serial", QtWarningMsg)
 
 namespace luvrin {
 
@@ -33,7 +30,7 @@ class RefusedOutput final : public FrameOutput {
 };
 
 OutputChoice refuse(const QString& why) {
-  qCWarning(lcOutputs).noquote() << why + QStringLiteral("; nothing is sent");
+  qCWarning(lcSerial).noquote() << why + QStringLiteral("; nothing is sent");
   return {std::make_unique<RefusedOutput>(why), why};
 }
 

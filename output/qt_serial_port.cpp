@@ -1,14 +1,12 @@
 #include "qt_serial_port.h"
 
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QStringList>
 #include <algorithm>
 #include <utility>
 
+#include "log_categories.h"
 #include "platform.h"
-
-Q_LOGGING_CATEGORY(lcSerial, "luvrin.serial", QtWarningMsg)
 
 namespace luvrin {
 

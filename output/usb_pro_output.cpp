@@ -1,11 +1,10 @@
 #include "usb_pro_output.h"
 
-#include <QLoggingCategory>
 #include <QStringList>
 #include <algorithm>
 #include <utility>
 
-Q_LOGGING_CATEGORY(lcUsbPro, "luvrin.serial", QtWarningMsg)
+#include "log_categories.h"
 
 namespace luvrin {
 
@@ -74,7 +73,7 @@ void UsbProOutput::startSession() {
   unanswered_ = false;
   const QByteArray queries = usbpro::encode(usbpro::kGetParameters, QByteArray(2, '\0')) +
                              usbpro::encode(usbpro::kGetSerialNumber, {});
-  if (!port_.writeFrame(queries, {}, {})) qCDebug(lcUsbPro) << "cannot ask the widget";
+  if (!port_.writeFrame(queries, {}, {})) qCDebug(lcSerial) << "cannot ask the widget";
   answerWait_.setEnabled(false);
   answerWait_.setEnabled(true);
   reader_.setEnabled(true);
@@ -92,7 +91,7 @@ void UsbProOutput::answerWaitOver() {
   answerWait_.setEnabled(false);
   if (parameters_ || serialNumber_) return;
   unanswered_ = true;
-  qCDebug(lcUsbPro) << port_.systemName() << "did not answer; sending anyway";
+  qCDebug(lcSerial) << port_.systemName() << "did not answer; sending anyway";
   statusChanged();
 }
 
@@ -106,7 +105,7 @@ void UsbProOutput::readReplies() {
       if (!p || p == parameters_) continue;
       parameters_ = p;
       changed = true;
-      qCDebug(lcUsbPro) << "firmware" << p->firmwareMajor << p->firmwareMinor << "break"
+      qCDebug(lcSerial) << "firmware" << p->firmwareMajor << p->firmwareMinor << "break"
                         << p->breakTime << "mark after break" << p->markAfterBreakTime
                         << "refresh rate" << p->refreshRate;
     } else if (m.label == usbpro::kGetSerialNumber) {
@@ -114,7 +113,7 @@ void UsbProOutput::readReplies() {
       if (!s || s == serialNumber_) continue;
       serialNumber_ = s;
       changed = true;
-      qCDebug(lcUsbPro) << "serial number" << *s;
+      qCDebug(lcSerial) << "serial number" << *s;
     }
   }
   if (changed) {

@@ -1,9 +1,8 @@
 #include "gbk_codec.h"
 
-#include <QLoggingCategory>
 #include <cstdio>
 
-Q_LOGGING_CATEGORY(lcCodepage, "luvrin.codepage", QtWarningMsg)
+#include "log_categories.h"
 
 namespace luvrin {
 

@@ -1,0 +1,10 @@
+#include "log_categories.h"
+
+namespace luvrin {
+
+Q_LOGGING_CATEGORY(lcSerial, "luvrin.serial", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcScene, "luvrin.scene", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcCodepage, "luvrin.codepage", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcLauncher, "luvrin.launcher", QtWarningMsg)
+
+}  // namespace luvrin

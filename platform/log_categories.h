@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+// The program's logging categories, each declared here once. Debug messages are off by default
+// (QT_LOGGING_RULES turns them on); warnings are printed, and reach the user's log file.
+namespace luvrin {
+
+Q_DECLARE_LOGGING_CATEGORY(lcSerial)    // "luvrin.serial": the outputs, their ports and refusals
+Q_DECLARE_LOGGING_CATEGORY(lcScene)     // "luvrin.scene": scene lookups and loads
+Q_DECLARE_LOGGING_CATEGORY(lcCodepage)  // "luvrin.codepage": the GBK converter
+Q_DECLARE_LOGGING_CATEGORY(lcLauncher)  // "luvrin.launcher": the launcher builder
+
+}  // namespace luvrin
