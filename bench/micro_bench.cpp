@@ -10,9 +10,9 @@
 #include "channel_data.h"
 #include "driver/driver_fixture.h"
 #include "driver_playback.h"
-#include "form1.h"
-#include "form3.h"
-#include "form3_view.h"
+#include "driver_window.h"
+#include "editor_window.h"
+#include "editor_window_view.h"
 #include "numeric.h"
 #include "support/virtual_time.h"
 

@@ -8,8 +8,8 @@
 
 #include "clock.h"
 #include "driver_lock.h"
+#include "driver_window.h"
 #include "file_handoff_store.h"
-#include "form1.h"
 #include "log_file.h"
 #include "output_factory.h"
 #include "output_thread.h"

@@ -9,10 +9,10 @@
 #include <memory>
 #include <vector>
 
-#include "form1.h"
-#include "form1_view.h"
-#include "form3_view.h"
-#include "form4_view.h"
+#include "driver_window.h"
+#include "driver_window_view.h"
+#include "editor_window_view.h"
+#include "version_notes_view.h"
 
 namespace luvrin {
 

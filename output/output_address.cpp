@@ -170,12 +170,11 @@ ParsedUsbProAddress parseUsbProAddress(QStringView text) {
   if (const auto n = digits(rest, 3); n && *n >= 1 && *n <= kMaxUsbProPortNumber)
     return {UsbProAddress{static_cast<int>(*n), {}}, {}};
   if (const auto n = comPortNumber(rest)) return {UsbProAddress{*n, {}}, {}};
-  return {
-      std::nullopt,
-      QStringLiteral("端口 \"%1\": a USB Pro widget's port is a number (1 to %2), COMn or an "
-                     "absolute device path, as in usbpro:1 or usbpro:/dev/ttyUSB0")
-          .arg(text)
-          .arg(kMaxUsbProPortNumber)};
+  return {std::nullopt,
+          QStringLiteral("端口 \"%1\": a USB Pro widget's port is a number (1 to %2), COMn or an "
+                         "absolute device path, as in usbpro:1 or usbpro:/dev/ttyUSB0")
+              .arg(text)
+              .arg(kMaxUsbProPortNumber)};
 }
 
 }  // namespace luvrin

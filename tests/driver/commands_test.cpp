@@ -6,9 +6,9 @@
 #include <chrono>
 #include <functional>
 
+#include "driver_window.h"
 #include "editor/editor_rig.h"
-#include "form1.h"
-#include "form2.h"
+#include "launcher_builder.h"
 #include "launcher_files.h"
 #include "support/virtual_time.h"
 

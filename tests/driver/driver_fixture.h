@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "codepage.h"
-#include "form1.h"
+#include "driver_window.h"
 #include "support/test_support.h"
 #include "support/virtual_time.h"
 

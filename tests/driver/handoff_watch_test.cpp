@@ -5,8 +5,8 @@
 #include <QTemporaryDir>
 #include <chrono>
 
+#include "driver_window.h"
 #include "file_handoff_store.h"
-#include "form1.h"
 #include "support/test_support.h"
 #include "support/virtual_time.h"
 

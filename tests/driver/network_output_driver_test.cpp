@@ -3,8 +3,8 @@
 #include <chrono>
 #include <vector>
 
+#include "driver_window.h"
 #include "e131_packet.h"
-#include "form1.h"
 #include "network_output.h"
 #include "output_address.h"
 #include "support/recording_sink.h"

@@ -27,11 +27,11 @@
 #include <iostream>
 #include <memory>
 
+#include "driver_window_view.h"
 #include "editor/editor_rig.h"
-#include "form1_view.h"
-#include "form3_view.h"
-#include "form4_view.h"
+#include "editor_window_view.h"
 #include "support/widget_child.h"
+#include "version_notes_view.h"
 
 using namespace std::chrono_literals;
 using namespace luvrin;

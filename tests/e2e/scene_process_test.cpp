@@ -9,7 +9,7 @@
 
 #include "codepage.h"
 #include "e2e_support.h"
-#include "form2.h"
+#include "launcher_builder.h"
 
 using namespace luvrin::e2e;
 

@@ -3,7 +3,7 @@
 #include <chrono>
 
 #include "editor_rig.h"
-#include "form3.h"
+#include "editor_window.h"
 
 using namespace std::chrono_literals;
 using namespace luvrin;

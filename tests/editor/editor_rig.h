@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "form1.h"
+#include "driver_window.h"
 #include "scheduler.h"
 #include "support/test_support.h"
 #include "support/virtual_time.h"

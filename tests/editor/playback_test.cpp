@@ -4,7 +4,7 @@
 #include <chrono>
 
 #include "editor_rig.h"
-#include "form3.h"
+#include "editor_window.h"
 
 using namespace std::chrono_literals;
 // Not the whole namespace: the suite below shares its name with the editor's playback class.

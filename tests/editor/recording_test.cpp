@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "editor_rig.h"
-#include "form3.h"
+#include "editor_window.h"
 
 using namespace luvrin;
 using namespace luvrin::testing;
@@ -73,10 +73,10 @@ TEST(EditorRecording, DelayDigitsAreTheRoundedValueInAtLeastSixDigits) {
     const char* digits;
   };
   // Halves go to the even neighbour; the pattern pads to six digits and cuts nothing.
-  for (const Case c :
-       {Case{"1", "000001"}, Case{"25", "000025"}, Case{" 12abc", "000012"}, Case{"2.5", "000002"},
-        Case{"3.5", "000004"}, Case{"999999", "999999"}, Case{"1000000", "1000000"},
-        Case{"1e9", "1000000000"}, Case{"-5", "000000"}, Case{"abc", "000000"}, Case{"", "000000"}}) {
+  for (const Case c : {Case{"1", "000001"}, Case{"25", "000025"}, Case{" 12abc", "000012"},
+                       Case{"2.5", "000002"}, Case{"3.5", "000004"}, Case{"999999", "999999"},
+                       Case{"1000000", "1000000"}, Case{"1e9", "1000000000"}, Case{"-5", "000000"},
+                       Case{"abc", "000000"}, Case{"", "000000"}}) {
     Recorder r(1);
     r.ed().Text6.setText(QString::fromUtf8(c.box));
     r.ed().Command4_Click();

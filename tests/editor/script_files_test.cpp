@@ -8,7 +8,7 @@
 
 #include "codepage.h"
 #include "editor_rig.h"
-#include "form3.h"
+#include "editor_window.h"
 #include "script.h"
 
 using namespace luvrin;

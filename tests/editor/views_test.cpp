@@ -26,7 +26,7 @@
 #include <memory>
 
 #include "editor_rig.h"
-#include "form3_view.h"
+#include "editor_window_view.h"
 #include "support/widget_child.h"
 
 using namespace std::chrono_literals;

@@ -14,8 +14,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "form2.h"
 #include "fuzz/fuzz_check.h"
+#include "launcher_builder.h"
 #include "launcher_files.h"
 
 namespace {

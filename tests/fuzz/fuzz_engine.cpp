@@ -13,7 +13,7 @@
 
 #include "channel_data.h"
 #include "codepage.h"
-#include "form1.h"
+#include "driver_window.h"
 #include "fuzz/fuzz_check.h"
 #include "numeric.h"
 #include "scheduler.h"

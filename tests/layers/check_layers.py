@@ -76,18 +76,18 @@ def self_test():
         write("platform/platform.h", "#pragma once\n")
         write("runtime/clock.h", '#include "platform.h"\n')
         write("files/read_ini_key.h", '#include "clock.h"\n#include <QString>\n')
-        write("editor/form3.h", '#include "read_ini_key.h"\n')
-        write("generator/form2.h", '#include "read_ini_key.h"\n')
+        write("editor/editor_window.h", '#include "read_ini_key.h"\n')
+        write("generator/launcher_builder.h", '#include "read_ini_key.h"\n')
         write("stub/main.cpp", '#include "platform.h"\n')
         got = violations(root)
         expect(got == [], f"a clean tree reports {got}")
         write("runtime/scheduler.cpp", '#include "read_ini_key.h"\n')
-        write("generator/form2.cpp", '#include "form3.h"\n')
+        write("generator/launcher_builder.cpp", '#include "editor_window.h"\n')
         write("stub/launcher.cpp", '#include "clock.h"\n')
-        write("files/x.cpp", '#include "editor/form3.h"\n')
+        write("files/x.cpp", '#include "editor/editor_window.h"\n')
         got = sorted(violations(root))
         expect([line.split(":")[0] for line in got] ==
-               ["files/x.cpp", "generator/form2.cpp", "runtime/scheduler.cpp", "stub/launcher.cpp"],
+               ["files/x.cpp", "generator/launcher_builder.cpp", "runtime/scheduler.cpp", "stub/launcher.cpp"],
                f"four planted upward includes give {got}")
     print("self-test passed")
 

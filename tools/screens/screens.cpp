@@ -12,9 +12,9 @@
 #include <cstdio>
 
 #include "codepage.h"
-#include "form1.h"
-#include "form1_view.h"
-#include "form3_view.h"
+#include "driver_window.h"
+#include "driver_window_view.h"
+#include "editor_window_view.h"
 #include "frame_output.h"
 #include "handoff_store.h"
 #include "scheduler_pump.h"

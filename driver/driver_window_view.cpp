@@ -1,4 +1,4 @@
-#include "form1_view.h"
+#include "driver_window_view.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include "form1.h"
+#include "driver_window.h"
 
 namespace luvrin {
 

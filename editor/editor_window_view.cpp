@@ -1,4 +1,4 @@
-#include "form3_view.h"
+#include "editor_window_view.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,4 +1,4 @@
-#include "form2.h"
+#include "launcher_builder.h"
 
 #include <QDir>
 #include <QFileInfo>

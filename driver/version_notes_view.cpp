@@ -1,10 +1,10 @@
-#include "form4_view.h"
+#include "version_notes_view.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QPlainTextEdit>
 
-#include "form4.h"
+#include "version_notes.h"
 
 namespace luvrin {
 

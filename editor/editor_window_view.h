@@ -4,7 +4,7 @@
 #include <array>
 #include <vector>
 
-#include "form3.h"
+#include "editor_window.h"
 #include "widget_binding.h"
 
 class QGroupBox;

@@ -1,4 +1,4 @@
-#include "form1.h"
+#include "driver_window.h"
 
 #include <QDateTime>
 #include <QLocale>

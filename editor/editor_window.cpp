@@ -1,4 +1,4 @@
-#include "form3.h"
+#include "editor_window.h"
 
 #include <QFile>
 #include <QFileInfo>

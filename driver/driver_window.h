@@ -10,14 +10,14 @@
 #include "codepage.h"
 #include "controls.h"
 #include "driver_playback.h"
+#include "editor_window.h"
 #include "form.h"
-#include "form2.h"
-#include "form3.h"
-#include "form4.h"
 #include "handoff_store.h"
+#include "launcher_builder.h"
 #include "output_link.h"
 #include "scheduler.h"
 #include "serial_settings.h"
+#include "version_notes.h"
 
 namespace luvrin {
 

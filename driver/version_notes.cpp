@@ -1,4 +1,4 @@
-#include "form4.h"
+#include "version_notes.h"
 
 namespace luvrin {
 
