@@ -38,6 +38,9 @@ e131::Cid stableCid(const QString& file) {
   // Something that is not a file (a FIFO, a device, a folder) was put there by someone: it is
   // theirs to remove, and this run makes do with a fresh identifier.
   if (kept.failure == FileRead::Failure::NotRegular) return bytesOf(QUuid::createUuid());
+  // QSaveFile writes where a link points, even where it points at nothing yet.
+  if (const QFileInfo info(file); info.isSymLink() && !info.isFile())
+    return bytesOf(QUuid::createUuid());
   if (kept || kept.failure == FileRead::Failure::TooLarge) {
     // Out of the way first: replacing a file by renaming onto it fails on some Windows file
     // systems, and the new identifier must be the one kept.

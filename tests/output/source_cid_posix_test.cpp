@@ -17,18 +17,21 @@ TEST(SourceCid, NoFileInItsPlaceGivesAFreshIdentifierAndIsLeftAlone) {
   QTemporaryDir dir;
   const QString fifo = dir.filePath(QStringLiteral("fifo"));
   ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-  const QString device = dir.filePath(QStringLiteral("device"));
-  ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), device));
+  // A link to a FIFO of this folder, never to a device: a faulty writer would replace what the
+  // link points to.
+  const QString link = dir.filePath(QStringLiteral("link"));
+  ASSERT_TRUE(QFile::link(fifo, link));
   const QString folder = dir.filePath(QStringLiteral("folder"));
   ASSERT_TRUE(QDir().mkdir(folder));
-  for (const QString& file : {fifo, device, folder}) {
+  for (const QString& file : {fifo, link, folder}) {
     e131::Cid cid{};
     EXPECT_TRUE(testing::returnsWithoutWaitingOnFifo(fifo, [&] { cid = stableCid(file); }))
         << file.toStdString();
     EXPECT_NE(cid, e131::Cid{});
     EXPECT_FALSE(QFileInfo(file).isFile()) << file.toStdString();
   }
-  EXPECT_TRUE(QFileInfo(device).isSymLink());
+  EXPECT_TRUE(QFileInfo(link).isSymLink());
+  EXPECT_FALSE(QFileInfo(fifo).isFile());
 
   // A file of our own that grew past any identifier is made again, and kept from then on.
   const QString big = dir.filePath(QStringLiteral("big"));

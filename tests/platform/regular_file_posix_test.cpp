@@ -170,9 +170,13 @@ TEST(HandoffFile, AnythingButASmallRegularFileReadsAsNoValueUntilALauncherWrites
     })) << c.what;
     // Polled ten times a second, it is told once.
     EXPECT_EQ(Warnings::seen.size(), 1) << c.what;
-    // A launcher never writes through a link to something else than a file.
+    // A launcher never writes through a link to something else than a file. Tried on the FIFO
+    // of the test's own folder only: a store that did would replace what the link points to.
     if (QFileInfo(at).isSymLink()) {
-      EXPECT_FALSE(store.write(QStringLiteral("Intro"))) << c.what;
+      if (QFileInfo(at).symLinkTarget() == place.path("f")) {
+        EXPECT_FALSE(store.write(QStringLiteral("Intro"))) << c.what;
+        EXPECT_FALSE(QFileInfo(place.path("f")).isFile()) << c.what;
+      }
       ASSERT_TRUE(QFile::remove(at));
     }
     QDir().rmdir(at);
@@ -180,8 +184,6 @@ TEST(HandoffFile, AnythingButASmallRegularFileReadsAsNoValueUntilALauncherWrites
     ASSERT_TRUE(FileHandoffStore(at).write(QStringLiteral("Intro"))) << c.what;
     EXPECT_EQ(store.read(), QStringLiteral("Intro")) << c.what;
   }
-  EXPECT_TRUE(QFileInfo(QStringLiteral("/dev/zero")).exists());
-  EXPECT_FALSE(QFileInfo(QStringLiteral("/dev/zero")).isFile());
 
   // A value that would not fit is not written.
   const Place place;
