@@ -1,8 +1,10 @@
-// Micro-benchmarks of the hot paths: the intake pass, the editor's fader text and the engine's
-// scan of a long script.
+// Micro-benchmarks of the hot paths: the intake pass, the editor's fader text, the engine's
+// scan of a long script and the scene lookup in a large catalogue.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QDateTime>
+#include <QFile>
 #include <QString>
 #include <QTemporaryDir>
 #include <chrono>
@@ -14,6 +16,7 @@
 #include "editor_window.h"
 #include "editor_window_view.h"
 #include "numeric.h"
+#include "scene_catalogue.h"
 #include "support/virtual_time.h"
 
 using namespace std::chrono_literals;
@@ -128,6 +131,56 @@ void BM_EditorOpen(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_EditorOpen)->Unit(benchmark::kMillisecond);
+
+// A catalogue of about range(0) MiB with the scene looked up on its last line, edited a while
+// ago (the stamp of a file written the moment before is not trusted).
+class LargeCatalogue {
+ public:
+  explicit LargeCatalogue(qint64 mebibytes) {
+    QByteArray text = "[DMX]\r\n";
+    const qint64 size = mebibytes * 1024 * 1024 - 64;
+    for (int i = 0; text.size() < size; ++i)
+      text += "Scene" + QByteArray::number(i) + "=DMX001,002,003,004,\r\n";
+    text += "Last=DMX009,008,007,006,\r\n";
+    QFile f(path());
+    if (f.open(QIODevice::WriteOnly)) f.write(text);
+    setTime(QDateTime(QDate(2015, 9, 19), QTime(12, 0)));
+  }
+  QString folder() const { return dir_.path(); }
+  QString path() const { return dir_.path() + QStringLiteral("/场景.ini"); }
+  void setTime(const QDateTime& time) const {
+    QFile f(path());
+    if (f.open(QIODevice::ReadWrite)) f.setFileTime(time, QFileDevice::FileModificationTime);
+  }
+
+ private:
+  QTemporaryDir dir_;
+};
+
+// A scene change with the catalogue unchanged since the last one: the driver asks a new
+// SceneCatalogue each time, as Form1::Text1_Change does.
+void BM_SceneLookupUnchangedCatalogue(benchmark::State& state) {
+  const LargeCatalogue catalogue(state.range(0));
+  const QString wanted = QStringLiteral("Last");
+  benchmark::DoNotOptimize(SceneCatalogue(catalogue.folder()).lookup(wanted));
+  for (auto _ : state) benchmark::DoNotOptimize(SceneCatalogue(catalogue.folder()).lookup(wanted));
+}
+BENCHMARK(BM_SceneLookupUnchangedCatalogue)->Arg(1)->Arg(16)->Unit(benchmark::kMicrosecond);
+
+// The first scene change after the catalogue was edited: read and decoded again.
+void BM_SceneLookupChangedCatalogue(benchmark::State& state) {
+  const LargeCatalogue catalogue(state.range(0));
+  const QString wanted = QStringLiteral("Last");
+  QDateTime time(QDate(2015, 9, 19), QTime(12, 0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    time = time.addSecs(60);
+    catalogue.setTime(time);
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(SceneCatalogue(catalogue.folder()).lookup(wanted));
+  }
+}
+BENCHMARK(BM_SceneLookupChangedCatalogue)->Arg(1)->Arg(16)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

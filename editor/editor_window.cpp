@@ -262,6 +262,9 @@ void Form3::Command6_Click() {
     case FileRead::Failure::TooLarge:
       tell(QStringLiteral("文件 %1 太大(超过 16 MB),不是动作脚本文件。").arg(*path));
       return;
+    case FileRead::Failure::NotRegular:
+      tell(QStringLiteral("无法打开 %1:不是普通文件。").arg(*path));
+      return;
     case FileRead::Failure::Missing:
     case FileRead::Failure::Unreadable:
       tell(QStringLiteral("无法打开文件 %1:%2").arg(*path, read.error));

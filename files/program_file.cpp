@@ -3,8 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <algorithm>
 #include <utility>
+
+#include "log_categories.h"
 
 namespace luvrin {
 
@@ -52,41 +53,37 @@ QString describeFailure(FileRead::Failure failure) {
       return QStringLiteral("unreadable");
     case FileRead::Failure::TooLarge:
       return QStringLiteral("too large");
+    case FileRead::Failure::NotRegular:
+      return QStringLiteral("not a regular file");
     case FileRead::Failure::None:
       break;
   }
   return QStringLiteral("read");
 }
 
-FileRead readSmallFile(const QString& path, qint64 maxBytes) {
+FileRead readSmallFile(const QString& path, qint64 maxBytes, const QLoggingCategory& log) {
+  platform::RegularFileRead read = platform::readRegularFile(path, maxBytes);
   FileRead result;
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    const bool missing = !QFileInfo::exists(path);
-    result.failure = missing ? FileRead::Failure::Missing : FileRead::Failure::Unreadable;
-    result.error = file.errorString();
-    return result;
+  result.error = read.error;
+  result.stamp = read.stamp;
+  switch (read.refusal) {
+    case platform::FileRefusal::None:
+      result.bytes = std::move(read.bytes);
+      return result;
+    case platform::FileRefusal::Missing:
+      result.failure = FileRead::Failure::Missing;
+      return result;
+    case platform::FileRefusal::NotRegular:
+      result.failure = FileRead::Failure::NotRegular;
+      break;
+    case platform::FileRefusal::Unreadable:
+      result.failure = FileRead::Failure::Unreadable;
+      break;
+    case platform::FileRefusal::TooLarge:
+      result.failure = FileRead::Failure::TooLarge;
+      break;
   }
-  if (!file.isSequential() && file.size() > maxBytes) {
-    result.failure = FileRead::Failure::TooLarge;
-    return result;
-  }
-  // Read in chunks up to one byte past the limit, which tells a file that is too large even
-  // where the file system reports no size (a pipe, a device).
-  QByteArray bytes;
-  while (bytes.size() <= maxBytes) {
-    const QByteArray chunk = file.read(std::min<qint64>(64 * 1024, maxBytes + 1 - bytes.size()));
-    if (chunk.isEmpty()) break;
-    bytes += chunk;
-  }
-  if (file.error() != QFileDevice::NoError) {
-    result.failure = FileRead::Failure::Unreadable;
-    result.error = file.errorString();
-  } else if (bytes.size() > maxBytes) {
-    result.failure = FileRead::Failure::TooLarge;
-  } else {
-    result.bytes = std::move(bytes);
-  }
+  qCWarning(log).noquote() << platform::refusalMessage(path, read.refusal, maxBytes, read.error);
   return result;
 }
 

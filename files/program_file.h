@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QLoggingCategory>
 #include <QString>
-#include <limits>
 #include <optional>
+
+#include "log_categories.h"
+#include "regular_file.h"
 
 namespace luvrin {
 
@@ -16,25 +19,27 @@ std::optional<QString> resolveProgramFile(const QString& folder, const QString& 
 
 // A whole file read, or why it could not be.
 struct FileRead {
-  enum class Failure { None, Missing, Unreadable, TooLarge };
+  enum class Failure { None, Missing, Unreadable, TooLarge, NotRegular };
 
   QByteArray bytes;
   Failure failure = Failure::None;
   // The system's words for an unreadable file; empty otherwise.
   QString error;
+  // The version of the file that was read.
+  platform::FileStamp stamp;
 
   explicit operator bool() const { return failure == Failure::None; }
   const QByteArray& operator*() const { return bytes; }
   const QByteArray* operator->() const { return &bytes; }
 };
 
-// "missing", "unreadable", "too large" or "read": for logs.
+// "missing", "unreadable", "too large", "not a regular file" or "read": for logs.
 QString describeFailure(FileRead::Failure failure);
 
-// No limit but what memory allows.
-inline constexpr qint64 kAnyFileSize = std::numeric_limits<qint64>::max() - 1;
-
-// Reads a whole file of at most maxBytes.
-FileRead readSmallFile(const QString& path, qint64 maxBytes);
+// Reads a whole regular file of at most maxBytes; its open never waits (platform/regular_file.h).
+// A file that is there but refused is a fault the user must see: it is warned of on log, which
+// reaches the user's log file. A missing file is not: the callers know what its absence means.
+FileRead readSmallFile(const QString& path, qint64 maxBytes,
+                       const QLoggingCategory& log = lcFiles());
 
 }  // namespace luvrin

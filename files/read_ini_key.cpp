@@ -29,7 +29,7 @@ QString readIniKeyFromBytes(const QByteArray& bytes, const QString& section, con
 }
 
 QString ReadIniKey(const QString& path, const QString& section, const QString& key) {
-  const FileRead file = readSmallFile(path, kAnyFileSize);
+  const FileRead file = readSmallFile(path, kMaxIniFileBytes);
   if (!file) return QString();
   return readIniKeyFromBytes(file.bytes, section, key);
 }

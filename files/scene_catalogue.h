@@ -26,16 +26,20 @@ class SceneCatalogue {
   static constexpr const char16_t* kFileName = u"场景.ini";
   static constexpr const char16_t* kSection = u"DMX";
   // A catalogue is written by hand; anything larger is not one, and would make a launcher for
-  // every line of it.
-  static constexpr qint64 kEntriesLimit = 16 * 1024 * 1024;
+  // every line of it. Both the lookup and the builder refuse it.
+  static constexpr qint64 kMaxFileBytes = 16 * 1024 * 1024;
 
   explicit SceneCatalogue(QString programFolder);
 
   QString path() const;
   // The entry of a launcher name, read as the driver reads it: key of section "DMX", names
   // without regard to letter case, the value trimmed, unquoted and cut like any INI value. ""
-  // for no such entry and for a missing or unreadable catalogue.
+  // for no such entry and for a missing or refused catalogue. The decoded catalogue is kept
+  // (the last one looked up, whatever object asked) and read again only when the file changed,
+  // so a scene change does not read and decode megabytes on the window's thread.
   QString lookup(const QString& name) const;
+  // How many times lookups have read a catalogue from the disk.
+  static int fileReads();
   // Every line of the catalogue in file order, for the launcher builder.
   CatalogueEntries entries() const;
 

@@ -1,8 +1,13 @@
 #include "serial_settings.h"
 
+#include <QLoggingCategory>
+
+#include "log_categories.h"
 #include "numeric.h"
 #include "program_file.h"
 #include "read_ini_key.h"
+
+namespace {}  // namespace
 
 namespace luvrin {
 
@@ -34,9 +39,9 @@ SerialConfiguration serialConfigurationFromBytes(const QByteArray& bytes) {
 }
 
 SerialConfiguration readSerialConfiguration(const QString& programFolder) {
-  const FileRead file = readSmallFile(
-      programFolder + u'/' + QString::fromUtf16(SerialConfiguration::kFileName), kAnyFileSize);
-  // A missing or unreadable file reads as one with no keys.
+  const FileRead file =
+      readSmallFile(programFolder + u'/' + QString::fromUtf16(SerialConfiguration::kFileName),
+                    SerialConfiguration::kMaxFileBytes, lcSettings());
   return serialConfigurationFromBytes(file.bytes);
 }
 

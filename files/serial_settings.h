@@ -12,6 +12,8 @@ namespace luvrin {
 struct SerialConfiguration {
   static constexpr const char16_t* kFileName = u"串口配置.ini";
   static constexpr const char16_t* kSection = u"串口配置";
+  // Five short keys; a larger file is not a settings file, and is read as if absent.
+  static constexpr qint64 kMaxFileBytes = 1024 * 1024;
 
   // "发送定时器时间": milliseconds, 0 to 65535, by the strict whole-number conversion.
   std::optional<int> frameInterval;
@@ -30,6 +32,8 @@ struct SerialConfiguration {
   QString sendDataLength;
 };
 
+// A file that is missing, or refused (not a regular file, larger than kMaxFileBytes), reads as
+// one with no keys; a refusal is warned of on luvrin.settings.
 SerialConfiguration readSerialConfiguration(const QString& programFolder);
 // The same on the file's bytes (GBK, or UTF-8).
 SerialConfiguration serialConfigurationFromBytes(const QByteArray& bytes);

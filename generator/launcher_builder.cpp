@@ -2,9 +2,11 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <optional>
 
 #include "launcher_files.h"
 #include "log_categories.h"
+#include "platform.h"
 #include "scene_catalogue.h"
 
 namespace luvrin {
@@ -12,6 +14,48 @@ namespace luvrin {
 namespace {
 
 const QString kDescriptionSuffix = QStringLiteral("说明");
+const QString kNoneWritten = QStringLiteral("未写入启动器:");
+
+QString catalogueProblem(FileRead::Failure failure) {
+  switch (failure) {
+    case FileRead::Failure::Missing:
+      return QStringLiteral("找不到 场景.ini");
+    case FileRead::Failure::NotRegular:
+      return QStringLiteral("场景.ini 不是普通文件");
+    case FileRead::Failure::TooLarge:
+      return QStringLiteral("场景.ini 超过 16 MiB");
+    case FileRead::Failure::Unreadable:
+      return QStringLiteral("无法读取 场景.ini");
+    case FileRead::Failure::None:
+      break;
+  }
+  return QString();
+}
+
+QString templateProblem(const QString& file, platform::FileRefusal refusal) {
+  switch (refusal) {
+    case platform::FileRefusal::Missing:
+      return QStringLiteral("模板启动器 %1 不存在").arg(file);
+    case platform::FileRefusal::NotRegular:
+      return QStringLiteral("模板启动器 %1 不是普通文件(是链接、文件夹或设备)").arg(file);
+    case platform::FileRefusal::TooLarge:
+      return QStringLiteral("模板启动器 %1 超过 64 MiB").arg(file);
+    case platform::FileRefusal::Unreadable:
+      return QStringLiteral("无法读取模板启动器 %1").arg(file);
+    case platform::FileRefusal::None:
+      break;
+  }
+  return QString();
+}
+
+bool sameFile(const platform::FileStamp& a, const std::optional<platform::FileStamp>& b) {
+  return b && a.volume == b->volume && a.index == b->index;
+}
+
+bool isStubName(const QString& name) {
+  return name.compare(stubName(), platform::windowsConventions() ? Qt::CaseInsensitive
+                                                                 : Qt::CaseSensitive) == 0;
+}
 
 }  // namespace
 
@@ -29,6 +73,7 @@ Form2::Form2(QString driverFolder, const TextBox& driverText1)
   Text1.setGeometry(0, 360, 5295, 4215);
   Text2.setGeometry(240, 5040, 6615, 375);
   Text3.setGeometry(240, 5640, 6735, 375);
+  Label1.setGeometry(240, 4680, 6615, 255);
   Command2.Click = [this] { Command2_Click(); };
   Command1.Click = [this] { Command1_Click(); };
 }
@@ -56,8 +101,9 @@ void Form2::Command2_Click() {
   const SceneCatalogue catalogue(QDir::fromNativeSeparators(Text2.text()));
   const CatalogueEntries entries = catalogue.entries();
   if (entries.failure != FileRead::Failure::None) {
-    qCDebug(lcLauncher) << "no catalogue to read at" << catalogue.path() << "("
-                        << describeFailure(entries.failure) << ")";
+    Label1.setCaption(kNoneWritten + catalogueProblem(entries.failure));
+    qCWarning(lcLauncher).noquote()
+        << Label1.caption() << "(no catalogue at" << catalogue.path() << ")";
     return;
   }
 
@@ -75,27 +121,72 @@ void Form2::Command2_Click() {
   Command1_Click();
 }
 
+QString Form2::templateName() const {
+  const QString handedOver = driverText1_.text();
+  return handedOver.isEmpty() ? stubName() : handedOver;
+}
+
 void Form2::Command1_Click() {
   loadOnce();
   const QString folder = QDir::fromNativeSeparators(Text3.text());
-  const QString templateName = driverText1_.text();
   const QString suffix = launcherSuffix();
   // The template name comes from the hand-off value: it must name a file of the launcher folder,
   // or nothing is copied from anywhere.
-  const bool templateUsable = isLauncherName(templateName);
-  if (!templateUsable) qCDebug(lcLauncher) << "no usable template launcher:" << templateName;
-  const QString source = folder + templateName + suffix;
+  const QString name = templateName();
+  platform::RegularFileRead launcher;
+  QString problem;
+  if (List1.listCount() == 0) {
+    problem = QStringLiteral("场景.ini 中没有场景");
+  } else if (!isLauncherName(name)) {
+    problem = QStringLiteral("模板启动器名 %1 不能作文件名").arg(name);
+  } else {
+    launcher = readLauncherTemplate(folder + name + suffix);
+    problem = templateProblem(name + suffix, launcher.refusal);
+  }
+  const auto stub = platform::regularFileStamp(folder + stubName() + suffix);
 
+  int written = 0, badNames = 0, leftAlone = 0, failed = 0;
   for (int i = 0; i < List1.listCount(); ++i) {
     List1.setListIndex(i);
-    if (!templateUsable) continue;
-    const QString name = List1.items().at(i);
-    if (!isLauncherName(name)) {
-      qCDebug(lcLauncher) << "scene name is no launcher file name:" << name;
+    if (!problem.isEmpty()) continue;
+    const QString scene = List1.items().at(i);
+    if (!isLauncherName(scene)) {
+      qCDebug(lcLauncher) << "scene name is no launcher file name:" << scene;
+      ++badNames;
       continue;
     }
-    if (!replaceWithCopy(source, folder + name + suffix))
-      qCDebug(lcLauncher) << "could not write the launcher" << name;
+    const QString target = folder + scene + suffix;
+    // The stub is what every launcher is a copy of, and the template already is one (also under
+    // another letter case where names ignore it, or through a hard link).
+    const auto current = platform::regularFileStamp(target);
+    if (isStubName(scene) || sameFile(launcher.stamp, current) ||
+        (stub && sameFile(*stub, current))) {
+      ++leftAlone;
+      continue;
+    }
+    if (writeLauncher(target, launcher.bytes, launcher.permissions)) {
+      ++written;
+    } else {
+      qCWarning(lcLauncher) << "could not write the launcher" << target;
+      ++failed;
+    }
+  }
+
+  QString outcome;
+  if (!problem.isEmpty()) {
+    outcome = kNoneWritten + problem;
+  } else {
+    outcome = QStringLiteral("已写入 %1 个启动器").arg(written);
+    if (badNames > 0) outcome += QStringLiteral(",%1 个场景名不能作文件名").arg(badNames);
+    if (failed > 0) outcome += QStringLiteral(",%1 个无法写入").arg(failed);
+    if (leftAlone > 0)
+      outcome += QStringLiteral(",%1 个是模板或 %2 本身,未改动").arg(leftAlone).arg(stubName());
+  }
+  Label1.setCaption(outcome);
+  if (written == 0) {
+    qCWarning(lcLauncher).noquote() << outcome;
+  } else {
+    qCDebug(lcLauncher).noquote() << outcome;
   }
 }
 

@@ -12,7 +12,7 @@ namespace luvrin {
 // launcher per scene, a copy of the launcher that last started the driver.
 class Form2 : public FormState {
  public:
-  static constexpr qint64 kCatalogueLimit = SceneCatalogue::kEntriesLimit;
+  static constexpr qint64 kCatalogueLimit = SceneCatalogue::kMaxFileBytes;
 
   // driverFolder: the program's own folder; driverText1: the driver's launcher name box.
   Form2(QString driverFolder, const TextBox& driverText1);
@@ -27,9 +27,15 @@ class Form2 : public FormState {
   TextBox Text1;           // the catalogue's lines as read
   TextBox Text2;           // "Text2": the driver folder, set at load
   TextBox Text3;           // "Text3": the launcher folder (trailing separator)
+  // What the last load or generation did: how many launchers were written, and why none or
+  // not all were. Empty until then.
+  Label Label1;
 
  private:
   void loadOnce();
+  // The template launcher's file; with no hand-off value yet (a driver started from the
+  // Start menu, no launcher run so far) the stub itself.
+  QString templateName() const;
 
   QString folder_;
   const TextBox& driverText1_;

@@ -11,8 +11,6 @@ namespace luvrin {
 
 namespace {
 
-constexpr qint64 kCopyChunk = 256 * 1024;
-
 bool isReservedDeviceName(const QString& name) {
   // CON, NUL, COM1 ... open the device whatever extension follows them.
   const QString stem = name.section(u'.', 0, 0).trimmed().toUpper();
@@ -50,32 +48,23 @@ bool isLauncherName(const QString& name, bool windows) {
   return file.size() <= 255;
 }
 
-bool replaceWithCopy(const QString& source, const QString& target) {
-  const QFileInfo sourceInfo(source);
-  if (!sourceInfo.isFile()) return false;  // a fifo would block the open; a folder is no copy
+QString stubName() { return QStringLiteral("LUVRINpREG"); }
+
+platform::RegularFileRead readLauncherTemplate(const QString& path) {
+  return platform::readRegularFile(path, kMaxLauncherBytes, platform::Links::Refuse);
+}
+
+bool writeLauncher(const QString& target, const QByteArray& bytes,
+                   QFileDevice::Permissions permissions) {
   const QFileInfo targetInfo(target);
   // QSaveFile writes through a link to wherever it points; a folder or a device is no launcher.
   if (targetInfo.isSymLink() || (targetInfo.exists() && !targetInfo.isFile())) return false;
-  // The template itself (also under another letter case where names ignore it) is already a
-  // copy of itself; reading it while replacing it is not worth the risk.
-  if (targetInfo.exists() && targetInfo.canonicalFilePath() == sourceInfo.canonicalFilePath())
-    return true;
-
-  QFile in(source);
-  if (!in.open(QIODevice::ReadOnly)) return false;
   QSaveFile out(target);
   if (!out.open(QIODevice::WriteOnly)) return false;
   // QSaveFile would give a new file default permissions and an old one its own; a launcher
   // must stay executable like the template it is copied from.
-  out.setPermissions(in.permissions());
-  while (!in.atEnd()) {
-    const QByteArray chunk = in.read(kCopyChunk);
-    if (chunk.isEmpty() || out.write(chunk) != chunk.size()) {
-      out.cancelWriting();
-      return false;
-    }
-  }
-  if (in.error() != QFileDevice::NoError) {
+  out.setPermissions(permissions);
+  if (out.write(bytes) != bytes.size()) {
     out.cancelWriting();
     return false;
   }

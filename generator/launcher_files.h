@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QByteArray>
+#include <QFileDevice>
 #include <QString>
+
+#include "regular_file.h"
 
 namespace luvrin {
 
@@ -17,10 +21,21 @@ bool isLauncherName(const QString& name);
 // The same under the rules of Windows (windows) or of the other systems, whatever this one is.
 bool isLauncherName(const QString& name, bool windows);
 
-// Copies source onto target through a temporary file in target's folder, with source's
-// permissions, then renames it over target. Leaves target as it was on any failure. Only plain
-// files are read and replaced: a target that is a folder, a link or a device is not touched, and
-// a target that is source itself is left alone (true: it already is a copy).
-bool replaceWithCopy(const QString& source, const QString& target);
+// The launcher stub's own name, without suffix: the template of last resort, and the one file
+// of the launcher folder that no scene replaces.
+QString stubName();
+
+// A launcher stub is a small program; anything larger is not one.
+inline constexpr qint64 kMaxLauncherBytes = 64 * 1024 * 1024;
+
+// Reads the template launcher whole: only the regular file itself, never a file a link points
+// to (which could be any file the user can read), never a FIFO or a device.
+platform::RegularFileRead readLauncherTemplate(const QString& path);
+
+// Writes bytes as the launcher at target through a temporary file in its folder, with the given
+// permissions, then renames it over target; leaves target as it was on any failure. Only a
+// regular file is replaced: a target that is a folder, a link or a device is not touched.
+bool writeLauncher(const QString& target, const QByteArray& bytes,
+                   QFileDevice::Permissions permissions);
 
 }  // namespace luvrin

@@ -3,15 +3,21 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QSaveFile>
 #include <QUuid>
 #include <algorithm>
 
+#include "log_categories.h"
 #include "platform.h"
+#include "program_file.h"
 
 namespace luvrin {
 
 namespace {
+
+// The file holds one identifier of 36 characters.
+constexpr qint64 kMaxCidFileBytes = 4 * 1024;
 
 e131::Cid bytesOf(const QUuid& id) {
   const QByteArray raw = id.toRfc4122();
@@ -23,13 +29,20 @@ e131::Cid bytesOf(const QUuid& id) {
 }  // namespace
 
 e131::Cid stableCid(const QString& file) {
-  QFile in(file);
-  if (in.open(QIODevice::ReadOnly)) {
-    const QUuid kept = QUuid::fromString(QString::fromLatin1(in.read(64).trimmed()));
-    if (!kept.isNull()) return bytesOf(kept);
+  const FileRead kept = readSmallFile(file, kMaxCidFileBytes, lcSerial());
+  if (kept) {
+    const QUuid id = QUuid::fromString(QString::fromLatin1(kept.bytes.trimmed()));
+    if (!id.isNull()) return bytesOf(id);
+  }
+  // Something that is not a file (a FIFO, a device, a folder) was put there by someone: it is
+  // theirs to remove, and this run makes do with a fresh identifier.
+  if (kept.failure == FileRead::Failure::NotRegular) return bytesOf(QUuid::createUuid());
+  // QSaveFile writes where a link points, even where it points at nothing yet.
+  if (const QFileInfo info(file); info.isSymLink() && !info.isFile())
+    return bytesOf(QUuid::createUuid());
+  if (kept || kept.failure == FileRead::Failure::TooLarge) {
     // Out of the way first: replacing a file by renaming onto it fails on some Windows file
     // systems, and the new identifier must be the one kept.
-    in.close();
     QFile::remove(file);
   }
   const QUuid made = QUuid::createUuid();

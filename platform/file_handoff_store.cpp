@@ -1,12 +1,13 @@
 #include "file_handoff_store.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QLoggingCategory>
 #include <QSaveFile>
 #include <QSettings>
 
+#include "log_categories.h"
 #include "platform.h"
 
 namespace luvrin {
@@ -105,16 +106,25 @@ QString FileHandoffStore::decode(const QByteArray& bytes) {
 }
 
 QString FileHandoffStore::read() {
-  QFile file(path_);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return decode(file.read(kMaxFileBytes));
+  const platform::RegularFileRead file = platform::readRegularFile(path_, kMaxFileBytes);
+  // Read at every poll: a refusal is told once, and again only after it ended or changed.
+  if (file.refusal != lastRefusal_) {
+    lastRefusal_ = file.refusal;
+    const QString why = platform::refusalMessage(path_, file.refusal, kMaxFileBytes, file.error);
+    if (!why.isEmpty()) qCWarning(lcHandoff).noquote() << why;
+  }
+  return file ? decode(file.bytes) : QString();
 }
 
 bool FileHandoffStore::write(const QString& value) {
   if (!QDir().mkpath(QFileInfo(path_).absolutePath())) return false;
+  const QByteArray bytes = encode(value);
+  if (bytes.size() > kMaxFileBytes) return false;
+  // QSaveFile writes where a link points, and renames its new file over whatever is there: a
+  // link to a device would have the device replaced.
+  if (const QFileInfo info(path_); info.isSymLink() && !info.isFile()) return false;
   QSaveFile file(path_);
   if (!file.open(QIODevice::WriteOnly)) return false;
-  const QByteArray bytes = encode(value);
   if (file.write(bytes) != bytes.size()) {
     file.cancelWriting();
     return false;

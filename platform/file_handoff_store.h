@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "handoff_store.h"
+#include "regular_file.h"
 
 class QFileSystemWatcher;
 
@@ -16,8 +17,10 @@ namespace luvrin {
 // modification-time tick (a settings cache keyed on size and time would miss the second).
 class FileHandoffStore final : public HandoffStore {
  public:
-  // Values longer than this are not scene names; the file is not read past it.
-  static constexpr qint64 kMaxFileBytes = 64 * 1024;
+  // A launcher's file name fits many times over. A larger file, or anything but a regular
+  // file there (a FIFO, a device), reads as no value and is warned of once on luvrin.handoff;
+  // a value that would not fit is not written.
+  static constexpr qint64 kMaxFileBytes = 4 * 1024;
 
   explicit FileHandoffStore(QString path);
   ~FileHandoffStore() override;
@@ -39,6 +42,7 @@ class FileHandoffStore final : public HandoffStore {
  private:
   QString path_;
   std::unique_ptr<QFileSystemWatcher> watcher_;
+  platform::FileRefusal lastRefusal_ = platform::FileRefusal::None;
 };
 
 // The hand-off value in the Windows registry, under

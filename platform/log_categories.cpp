@@ -6,5 +6,8 @@ Q_LOGGING_CATEGORY(lcSerial, "luvrin.serial", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcScene, "luvrin.scene", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcCodepage, "luvrin.codepage", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcLauncher, "luvrin.launcher", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcFiles, "luvrin.files", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcSettings, "luvrin.settings", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcHandoff, "luvrin.handoff", QtWarningMsg)
 
 }  // namespace luvrin

@@ -10,5 +10,8 @@ Q_DECLARE_LOGGING_CATEGORY(lcSerial)    // "luvrin.serial": the outputs, their p
 Q_DECLARE_LOGGING_CATEGORY(lcScene)     // "luvrin.scene": scene lookups and loads
 Q_DECLARE_LOGGING_CATEGORY(lcCodepage)  // "luvrin.codepage": the GBK converter
 Q_DECLARE_LOGGING_CATEGORY(lcLauncher)  // "luvrin.launcher": the launcher builder
+Q_DECLARE_LOGGING_CATEGORY(lcFiles)     // "luvrin.files": show files refused when read
+Q_DECLARE_LOGGING_CATEGORY(lcSettings)  // "luvrin.settings": 串口配置.ini refused
+Q_DECLARE_LOGGING_CATEGORY(lcHandoff)   // "luvrin.handoff": the hand-off file refused
 
 }  // namespace luvrin

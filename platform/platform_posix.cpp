@@ -12,8 +12,10 @@
 #include <QStandardPaths>
 #include <cerrno>
 #include <csignal>
+#include <utility>
 
 #include "platform.h"
+#include "regular_file.h"
 
 namespace luvrin::platform {
 
@@ -126,5 +128,98 @@ std::unique_ptr<QObject> onTerminationRequest(std::function<void()> onSignal) {
 }
 
 void showErrorBox(const QString&, const QString&) {}
+
+namespace {
+
+qint64 nanoseconds(const timespec& t) { return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
+
+FileStamp stampOf(const struct stat& st) {
+  FileStamp stamp;
+  stamp.volume = static_cast<quint64>(st.st_dev);
+  stamp.index = static_cast<quint64>(st.st_ino);
+  stamp.size = static_cast<qint64>(st.st_size);
+  stamp.modifiedNs = nanoseconds(st.st_mtim);
+  stamp.changedNs = nanoseconds(st.st_ctim);
+  return stamp;
+}
+
+QFileDevice::Permissions permissionsOf(mode_t mode) {
+  QFileDevice::Permissions p;
+  const std::pair<mode_t, QFileDevice::Permission> bits[] = {
+      {S_IRUSR, QFileDevice::ReadOwner},  {S_IWUSR, QFileDevice::WriteOwner},
+      {S_IXUSR, QFileDevice::ExeOwner},   {S_IRGRP, QFileDevice::ReadGroup},
+      {S_IWGRP, QFileDevice::WriteGroup}, {S_IXGRP, QFileDevice::ExeGroup},
+      {S_IROTH, QFileDevice::ReadOther},  {S_IWOTH, QFileDevice::WriteOther},
+      {S_IXOTH, QFileDevice::ExeOther}};
+  for (const auto& [bit, permission] : bits)
+    if ((mode & bit) != 0) p |= permission;
+  return p;
+}
+
+FileRefusal refusalOfErrno(int error) {
+  return (error == ENOENT || error == ENOTDIR) ? FileRefusal::Missing : FileRefusal::Unreadable;
+}
+
+}  // namespace
+
+OpenedFile openRegularFile(const QString& path, QFile& file, Links links) {
+  OpenedFile result;
+  const QByteArray name = QFile::encodeName(path);
+  // The type first: a device is not even opened (opening a serial line raises its control
+  // lines), and a FIFO's open would wait for a writer.
+  struct stat before {};
+  const int statResult = links == Links::Refuse ? ::lstat(name.constData(), &before)
+                                                : ::stat(name.constData(), &before);
+  if (statResult != 0) {
+    result.refusal = refusalOfErrno(errno);
+    result.error = qt_error_string(errno);
+    return result;
+  }
+  if (!S_ISREG(before.st_mode)) {
+    result.refusal = FileRefusal::NotRegular;
+    return result;
+  }
+  // Whatever the name holds by the time it is opened, the open does not wait, and what was
+  // opened is checked again.
+  int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  if (links == Links::Refuse) flags |= O_NOFOLLOW;
+  int fd = -1;
+  do {
+    fd = ::open(name.constData(), flags);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == ELOOP || error == ENXIO) {
+      result.refusal = FileRefusal::NotRegular;
+    } else {
+      result.refusal = refusalOfErrno(error);
+      result.error = qt_error_string(error);
+    }
+    return result;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    result.refusal = FileRefusal::NotRegular;
+    return result;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  if (!file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+    ::close(fd);
+    result.refusal = FileRefusal::Unreadable;
+    result.error = file.errorString();
+    return result;
+  }
+  result.stamp = stampOf(st);
+  result.permissions = permissionsOf(st.st_mode);
+  return result;
+}
+
+std::optional<FileStamp> regularFileStamp(const QString& path) {
+  struct stat st {};
+  if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    return std::nullopt;
+  return stampOf(st);
+}
 
 }  // namespace luvrin::platform

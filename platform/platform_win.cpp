@@ -1,8 +1,11 @@
 #define NOMINMAX
 #define WIN32_LEAN_AND_MEAN
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -11,6 +14,7 @@
 #include <string>
 
 #include "platform.h"
+#include "regular_file.h"
 
 namespace luvrin::platform {
 
@@ -103,6 +107,112 @@ void showErrorBox(const QString& title, const QString& text) {
 }
 
 QByteArray windowPlatforms() { return {}; }
+
+namespace {
+
+// FILETIME counts 100 ns from 1601.
+qint64 unixNanoseconds(const FILETIME& t) {
+  const qint64 ticks = (qint64(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  return (ticks - 116444736000000000LL) * 100;
+}
+
+FileStamp stampOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  FileStamp stamp;
+  stamp.volume = info.dwVolumeSerialNumber;
+  stamp.index = (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  stamp.size = (qint64(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  stamp.modifiedNs = unixNanoseconds(info.ftLastWriteTime);
+  return stamp;
+}
+
+bool isLink(const QFileInfo& info) { return info.isSymLink() || info.isJunction(); }
+
+HANDLE openForReading(const QString& path, bool followLinks) {
+  const std::wstring native = QDir::toNativeSeparators(path).toStdWString();
+  DWORD flags = FILE_ATTRIBUTE_NORMAL;
+  if (!followLinks) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+  return CreateFileW(native.c_str(), GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     flags, nullptr);
+}
+
+// A file on a disk that is neither a folder nor, where links are refused, a reparse point.
+bool isRegular(HANDLE handle, bool followLinks, BY_HANDLE_FILE_INFORMATION* info) {
+  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, info))
+    return false;
+  if ((info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+  return followLinks || (info->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+}  // namespace
+
+OpenedFile openRegularFile(const QString& path, QFile& file, Links links) {
+  OpenedFile result;
+  const bool follow = links == Links::Follow;
+  // The type first: a device name (COM1, CON) or a pipe is never opened.
+  const QFileInfo info(path);
+  if (!follow && isLink(info)) {
+    result.refusal = FileRefusal::NotRegular;
+    return result;
+  }
+  if (!info.exists()) {
+    result.refusal = FileRefusal::Missing;
+    result.error = qt_error_string(ERROR_FILE_NOT_FOUND);
+    return result;
+  }
+  if (!info.isFile()) {
+    result.refusal = FileRefusal::NotRegular;
+    return result;
+  }
+  const HANDLE handle = openForReading(path, follow);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    result.refusal = (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+                         ? FileRefusal::Missing
+                         : FileRefusal::Unreadable;
+    result.error = qt_error_string(int(error));
+    return result;
+  }
+  BY_HANDLE_FILE_INFORMATION handleInfo{};
+  if (!isRegular(handle, follow, &handleInfo)) {
+    CloseHandle(handle);
+    result.refusal = FileRefusal::NotRegular;
+    return result;
+  }
+  // Binary: the C library must not turn CR LF into LF.
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    result.refusal = FileRefusal::Unreadable;
+    result.error = qt_error_string();
+    return result;
+  }
+  if (!file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+    _close(fd);
+    result.refusal = FileRefusal::Unreadable;
+    result.error = file.errorString();
+    return result;
+  }
+  result.stamp = stampOf(handleInfo);
+  result.permissions = QFile::permissions(path);
+  return result;
+}
+
+std::optional<FileStamp> regularFileStamp(const QString& path) {
+  const QFileInfo info(path);
+  if (!info.isFile()) return std::nullopt;
+  // No access asked for: the stamp of a file another program holds open is still had.
+  const std::wstring native = QDir::toNativeSeparators(path).toStdWString();
+  const HANDLE handle =
+      CreateFileW(native.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION handleInfo{};
+  const bool regular = isRegular(handle, true, &handleInfo);
+  CloseHandle(handle);
+  if (!regular) return std::nullopt;
+  return stampOf(handleInfo);
+}
 
 QString programFolder(const char* argv0) {
   wchar_t path[32768];

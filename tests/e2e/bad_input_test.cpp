@@ -1,6 +1,7 @@
 // Whatever a user writes into the show's files, or however launchers are started, the driver
 // keeps sending and stays alone.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QDirIterator>
@@ -56,10 +57,11 @@ TEST(BadInput, HugeCatalogueBinaryScriptsAndBrokenTextKeepTheDriverSending) {
   Pty pty;
   ASSERT_TRUE(pty.ok());
   writePtySettings(show, pty, QStringLiteral("运行"));
-  // 50 MB of catalogue with the wanted scene at its very end, invalid GBK bytes among the lines.
+  // 15 MB of catalogue (16 MiB is the most read) with the wanted scene at its very end, invalid
+  // GBK bytes among the lines.
   QByteArray catalog = "[DMX]\r\n";
   const QByteArray filler = "Filler=DMX001,001,001,001,\xFF\xFE\x81\r\n";
-  while (catalog.size() < 50 * 1024 * 1024) catalog += filler;
+  while (catalog.size() < 15 * 1000 * 1000) catalog += filler;
   catalog += "Bin=bin.ini\r\nMany=" + QByteArray(10000 * 3, 'X').replace("XXX", "DMX") +
              "\r\nManyFile=many.ini\r\nLast=DMX009,008,007,006,\r\nBroken=\x81\x30\xFF.ini\r\n";
   writeDriverFile(show, QStringLiteral("场景.ini"), catalog);
@@ -87,6 +89,46 @@ TEST(BadInput, HugeCatalogueBinaryScriptsAndBrokenTextKeepTheDriverSending) {
                 file.endsWith(QStringLiteral("/LUVRIN.lock")) ||
                 file.endsWith(QStringLiteral("/state/TALVEN/LUVRIN.log")))
         << file.toStdString();
+}
+
+TEST(BadInput, FifosAndHugeFilesInTheShowNeitherHangNorEndTheDriver) {
+  Show show;
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  writePtySettings(show, pty, QStringLiteral("运行"));
+  const QString catalogue = show.driverFolder() + QStringLiteral("/场景.ini");
+  const QString script = show.driverFolder() + QStringLiteral("/fifo.ini");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(script).constData(), 0600), 0);
+  show.writeCatalog(
+      {QStringLiteral("First=DMX001,002,003,004,"), QStringLiteral("Script=fifo.ini")});
+  show.startDriver();
+  ASSERT_TRUE(handAndSee(show, pty, QStringLiteral("First"), Levels{1, 2, 3, 4, 0}));
+
+  // A script file, then the catalogue itself, that would never open; then a catalogue of 2 GB:
+  // each is refused, and the scene that plays goes on.
+  ASSERT_TRUE(handAndSee(show, pty, QStringLiteral("Script"), Levels{1, 2, 3, 4, 0}));
+  ASSERT_TRUE(QFile::remove(catalogue));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(catalogue).constData(), 0600), 0);
+  ASSERT_TRUE(handAndSee(show, pty, QStringLiteral("Second"), Levels{1, 2, 3, 4, 0}));
+  ASSERT_TRUE(QFile::remove(catalogue));
+  {
+    QFile huge(catalogue);
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+    huge.write("[DMX]\r\nThird=DMX009,009,009,009,\r\n");
+    ASSERT_TRUE(huge.resize(2LL << 30));
+  }
+  ASSERT_TRUE(handAndSee(show, pty, QStringLiteral("Third"), Levels{1, 2, 3, 4, 0}));
+
+  // Frames alone could come from a driver whose window hangs: a good catalogue must work.
+  ASSERT_TRUE(QFile::remove(catalogue));
+  show.writeCatalog({QStringLiteral("Fourth=DMX005,006,007,008,")});
+  ASSERT_TRUE(handAndSee(show, pty, QStringLiteral("Fourth"), Levels{5, 6, 7, 8, 0}));
+
+  // The user's log says what was refused.
+  const QString log = show.logText();
+  EXPECT_TRUE(log.contains(script + QStringLiteral(" 不是普通文件"))) << log.toStdString();
+  EXPECT_TRUE(log.contains(catalogue + QStringLiteral(" 不是普通文件"))) << log.toStdString();
+  EXPECT_TRUE(log.contains(catalogue + QStringLiteral(" 超过 16 MiB"))) << log.toStdString();
 }
 
 TEST(BadInput, FiftyLaunchersAtOnceLeaveOneDriverPlayingTheLastName) {

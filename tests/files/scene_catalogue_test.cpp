@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 
+#include "read_ini_key.h"
 #include "show_folder.h"
 
 using namespace luvrin;
@@ -25,6 +27,14 @@ QStringList texts(const CatalogueEntries& entries) {
   QStringList out;
   for (const CatalogueLine& line : entries.lines) out.push_back(line.text);
   return out;
+}
+
+// As a catalogue edited a while ago: only then is its stamp to be trusted.
+void age(const QString& path) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+  ASSERT_TRUE(f.setFileTime(QDateTime(QDate(2015, 9, 19), QTime(12, 0)),
+                            QFileDevice::FileModificationTime));
 }
 
 }  // namespace
@@ -49,6 +59,51 @@ TEST(SceneCatalogueLookup, ReadsUtf8CataloguesAndMissingOnesGiveNothing) {
   show.write(kCatalogue, QStringLiteral("[DMX]\n谢幕=谢幕.ini\n").toUtf8());
   EXPECT_EQ(catalogue.lookup(QStringLiteral("谢幕")), QStringLiteral("谢幕.ini"));
   EXPECT_EQ(catalogue.path(), show.path(kCatalogue));
+}
+
+TEST(SceneCatalogueLookup, FindsWhatReadIniKeyFinds) {
+  ShowFolder show;
+  const QString text = QStringLiteral(
+      "A=before any section\r\n[dmx]\r\n a\t=DMX001, \r\nB='q'\r\nA=second of a name\r\n"
+      ";C=comment\r\n=no name\r\n[Other]\r\nD=elsewhere\r\n[DMX]\r\nE=second DMX section\r\n");
+  show.writeGbk(kCatalogue, text);
+  const SceneCatalogue catalogue(show.path());
+  for (const char* name : {"A", "a", " A ", "B", "C", ";C", "", "D", "E", "F"}) {
+    const QString key = QString::fromUtf8(name);
+    EXPECT_EQ(catalogue.lookup(key),
+              readIniKeyFromBytes(encodeGbk(text), QStringLiteral("DMX"), key))
+        << name;
+  }
+  EXPECT_EQ(catalogue.lookup(QStringLiteral("a")), QStringLiteral("DMX001,"));
+}
+
+TEST(SceneCatalogueLookup, AnUnchangedCatalogueIsReadOnceAndEveryChangeIsSeen) {
+  ShowFolder show;
+  const QString file = show.path(kCatalogue);
+  const auto sceneA = [&] { return SceneCatalogue(show.path()).lookup(QStringLiteral("A")); };
+  show.write(kCatalogue, "[DMX]\r\nA=DMX001,\r\n");
+  age(file);
+  const int before = SceneCatalogue::fileReads();
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(sceneA(), QStringLiteral("DMX001,"));
+  EXPECT_EQ(SceneCatalogue::fileReads() - before, 1);
+
+  // Rewritten in place, twice within a tick of the file's clock, the size kept.
+  show.write(kCatalogue, "[DMX]\r\nA=DMX002,\r\n");
+  EXPECT_EQ(sceneA(), QStringLiteral("DMX002,"));
+  show.write(kCatalogue, "[DMX]\r\nA=DMX003,\r\n");
+  EXPECT_EQ(sceneA(), QStringLiteral("DMX003,"));
+
+  // Replaced by a file of the same size and times.
+  age(file);
+  EXPECT_EQ(sceneA(), QStringLiteral("DMX003,"));
+  show.write(QStringLiteral("new.ini"), "[DMX]\r\nA=DMX004,\r\n");
+  age(show.path(QStringLiteral("new.ini")));
+  ASSERT_TRUE(QFile::remove(file));
+  ASSERT_TRUE(QFile::rename(show.path(QStringLiteral("new.ini")), file));
+  EXPECT_EQ(sceneA(), QStringLiteral("DMX004,"));
+
+  ASSERT_TRUE(QFile::remove(file));
+  EXPECT_EQ(sceneA(), QString());
 }
 
 TEST(SceneCatalogueEntries, EveryLineInOrderWithNamesExactlyAsWritten) {
@@ -86,13 +141,13 @@ TEST(SceneCatalogueEntries, SaysWhyACatalogueCouldNotBeRead) {
   EXPECT_EQ(catalogue.entries().failure, FileRead::Failure::Missing);
 
   ASSERT_TRUE(QDir(show.path()).mkdir(kCatalogue));
-  EXPECT_EQ(catalogue.entries().failure, FileRead::Failure::Unreadable);
+  EXPECT_EQ(catalogue.entries().failure, FileRead::Failure::NotRegular);
   ASSERT_TRUE(QDir(show.path()).rmdir(kCatalogue));
 
   {
     QFile f(show.path(kCatalogue));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    ASSERT_TRUE(f.resize(SceneCatalogue::kEntriesLimit + 1));
+    ASSERT_TRUE(f.resize(SceneCatalogue::kMaxFileBytes + 1));
   }
   const CatalogueEntries large = catalogue.entries();
   EXPECT_EQ(large.failure, FileRead::Failure::TooLarge);

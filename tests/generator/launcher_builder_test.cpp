@@ -7,11 +7,17 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <functional>
 
 #include "codepage.h"
 #include "launcher_files.h"
 #include "platform.h"
 #include "support/temp_show.h"
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+
+#include "support/fifo_watchdog.h"
+#endif
 
 namespace luvrin {
 namespace {
@@ -439,12 +445,93 @@ TEST(LauncherBuilderGeneration, UnusableTemplateWritesNothingAndKeepsOldLauncher
   show.writeCatalogue({"[DMX]", "A=1", "B=2"});
   const QStringList before = show.launcherFolderEntries();
   for (const char* handoff :
-       {"", "Missing", "Folder", "../secret", "..\\secret", "驱动/../../secret"}) {
+       {"Missing", "Folder", "../secret", "..\\secret", "驱动/../../secret"}) {
     Builder b(show, QString::fromUtf8(handoff));
     b.form.Command2_Click();
     EXPECT_EQ(b.form.List1.listCount(), 2) << handoff;
     EXPECT_EQ(show.launcherFolderEntries(), before) << handoff;
     EXPECT_EQ(readAll(show.launcher(QStringLiteral("A"))), programBytes(100, 'a')) << handoff;
+  }
+}
+
+TEST(LauncherBuilderGeneration, WithNoLauncherRunYetTheStubIsTheTemplate) {
+  Installation show;
+  show.writeCatalogue({"[DMX]", "A=1", "B=2"});
+  Builder b(show, QString());
+  b.form.Command2_Click();
+  EXPECT_EQ(readAll(show.launcher(QStringLiteral("A"))), show.templateBytes);
+  EXPECT_EQ(readAll(show.launcher(QStringLiteral("B"))), show.templateBytes);
+  EXPECT_EQ(b.form.Label1.caption(), QStringLiteral("已写入 2 个启动器"));
+}
+
+TEST(LauncherBuilderGeneration, TheStubIsNeverReplaced) {
+  Installation show;
+  ageFile(show.launcher(kTemplate));
+  const QDateTime before = QFileInfo(show.launcher(kTemplate)).lastModified();
+  show.writeLauncherFile(QStringLiteral("Other"), programBytes(64, 'x'));
+  show.writeCatalogue({"[DMX]", "A=1", kTemplate + QStringLiteral("=2")});
+  Builder b(show, QStringLiteral("Other"));
+  b.form.Command2_Click();
+  EXPECT_EQ(readAll(show.launcher(kTemplate)), show.templateBytes);
+  EXPECT_EQ(QFileInfo(show.launcher(kTemplate)).lastModified(), before);
+  EXPECT_EQ(readAll(show.launcher(QStringLiteral("A"))), programBytes(64, 'x'));
+  EXPECT_EQ(b.form.Label1.caption(),
+            QStringLiteral("已写入 1 个启动器,1 个是模板或 LUVRINpREG 本身,未改动"));
+}
+
+TEST(LauncherBuilderGeneration, TheWindowSaysHowManyWereWrittenAndWhyNone) {
+  struct Case {
+    const char* what;
+    QString handoff;
+    std::function<void(const Installation&)> prepare;
+    QString said;
+  };
+  const QString suffix = launcherSuffix();
+  const std::vector<Case> cases = {
+      {"written, one name no file name", kTemplate,
+       [](const Installation& show) {
+         show.writeCatalogue({"[DMX]", "A=1", "a/b=2", "B=3"});
+       },
+       QStringLiteral("已写入 2 个启动器,1 个场景名不能作文件名")},
+      {"no catalogue", kTemplate, [](const Installation&) {},
+       QStringLiteral("未写入启动器:找不到 场景.ini")},
+      {"catalogue without scenes", kTemplate,
+       [](const Installation& show) {
+         show.writeCatalogue({"[DMX]", "; none yet"});
+       },
+       QStringLiteral("未写入启动器:场景.ini 中没有场景")},
+      {"catalogue too large", kTemplate,
+       [](const Installation& show) {
+         QFile f(show.driverFolder() + QStringLiteral("/场景.ini"));
+         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+         f.write("[DMX]\r\nA=1\r\n");
+         ASSERT_TRUE(f.resize(Form2::kCatalogueLimit + 1));
+       },
+       QStringLiteral("未写入启动器:场景.ini 超过 16 MiB")},
+      {"template missing", QStringLiteral("Missing"),
+       [](const Installation& show) {
+         show.writeCatalogue({"[DMX]", "A=1"});
+       },
+       QStringLiteral("未写入启动器:模板启动器 Missing%1 不存在").arg(suffix)},
+      {"template a folder", QStringLiteral("Folder"),
+       [&](const Installation& show) {
+         show.writeCatalogue({"[DMX]", "A=1"});
+         QDir(show.launcherFolder()).mkdir(QStringLiteral("Folder") + suffix);
+       },
+       QStringLiteral("未写入启动器:模板启动器 Folder%1 不是普通文件(是链接、文件夹或设备)")
+           .arg(suffix)},
+      {"template outside", QStringLiteral("../secret"),
+       [](const Installation& show) {
+         show.writeCatalogue({"[DMX]", "A=1"});
+       },
+       QStringLiteral("未写入启动器:模板启动器名 ../secret 不能作文件名")},
+  };
+  for (const Case& c : cases) {
+    Installation show;
+    c.prepare(show);
+    Builder b(show, c.handoff);
+    b.form.Command2_Click();
+    EXPECT_EQ(b.form.Label1.caption(), c.said) << c.what;
   }
 }
 
@@ -462,6 +549,51 @@ TEST(LauncherBuilderGeneration, GenerationAloneUsesTheCurrentListAndTemplate) {
 }
 
 #ifndef Q_OS_WIN
+// The hand-off value is whatever a launcher's file is called: a link in the launcher folder
+// would have any file the user can read copied over every launcher; a FIFO would never open.
+TEST(LauncherBuilderGeneration, ATemplateThatIsNoRegularFileIsNeverCopied) {
+  struct Case {
+    const char* what;
+    std::function<void(const Installation&, const QString& at)> put;
+  };
+  const std::vector<Case> cases = {
+      {"link to a file outside",
+       [](const Installation& show, const QString& at) {
+         writeBytes(show.root() + QStringLiteral("/secret"), "private");
+         QFile::setPermissions(show.root() + QStringLiteral("/secret"), kExecutable);
+         ASSERT_TRUE(QFile::link(show.root() + QStringLiteral("/secret"), at));
+       }},
+      {"link to the stub",
+       [](const Installation& show, const QString& at) {
+         ASSERT_TRUE(QFile::link(show.launcher(kTemplate), at));
+       }},
+      {"link to /dev/zero",
+       [](const Installation&, const QString& at) {
+         ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), at));
+       }},
+      {"FIFO",
+       [](const Installation&, const QString& at) {
+         ASSERT_EQ(::mkfifo(QFile::encodeName(at).constData(), 0600), 0);
+       }},
+  };
+  for (const Case& c : cases) {
+    Installation show;
+    show.writeLauncherFile(QStringLiteral("A"), programBytes(100, 'a'));
+    show.writeCatalogue({"[DMX]", "A=1", "B=2", kTemplate + QStringLiteral("=3")});
+    const QString at = show.launcher(QStringLiteral("Evil"));
+    c.put(show, at);
+    Builder b(show, QStringLiteral("Evil"));
+    EXPECT_TRUE(testing::returnsWithoutWaitingOnFifo(at, [&] { b.form.Command2_Click(); }))
+        << c.what;
+    EXPECT_EQ(readAll(show.launcher(QStringLiteral("A"))), programBytes(100, 'a')) << c.what;
+    EXPECT_FALSE(QFileInfo::exists(show.launcher(QStringLiteral("B")))) << c.what;
+    EXPECT_EQ(readAll(show.launcher(kTemplate)), show.templateBytes) << c.what;
+    EXPECT_EQ(b.form.Label1.caption(),
+              QStringLiteral("未写入启动器:模板启动器 Evil 不是普通文件(是链接、文件夹或设备)"))
+        << c.what;
+  }
+}
+
 TEST(LauncherBuilderGeneration, LinkNamedAsASceneIsNotWrittenThrough) {
   Installation show;
   const QString victim = show.root() + QStringLiteral("/victim");
