@@ -102,6 +102,10 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, std::unique_ptr<Output
   Label2.Click = [this] { Label2_Click(); };
   Label6.Click = [this] { Label6_Click(); };
   Text2.Change = [this] { output_.setCountOnly(Text2.text() == kTestStatus); };
+  statusBack_.onTimer = [this] {
+    statusBack_.setEnabled(false);
+    showOutputStatus();
+  };
   output_.watch([this] { countFrames(); }, [this] { showOutputStatus(); });
 }
 
@@ -193,8 +197,9 @@ void Form1::countFrames() {
 
 void Form1::showOutputStatus() {
   const QString status = output_.status();
-  if (status == StatusLine.caption()) return;
-  StatusLine.setCaption(status);
+  if (!statusBack_.enabled()) StatusLine.setCaption(status);
+  if (status == loggedStatus_) return;
+  loggedStatus_ = status;
   // A hidden driver has no window: the log is where its user finds out why nothing arrives.
   if (!status.isEmpty()) logLine(QStringLiteral("输出: ") + status);
 }
@@ -259,6 +264,11 @@ void Form1::Command1_Click() {
 void Form1::Command2_Click() {
   if (!builder_) builder_ = std::make_unique<Form2>(folder_, Text1);
   builder_->Command2_Click();
+  // The builder shows no window of its own: what it wrote, or why nothing, shows in the status
+  // line for a while, then the output's status comes back.
+  StatusLine.setCaption(builder_->Label1.caption());
+  statusBack_.setEnabled(false);
+  statusBack_.setEnabled(true);
 }
 
 void Form1::Command3_Click() {

@@ -27,6 +27,7 @@ class Form1 : public FormState {
  public:
   static constexpr int kChannelSlots = 513;
   static constexpr int kLogLimit = 20000;
+  static constexpr int kBuilderMessageMs = 10000;
 
   // The output's frames go from its own thread, ticked there.
   Form1(Scheduler& scheduler, QString programFolder, OutputLink& output, HandoffStore& handoff);
@@ -119,6 +120,9 @@ class Form1 : public FormState {
   Form4 notes_;
   std::unique_ptr<Form2> builder_;
   DriverPlayback engine_;
+  // Gives the status line back to the output after the launcher builder's message.
+  Timer statusBack_{scheduler_, kBuilderMessageMs, false};
+  QString loggedStatus_;
 };
 
 }  // namespace luvrin

@@ -163,4 +163,10 @@ TEST(DriverBuildLaunchers, TheButtonBuildsFromTheLastLaunchersName) {
   ASSERT_TRUE(finale.open(QIODevice::ReadOnly));
   EXPECT_EQ(finale.readAll(), program);
   EXPECT_FALSE(driver.builder()->visible());
+  // What was written shows in the driver window, then the output's status comes back.
+  EXPECT_EQ(driver.StatusLine.caption(), driver.builder()->Label1.caption());
+  EXPECT_TRUE(driver.StatusLine.caption().startsWith(QStringLiteral("已写入 1 个启动器")))
+      << driver.StatusLine.caption().toStdString();
+  scheduler.advanceBy(std::chrono::milliseconds(Form1::kBuilderMessageMs + 100));
+  EXPECT_EQ(driver.StatusLine.caption(), output.status());
 }
