@@ -167,14 +167,14 @@ ParsedUsbProAddress parseUsbProAddress(QStringView text) {
   const QStringView rest = isUsbProAddress(text) ? text.mid(kUsbPro.size()) : QStringView();
   // The same device paths the serial box takes: absolute, used as they stand.
   if (rest.size() > 1 && rest.startsWith(u'/')) return {UsbProAddress{0, rest.toString()}, {}};
-  if (const auto n = digits(rest, 3); n && *n >= 1 && *n <= kMaxUsbProPortNumber)
+  if (const auto n = digits(rest, 3); n && *n >= 1 && *n <= kMaxSerialPortNumber)
     return {UsbProAddress{static_cast<int>(*n), {}}, {}};
   if (const auto n = comPortNumber(rest)) return {UsbProAddress{*n, {}}, {}};
   return {std::nullopt,
           QStringLiteral("端口 \"%1\": a USB Pro widget's port is a number (1 to %2), COMn or an "
                          "absolute device path, as in usbpro:1 or usbpro:/dev/ttyUSB0")
               .arg(text)
-              .arg(kMaxUsbProPortNumber)};
+              .arg(kMaxSerialPortNumber)};
 }
 
 }  // namespace luvrin

@@ -53,7 +53,6 @@ struct ParsedUsbProAddress {
 };
 
 constexpr int kMaxSerialPortNumber = 256;
-constexpr int kMaxUsbProPortNumber = kMaxSerialPortNumber;
 
 // "COMn" (either case), as Windows names port n: n, 1 to kMaxSerialPortNumber.
 std::optional<int> comPortNumber(QStringView text);

@@ -34,6 +34,19 @@ OutputChoice refuse(const QString& why) {
   return {std::make_unique<RefusedOutput>(why), why};
 }
 
+// An output that speaks over a serial port: the one given (tests), or the system's, made here;
+// set to 设置's line and the port the settings name.
+template <typename Output, typename... Before>
+OutputChoice overSerialPort(const SerialConfiguration& settings, SerialPort* given,
+                            Before&... before) {
+  std::unique_ptr<SerialPort> made;
+  if (given == nullptr) made = std::make_unique<QtSerialPort>();
+  SerialPort& port = given != nullptr ? *given : *made;
+  setUpSerialPort(port, settings);
+  if (made) return {std::make_unique<Output>(before..., std::move(made)), {}};
+  return {std::make_unique<Output>(before..., port), {}};
+}
+
 OutputChoice makeSerialBox(SerialConfiguration settings, SerialPort* given) {
   // Absent, 端口 means port 1. Anything else that names no port is refused: sending to port 1
   // instead would drive whatever is there while the user's interface stays dark.
@@ -47,26 +60,14 @@ OutputChoice makeSerialBox(SerialConfiguration settings, SerialPort* given) {
                         .arg(settings.port)
                         .arg(kMaxSerialPortNumber));
   }
-  std::unique_ptr<SerialPort> made;
-  if (given == nullptr) made = std::make_unique<QtSerialPort>();
-  SerialPort& port = given != nullptr ? *given : *made;
-  setUpSerialPort(port, settings);
-  if (made) return {std::make_unique<SerialBoxOutput>(std::move(made)), {}};
-  return {std::make_unique<SerialBoxOutput>(port), {}};
+  return overSerialPort<SerialBoxOutput>(settings, given);
 }
 
-OutputChoice makeUsbPro(const SerialConfiguration& settings, const UsbProAddress& address,
+OutputChoice makeUsbPro(SerialConfiguration settings, const UsbProAddress& address,
                         Scheduler& scheduler, SerialPort* given) {
-  std::unique_ptr<SerialPort> made;
-  if (given == nullptr) made = std::make_unique<QtSerialPort>();
-  SerialPort& port = given != nullptr ? *given : *made;
-  port.setSettings(settings.lineSettings);
-  if (!address.portDevice.isEmpty())
-    port.setPortDevice(address.portDevice);
-  else
-    port.setPortNumber(address.portNumber);
-  if (made) return {std::make_unique<UsbProOutput>(scheduler, std::move(made)), {}};
-  return {std::make_unique<UsbProOutput>(scheduler, port), {}};
+  settings.portDevice = address.portDevice;
+  settings.portNumber = address.portNumber;
+  return overSerialPort<UsbProOutput>(settings, given, scheduler);
 }
 
 }  // namespace

@@ -145,8 +145,4 @@ void OutputThread::watch(std::function<void()> counted, std::function<void()> st
   onStatus_ = std::move(statusChanged);
 }
 
-void OutputThread::runOnOutput(std::function<void(FrameOutput&)> fn) {
-  post([fn = std::move(fn)](Worker& w) { fn(*w.output); });
-}
-
 }  // namespace luvrin

@@ -49,9 +49,6 @@ class OutputThread final : public OutputLink {
   void watch(std::function<void()> counted, std::function<void()> statusChanged) override;
   void detach() override { watch({}, {}); }
 
-  // Runs fn on the output's thread with its output, after everything asked before (tests).
-  void runOnOutput(std::function<void(FrameOutput&)> fn);
-
  private:
   struct Worker;
   void post(std::function<void(Worker&)> fn);
