@@ -28,6 +28,10 @@ QByteArray methodName(QHttpServerRequest::Method method) {
   }
 }
 
+bool isWebSocket(const QHttpServerRequest& request) {
+  return request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0;
+}
+
 // Hands each accepted socket to the remote first, so it can watch and bound it before the HTTP
 // server reads from it.
 class GuardedTcpServer : public QTcpServer {
@@ -55,6 +59,9 @@ class RemoteHttp : public QAbstractHttpServer {
 
  protected:
   bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override {
+    // Taken, and left unanswered: Qt's server then hands the socket over to the live feed,
+    // which judges the path and the key.
+    if (isWebSocket(request)) return true;
     const RemoteReply reply = api_.answer({methodName(request.method()), request.url().path(),
                                            request.query(), request.value("authorization"),
                                            request.body()});
@@ -65,6 +72,7 @@ class RemoteHttp : public QAbstractHttpServer {
     return true;
   }
   void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override {
+    if (isWebSocket(request)) return;
     makeResponder(request, socket).write(QHttpServerResponder::StatusCode::NotFound);
   }
 
