@@ -62,9 +62,9 @@ class RemoteHttp : public QAbstractHttpServer {
     // Taken, and left unanswered: Qt's server then hands the socket over to the live feed,
     // which judges the path and the key.
     if (isWebSocket(request)) return true;
-    const RemoteReply reply = api_.answer({methodName(request.method()), request.url().path(),
-                                           request.query(), request.value("authorization"),
-                                           request.body()});
+    const RemoteReply reply =
+        api_.answer({methodName(request.method()), request.url().path(), request.query(),
+                     request.value("authorization"), request.body()});
     qCDebug(lcRemote) << methodName(request.method()) << request.url().path() << reply.status;
     makeResponder(request, socket)
         .write(reply.body, reply.contentType,
