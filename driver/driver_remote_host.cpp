@@ -33,7 +33,8 @@ bool DriverRemoteHost::play(const QString& name) {
   return true;
 }
 
-QString DriverRemoteHost::playing() const { return driver_.Text1.text(); }
+// The hand-off value itself: before the driver's first poll its box holds no scene yet.
+QString DriverRemoteHost::playing() const { return handoff_.read(); }
 
 std::vector<std::uint8_t> DriverRemoteHost::levels() const { return driver_.outputFrame(); }
 
