@@ -60,10 +60,14 @@ BENCHMARK(BM_FrameTick);
 void BM_BuildChannelDataText(benchmark::State& state) {
   ManualClock clock;
   Scheduler scheduler(clock);
-  TextBox text5(QString::number(state.range(0))), text7;
+  struct Driver final : DriverLink {
+    double sendDataLength() const override { return length; }
+    void takeChannelData(const QString&) override {}
+    double length = 0;
+  } driver;
+  driver.length = static_cast<double>(state.range(0));
   QTemporaryDir dir;
-  Form3 editor(scheduler, dir.path(), text5, text7);
-  editor.OUTBUFCNT = static_cast<double>(state.range(0));
+  Form3 editor(scheduler, dir.path(), driver);
   editor.Load();
   for (int i = 0; i < Form3::kFaderCount; ++i) editor.VScroll1[i].setValue(i % 256);
   for (auto _ : state) benchmark::DoNotOptimize(editor.BuildChannelDataText());

@@ -61,7 +61,7 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, std::unique_ptr<Output
       ownLink_(std::move(own)),
       output_(ownLink_ ? *ownLink_ : *given),
       handoff_(handoff),
-      editor_(scheduler, folder_, Text5, Text7),
+      editor_(scheduler, folder_, editorSide_),
       engine_(scheduler, DriverPlayback::Window{
                              {&Text4, &Text7, &Label3, &timdelay, [this] { return OUTBUFCNT; }},
                              [this] { Timer1_Timer(); }}) {
@@ -136,7 +136,6 @@ void Form1::Form_Load(const SerialConfiguration& settings) {
   resizeFrame();
   output_.setFrame(frame_);
   OUTBUFCNT = numericValue(Text5.text());
-  editor_.OUTBUFCNT = OUTBUFCNT;
   const int clear = groupCount(OUTBUFCNT + 1.0, kChannelSlots);
   std::fill_n(channels_.begin(), clear, std::uint8_t{0});
 
@@ -207,10 +206,7 @@ void Form1::showOutputStatus() {
 
 void Form1::Timer3_Timer() { output_.tick(); }
 
-void Form1::Text5_Change() {
-  OUTBUFCNT = numericValue(Text5.text());
-  editor_.OUTBUFCNT = OUTBUFCNT;
-}
+void Form1::Text5_Change() { OUTBUFCNT = numericValue(Text5.text()); }
 
 void Form1::Text6_Change() {
   if (Text6.text().size() > kLogLimit) Text6.setText(QString());

@@ -118,6 +118,13 @@ class Form1 : public FormState {
   std::array<std::uint8_t, kChannelSlots> channels_{};
   std::vector<std::uint8_t> frame_;
   StreamingGbkDecoder inputDecoder_;
+  struct EditorSide final : DriverLink {
+    explicit EditorSide(Form1& driver) : driver_(driver) {}
+    double sendDataLength() const override { return driver_.OUTBUFCNT; }
+    void takeChannelData(const QString& text) override { driver_.Text7.setText(text); }
+    Form1& driver_;
+  };
+  EditorSide editorSide_{*this};
   Form3 editor_;
   Form4 notes_;
   std::unique_ptr<Form2> builder_;

@@ -25,8 +25,7 @@ int columnLeft(int index) {
 
 }  // namespace
 
-Form3::Form3(Scheduler& scheduler, QString programFolder, TextBox& driverText5,
-             TextBox& driverText7)
+Form3::Form3(Scheduler& scheduler, QString programFolder, DriverLink& driver)
     : VScroll1(kFaderCount),
       Text3(kFaderCount),
       Text2(kFaderCount),
@@ -46,10 +45,9 @@ Form3::Form3(Scheduler& scheduler, QString programFolder, TextBox& driverText5,
       timdelay(scheduler, kTickMs, false),
       folder_(std::move(programFolder)),
       dialogFolder_(folder_),
-      driverText5_(driverText5),
-      driverText7_(driverText7),
+      driver_(driver),
       engine_(scheduler, EditorPlayback::Window{
-                             {&Text5, &Text7, &Label2, &timdelay, [this] { return OUTBUFCNT; }},
+                             {&Text5, &Text7, &Label2, &timdelay, [this] { return OUTBUFCNT(); }},
                              &Command5,
                              &Timer3,
                              &Timer4}) {
@@ -147,7 +145,6 @@ void Form3::Unload() {
 }
 
 void Form3::Form_Load() {
-  OUTBUFCNT = numericValue(driverText5_.text());
   for (int i = 0; i < kFaderCount; ++i)
     Text3[static_cast<std::size_t>(i)].setText(QString::number(i + 1));
   for (int k = 0; k < kPageCount; ++k) {
@@ -185,7 +182,7 @@ void Form3::VScroll1_Scroll(int Index) {
 void Form3::VScroll1_Change(int Index) { VScroll1_Scroll(Index); }
 
 QString Form3::BuildChannelDataText() const {
-  const int n = groupCount(OUTBUFCNT);
+  const int n = groupCount(OUTBUFCNT());
   QString text;
   text.reserve(channelDataLength(n));
   text += kFrameMarker;
@@ -198,7 +195,7 @@ void Form3::Timer3_Timer() { Text7.setText(BuildChannelDataText()); }
 
 void Form3::Text7_Change() {
   if (!loaded()) return;
-  driverText7_.setText(Text7.text());
+  driver_.takeChannelData(Text7.text());
 }
 
 void Form3::Timer4_Timer() { Text7_Change(); }

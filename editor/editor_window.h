@@ -15,6 +15,18 @@
 
 namespace luvrin {
 
+// All the editor reaches of the driver: its send data length and its channel data box.
+class DriverLink {
+ public:
+  // The driver's send data length (its OUTBUFCNT), read when it is needed.
+  virtual double sendDataLength() const = 0;
+  // Hands a channel data text to the driver, as typing it into its channel data box would.
+  virtual void takeChannelData(const QString& text) = 0;
+
+ protected:
+  ~DriverLink() = default;
+};
+
 // The editor window: 512 faders on 13 pages, live output to the driver's channel data box,
 // recording, playback and script files. The object exists from the driver's start-up; it is
 // loaded (Form_Load) at first use and unloaded when closed.
@@ -45,14 +57,13 @@ class Form3 : public FormState {
   }
   static constexpr int pageOf(int index) { return index / kFadersPerPage; }
 
-  // driverText5: the driver's send data length box; driverText7: its channel data box.
-  Form3(Scheduler& scheduler, QString programFolder, TextBox& driverText5, TextBox& driverText7);
+  Form3(Scheduler& scheduler, QString programFolder, DriverLink& driver);
   ~Form3();
   Form3(const Form3&) = delete;
   Form3& operator=(const Form3&) = delete;
 
-  // The editor channel count; written by the driver, kept while the window is closed.
-  double OUTBUFCNT = 0;
+  // The editor channel count: the driver's, whether the window is open or closed.
+  double OUTBUFCNT() const { return driver_.sendDataLength(); }
 
   void Load();    // runs Form_Load unless loaded
   void Show();    // loads if needed, then shows, not modal
@@ -124,8 +135,7 @@ class Form3 : public FormState {
 
   QString folder_;
   QString dialogFolder_;
-  TextBox& driverText5_;
-  TextBox& driverText7_;
+  DriverLink& driver_;
   int page_ = 0;
   // Declared last: its runs refer to the controls above and end before they go.
   EditorPlayback engine_;

@@ -6,10 +6,11 @@
 #include <chrono>
 #include <functional>
 
+#include "driver_fixture.h"
 #include "driver_window.h"
-#include "editor/editor_rig.h"
 #include "launcher_builder.h"
 #include "launcher_files.h"
+#include "support/text_history.h"
 #include "support/virtual_time.h"
 
 using namespace std::chrono_literals;
@@ -33,7 +34,7 @@ QString channelText(int groups, const std::function<int(int)>& level) {
 }  // namespace
 
 TEST(DriverDebugState, EmptyChannelTextSetsTheFadersToZeroAndShowsTheEditor) {
-  EditorRig rig({{QStringLiteral("发送数据长度"), QStringLiteral("4")}});
+  DriverEditorRig rig({{QStringLiteral("发送数据长度"), QStringLiteral("4")}});
   rig.driver.Command3_Click();
   rig.fader(2).setValue(90);
   rig.fader(6).setValue(60);
@@ -48,7 +49,7 @@ TEST(DriverDebugState, EmptyChannelTextSetsTheFadersToZeroAndShowsTheEditor) {
 }
 
 TEST(DriverDebugState, FaderValuesComeFromTheChannelText) {
-  EditorRig rig({{QStringLiteral("发送数据长度"), QStringLiteral("5")}});
+  DriverEditorRig rig({{QStringLiteral("发送数据长度"), QStringLiteral("5")}});
   rig.driver.Text7.setText(QStringLiteral("DMX001,255,000,128,017,099,"));
   rig.driver.Command3_Click();
   EXPECT_EQ(faderValues(rig.editor(), 6), (std::vector<int>{1, 255, 0, 128, 17, 0}));
@@ -57,7 +58,7 @@ TEST(DriverDebugState, FaderValuesComeFromTheChannelText) {
 }
 
 TEST(DriverDebugState, ValueOutsideTheFaderRangeKeepsThatFader) {
-  EditorRig rig({{QStringLiteral("发送数据长度"), QStringLiteral("3")}});
+  DriverEditorRig rig({{QStringLiteral("发送数据长度"), QStringLiteral("3")}});
   rig.driver.Command3_Click();
   rig.fader(1).setValue(55);
   rig.driver.Text7.setText(QStringLiteral("DMX010,300,020,"));
@@ -67,7 +68,7 @@ TEST(DriverDebugState, ValueOutsideTheFaderRangeKeepsThatFader) {
 }
 
 TEST(DriverDebugState, LengthBeyondTheFadersSetsAllFaders) {
-  EditorRig rig({{QStringLiteral("发送数据长度"), QStringLiteral("600")}});
+  DriverEditorRig rig({{QStringLiteral("发送数据长度"), QStringLiteral("600")}});
   rig.driver.Text7.setText(channelText(600, [](int i) { return i % 256; }));
   rig.driver.Command3_Click();
   ASSERT_EQ(rig.editor().VScroll1.size(), 512u);
@@ -77,9 +78,9 @@ TEST(DriverDebugState, LengthBeyondTheFadersSetsAllFaders) {
 
 TEST(DriverDebugState, ParameterLabelActsAsTheDebugStateButton) {
   const QString text = QStringLiteral("DMX009,300,abc,004,");
-  EditorRig byButton({{QStringLiteral("发送数据长度"), QStringLiteral("4")}});
-  EditorRig byLabel({{QStringLiteral("发送数据长度"), QStringLiteral("4")}});
-  for (EditorRig* rig : {&byButton, &byLabel}) {
+  DriverEditorRig byButton({{QStringLiteral("发送数据长度"), QStringLiteral("4")}});
+  DriverEditorRig byLabel({{QStringLiteral("发送数据长度"), QStringLiteral("4")}});
+  for (DriverEditorRig* rig : {&byButton, &byLabel}) {
     rig->driver.Command3_Click();
     rig->fader(1).setValue(42);
     rig->fader(2).setValue(43);
@@ -94,7 +95,7 @@ TEST(DriverDebugState, ParameterLabelActsAsTheDebugStateButton) {
 }
 
 TEST(DriverDebugState, ZeroLengthStillShowsTheEditor) {
-  EditorRig rig({{QStringLiteral("发送数据长度"), QStringLiteral("0")}});
+  DriverEditorRig rig({{QStringLiteral("发送数据长度"), QStringLiteral("0")}});
   rig.driver.Command3_Click();
   EXPECT_TRUE(rig.editor().visible());
   rig.scheduler.advanceBy(100ms);
@@ -102,7 +103,7 @@ TEST(DriverDebugState, ZeroLengthStillShowsTheEditor) {
 }
 
 TEST(DriverExit, EndsTheProgramThroughItsQuitHook) {
-  EditorRig rig;
+  DriverEditorRig rig;
   int quits = 0;
   rig.driver.onQuit = [&] { ++quits; };
   rig.driver.Command3_Click();
@@ -111,7 +112,7 @@ TEST(DriverExit, EndsTheProgramThroughItsQuitHook) {
 }
 
 TEST(DriverVersionNotes, ShowsTheSameNotesWindowEachTime) {
-  EditorRig rig;
+  DriverEditorRig rig;
   Form4& notes = rig.driver.notes();
   EXPECT_FALSE(notes.visible());
   ASSERT_TRUE(rig.driver.Label6.Click);

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <chrono>
+#include <initializer_list>
 #include <memory>
+#include <utility>
 
 #include "codepage.h"
 #include "driver_window.h"
@@ -29,6 +31,28 @@ struct Driver {
   MemoryHandoff handoff;
   std::unique_ptr<FrameOutput> output;
   std::unique_ptr<Form1> form;
+};
+
+// A whole driver on virtual time with its editor, in a temporary program folder.
+class DriverEditorRig {
+ public:
+  explicit DriverEditorRig(std::initializer_list<std::pair<QString, QString>> settings = {})
+      : show(settings),
+        output(serialBoxFor(port, show.programFolder())),
+        driver(scheduler, show.programFolder(), *output, handoff) {
+    driver.Form_Load();
+  }
+
+  Form3& editor() { return driver.editor(); }
+  ScrollBar& fader(int i) { return editor().VScroll1[static_cast<std::size_t>(i)]; }
+
+  TempShow show;
+  ManualClock clock;
+  VirtualScheduler scheduler{clock};
+  RecordingPort port;
+  MemoryHandoff handoff;
+  std::unique_ptr<FrameOutput> output;
+  Form1 driver;
 };
 
 }  // namespace luvrin::testing

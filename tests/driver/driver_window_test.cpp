@@ -40,7 +40,7 @@ TEST(DriverStartUp, EveryKeyReachesItsPlace) {
   EXPECT_EQ(d.port.portNumber, 3);
   EXPECT_EQ(f.Text2.text(), key("演出"));
   EXPECT_EQ(f.OUTBUFCNT, 16);
-  EXPECT_EQ(f.editor().OUTBUFCNT, 16);
+  EXPECT_EQ(f.editor().OUTBUFCNT(), 16);
   EXPECT_EQ(f.outputFrame().size(), 17u);
   EXPECT_TRUE(f.visible());
   EXPECT_FALSE(f.caption().isEmpty());
@@ -78,7 +78,7 @@ TEST(DriverStartUp, DefaultLengthTextStillSizesTheFrame) {
   Driver d({{key("发送数据长度"), key("128")}});
   Form1& f = d.load();
   EXPECT_EQ(f.outputFrame().size(), 129u);
-  EXPECT_EQ(f.editor().OUTBUFCNT, 128);
+  EXPECT_EQ(f.editor().OUTBUFCNT(), 128);
 }
 
 TEST(DriverStartUp, PortThatWillNotOpenLeavesStartUpComplete) {
@@ -209,7 +209,7 @@ TEST(Intake, TypedLengthChangesTheFrameAtTheNextPass) {
   d.run(50ms);
   f.Text5.setText(QStringLiteral("5"));
   EXPECT_EQ(f.OUTBUFCNT, 5);
-  EXPECT_EQ(f.editor().OUTBUFCNT, 5);
+  EXPECT_EQ(f.editor().OUTBUFCNT(), 5);
   EXPECT_EQ(f.outputFrame().size(), 3u);
   d.run(50ms);
   EXPECT_EQ(f.outputFrame().size(), 6u);

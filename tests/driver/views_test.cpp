@@ -27,9 +27,10 @@
 #include <iostream>
 #include <memory>
 
+#include "driver_fixture.h"
 #include "driver_window_view.h"
-#include "editor/editor_rig.h"
 #include "editor_window_view.h"
+#include "support/text_history.h"
 #include "support/widget_child.h"
 #include "version_notes_view.h"
 
@@ -67,7 +68,7 @@ class InstalledViews : public ::testing::Test {
   QRect px(int l, int t, int w, int h) const {
     return QRect(scale.px(l), scale.px(t), scale.px(w), scale.px(h));
   }
-  EditorRig rig;
+  DriverEditorRig rig;
   TwipScale scale;
 };
 

@@ -2,59 +2,45 @@
 
 #include <QString>
 #include <initializer_list>
-#include <memory>
 #include <utility>
-#include <vector>
 
-#include "driver_window.h"
+#include "editor_window.h"
+#include "numeric.h"
 #include "scheduler.h"
+#include "serial_settings.h"
 #include "support/test_support.h"
+#include "support/text_history.h"
 #include "support/virtual_time.h"
 
 namespace luvrin::testing {
 
-// A whole driver on virtual time with its editor, in a temporary program folder.
+// The driver as the editor reaches it: a send data length box and a channel data box.
+struct DriverBoxes final : DriverLink {
+  double sendDataLength() const override { return numericValue(Text5.text()); }
+  void takeChannelData(const QString& text) override { Text7.setText(text); }
+  TextBox Text5;
+  TextBox Text7;
+};
+
+// An editor on virtual time in a temporary program folder, its driver's boxes holding the
+// length the settings give.
 class EditorRig {
  public:
   explicit EditorRig(std::initializer_list<std::pair<QString, QString>> settings = {})
-      : show(settings),
-        output(serialBoxFor(port, show.programFolder())),
-        driver(scheduler, show.programFolder(), *output, handoff) {
-    driver.Form_Load();
+      : show(settings), editor_(scheduler, show.programFolder(), driver) {
+    driver.Text5.setText(readSerialConfiguration(show.programFolder()).sendDataLength);
   }
 
-  Form3& editor() { return driver.editor(); }
-  ScrollBar& fader(int i) { return editor().VScroll1[static_cast<std::size_t>(i)]; }
+  Form3& editor() { return editor_; }
+  ScrollBar& fader(int i) { return editor_.VScroll1[static_cast<std::size_t>(i)]; }
 
   TempShow show;
   ManualClock clock;
   VirtualScheduler scheduler{clock};
-  RecordingPort port;
-  MemoryHandoff handoff;
-  std::unique_ptr<FrameOutput> output;
-  Form1 driver;
-};
-
-// Every text a box took, in order, from the moment of subscribing.
-class TextHistory {
- public:
-  explicit TextHistory(TextBox& box) : box_(box), last_(box.text()) {
-    id_ = box_.changed().subscribe([this] {
-      if (box_.text() == last_) return;
-      last_ = box_.text();
-      texts.push_back(last_);
-    });
-  }
-  ~TextHistory() { box_.changed().unsubscribe(id_); }
-  TextHistory(const TextHistory&) = delete;
-  TextHistory& operator=(const TextHistory&) = delete;
-
-  std::vector<QString> texts;
+  DriverBoxes driver;
 
  private:
-  TextBox& box_;
-  QString last_;
-  Notifier::Id id_ = 0;
+  Form3 editor_;
 };
 
 }  // namespace luvrin::testing

@@ -12,7 +12,7 @@ namespace {
 struct Recorder {
   explicit Recorder(double channels) {
     rig.editor().Show();
-    rig.editor().OUTBUFCNT = channels;
+    rig.driver.Text5.setText(QString::number(channels));
   }
   Form3& ed() { return rig.editor(); }
   EditorRig rig;

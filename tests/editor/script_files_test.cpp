@@ -216,20 +216,3 @@ TEST(EditorScriptFiles, FailedSaveSaysWhyAndWritesNothing) {
   // No temporary file is left behind either.
   EXPECT_EQ(QDir(f.rig.show.programFolder()).entryList(QDir::Files), QStringList{});
 }
-
-TEST(EditorScriptFiles, ASavedScriptLoadsAsAScene) {
-  FileRig f;
-  f.rig.driver.Text5.setText(QStringLiteral("2"));
-  f.ed().OUTBUFCNT = 2;
-  f.rig.fader(0).setValue(12);
-  f.rig.fader(1).setValue(34);
-  f.ed().Command4_Click();
-  f.saveAnswer = f.path(QStringLiteral("scene.ini"));
-  f.ed().Command3_Click();
-  f.ed().Command8_Click();
-
-  f.rig.show.writeCatalog({QStringLiteral("演示=scene.ini")});
-  f.rig.handoff.value = QStringLiteral("演示");
-  f.rig.scheduler.advanceBy(std::chrono::milliseconds(500));
-  EXPECT_EQ(f.rig.driver.Text7.text(), QStringLiteral("DMX012,034,"));
-}

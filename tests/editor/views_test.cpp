@@ -47,10 +47,11 @@ class EditorView : public ::testing::Test {
 };
 
 TEST_F(EditorView, OpensAtOnceWithEveryControlAndCaption) {
-  rig.driver.Text7.setText(QStringLiteral("DMX001,002,003,004,"));
+  ed().Load();
+  for (int k = 0; k < 4; ++k) rig.fader(k).setValue(k + 1);
   QElapsedTimer timer;
   timer.start();
-  rig.driver.Command3_Click();
+  ed().Show();
   Form3View view(ed());
   view.show();
   QCoreApplication::processEvents();
@@ -83,7 +84,7 @@ TEST_F(EditorView, OpensAtOnceWithEveryControlAndCaption) {
   EXPECT_EQ(page0->title(), QStringLiteral("1"));
   EXPECT_EQ(page0->geometry(), px(120, 960, 14655, 4095));
   EXPECT_EQ(page0->findChildren<QScrollBar*>().size(), 40);
-  // Channel numbers and the driver's levels stand over the faders, left to right.
+  // Channel numbers and the levels stand over the faders, left to right.
   for (int i = 0; i < 40; ++i) {
     auto* number = child<QLineEdit>(view, QStringLiteral("Text3(%1)").arg(i));
     auto* fader = child<QScrollBar>(view, QStringLiteral("VScroll1(%1)").arg(i));
@@ -107,7 +108,7 @@ TEST_F(EditorView, OpensAtOnceWithEveryControlAndCaption) {
 }
 
 TEST_F(EditorView, PageButtonsShowOnePageAtPageZerosPlace) {
-  rig.driver.Command3_Click();
+  ed().Show();
   Form3View view(ed());
   view.show();
   QCoreApplication::processEvents();
@@ -138,7 +139,7 @@ TEST_F(EditorView, PageButtonsShowOnePageAtPageZerosPlace) {
 }
 
 TEST_F(EditorView, MovingFadersThroughTheWidgetsDrivesTheOutput) {
-  rig.driver.Command3_Click();
+  ed().Show();
   Form3View view(ed());
   view.show();
   QCoreApplication::processEvents();
@@ -174,7 +175,7 @@ TEST_F(EditorView, MovingFadersThroughTheWidgetsDrivesTheOutput) {
 }
 
 TEST_F(EditorView, FadersAreTabStopsInChannelOrderAndFollowTheKeys) {
-  rig.driver.Command3_Click();
+  ed().Show();
   Form3View view(ed());
   view.show();
   QApplication::setActiveWindow(&view);
@@ -262,7 +263,7 @@ class DialogAnswer {
 }  // namespace
 
 TEST_F(EditorView, FileDialogsStartInTheProgramFolderThenInTheFolderLastUsed) {
-  rig.driver.Command3_Click();
+  ed().Show();
   Form3View view(ed());
   view.show();
   QCoreApplication::processEvents();
@@ -291,7 +292,7 @@ TEST_F(EditorView, FileDialogsStartInTheProgramFolderThenInTheFolderLastUsed) {
 }
 
 TEST_F(EditorView, TypedScriptAndRecordedActionsKeepCrLf) {
-  rig.driver.Command3_Click();
+  ed().Show();
   Form3View view(ed());
   view.show();
   QCoreApplication::processEvents();
@@ -317,7 +318,7 @@ TEST_F(EditorView, TypedScriptAndRecordedActionsKeepCrLf) {
 }
 
 TEST_F(EditorView, CloseBoxUnloadsTheEditor) {
-  rig.driver.Command3_Click();
+  ed().Show();
   Form3View view(ed());
   view.show();
   QCoreApplication::processEvents();
