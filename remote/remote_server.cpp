@@ -10,6 +10,7 @@
 #include <QTcpSocket>
 #include <QWebSocket>
 #include <algorithm>
+#include <functional>
 
 #include "log_categories.h"
 

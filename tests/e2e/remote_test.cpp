@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QWebSocket>
@@ -55,7 +56,8 @@ Reply raw(quint16 port, const QByteArray& request) {
     if (split < 0) return false;
     const QByteArray head = received.left(split).toLower();
     const qsizetype at = head.indexOf("content-length:");
-    const qsizetype length = at < 0 ? 0 : head.mid(at + 15).split('\r').first().trimmed().toLongLong();
+    const qsizetype length =
+        at < 0 ? 0 : head.mid(at + 15).split('\r').first().trimmed().toLongLong();
     return received.size() >= split + 4 + length;
   };
   while (socket.state() == QAbstractSocket::ConnectedState && !whole() &&
@@ -100,8 +102,8 @@ TEST(Remote, PlayAndFadersFromTheApiReachTheWire) {
   ASSERT_TRUE(pty.ok());
   const quint16 port = freePort();
   writeRemoteSettings(show, pty, port);
-  show.writeCatalog({QStringLiteral("Intro=DMX010,020,030,040,"),
-                     QStringLiteral("摇头=DMX001,002,003,004,")});
+  show.writeCatalog(
+      {QStringLiteral("Intro=DMX010,020,030,040,"), QStringLiteral("摇头=DMX001,002,003,004,")});
   show.startDriver();
   ASSERT_TRUE(waitUntil([&] { return http(port, "GET", "/api/scenes").status == 200; }));
 
@@ -110,6 +112,9 @@ TEST(Remote, PlayAndFadersFromTheApiReachTheWire) {
             (QJsonArray{QJsonObject{{QStringLiteral("name"), QStringLiteral("Intro")}},
                         QJsonObject{{QStringLiteral("name"), QStringLiteral("摇头")}}}));
   EXPECT_EQ(scenes[QStringLiteral("playing")].toString(), QString());
+  // Where the remote is, and that anyone on the network may use it.
+  EXPECT_TRUE(show.logText().contains(
+      QRegularExpression(QStringLiteral("远程: http://[0-9.]+:%1/.*未设密码").arg(port))));
 
   // Played as its launcher would: the hand-off value, then the driver's lookup.
   const Reply played = http(port, "POST", "/api/play", playBody(QStringLiteral("摇头")));
@@ -160,7 +165,8 @@ TEST(Remote, HostileClientsLeaveTheDriverAnsweringAndSending) {
       {post + "Content-Length: 99999999999\r\n\r\n{}", 0},
       {"BREW /api/scenes HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 404},
       {"DELETE /api/scenes HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 404},
-      {"PUT /api/play HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: 2\r\n\r\n{}", 404},
+      {"PUT /api/play HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: 2\r\n\r\n{}",
+       404},
       {"GET /../../etc/passwd HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 404},
       {"GET /%2e%2e/%2e%2e/etc/passwd HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 404},
       {"GET /..%2f..%2fetc%2fpasswd HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 404},
@@ -194,9 +200,8 @@ TEST(Remote, HostileClientsLeaveTheDriverAnsweringAndSending) {
                      [&messages, i](const QString&) { ++messages[static_cast<std::size_t>(i)]; });
     live.back()->open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/live").arg(port)));
   }
-  EXPECT_TRUE(spinUntil([&] {
-    return std::all_of(messages.begin(), messages.end(), [](int n) { return n > 0; });
-  }));
+  EXPECT_TRUE(spinUntil(
+      [&] { return std::all_of(messages.begin(), messages.end(), [](int n) { return n > 0; }); }));
   EXPECT_EQ(http(port, "GET", "/api/levels").status, 200);
   // Frames keep coming, with the scene it held.
   EXPECT_TRUE(seen(pty, intro));
@@ -225,6 +230,7 @@ TEST(Remote, AKeyGuardsTheApiAndATakenPortCostsOnlyTheRemote) {
   EXPECT_TRUE(seen(pty, {10, 20, 30, 40, 0}));
   EXPECT_EQ(http(port, "GET", "/api/scenes?key=%E8%88%9E%E5%8F%B0").status, 200);
   EXPECT_TRUE(show.logText().contains(QStringLiteral("远程: http://")));
+  EXPECT_FALSE(show.logText().contains(QStringLiteral("未设密码")));
 
   // A second show on the same port: its remote cannot start, its frames go all the same.
   Show second;
