@@ -48,6 +48,14 @@ def post(port, path, body):
         return reply.status
 
 
+def answering(port):
+    try:
+        with urllib.request.urlopen("http://127.0.0.1:%d/api/scenes" % port, timeout=2) as reply:
+            return reply.status == 200
+    except OSError:
+        return False
+
+
 def scene_levels(level):
     return bytes([level] * N + [0])
 
@@ -57,25 +65,30 @@ def measure_play(build):
     catalog = ["A=" + frame_text([11] * N), "B=" + frame_text([22] * N)]
     show, wire, driver = session(build, N, dict(FAST, 远程端口=str(port)), catalog)
     try:
-        latencies = []
+        if not wait_for(lambda: answering(port), 15):
+            raise RuntimeError("the remote does not answer")
+        latencies, answers = [], []
         for i in range(PLAYS + 1):
             name, level = ("A", 11) if i % 2 == 0 else ("B", 22)
             want = scene_levels(level)
             t0 = time.monotonic()
             if post(port, "/api/play", {"scene": name}) != 200:
                 raise RuntimeError("play refused")
+            answered = time.monotonic()
             if not wait_for(lambda: any(f[1] == want for f in frames_in(wire, t0, 1e18)), 15):
                 raise RuntimeError("scene %s never reached the wire" % name)
             arrival = next(f[0] for f in frames_in(wire, t0, 1e18) if f[1] == want)
             if i > 0:  # the first play also starts the driver's catalogue cache
                 latencies.append((arrival - t0) * 1000)
+                answers.append((answered - t0) * 1000)
             time.sleep(0.15)
         # The reader may take several frames at once: the frame time is the span over the count.
         times = [f[0] for f in wire.frames[-2000:]]
         frame_ms = (times[-1] - times[0]) / (len(times) - 1) * 1000
     finally:
         finish(show, wire, driver)
-    return {"median": statistics.median(latencies), "max": max(latencies), "frame": frame_ms}
+    return {"median": statistics.median(latencies), "max": max(latencies), "frame": frame_ms,
+            "answer median": statistics.median(answers), "answer max": max(answers)}
 
 
 class LiveClients:
@@ -117,6 +130,8 @@ def measure_clients(build, clients):
                                  {"loop.ini": script})
     live = None
     try:
+        if not wait_for(lambda: answering(port), 15):
+            raise RuntimeError("the remote does not answer")
         show.handoff("Loop")
         time.sleep(1.5)
         if clients:
@@ -155,6 +170,8 @@ def main():
         "| POST /api/play -> levels on the wire, median of %d | %.1f ms | %.1f ms (%s) |" % (
             PLAYS, play["median"], target, "met" if play["median"] <= target else "MISSED"),
         "| POST /api/play -> levels on the wire, max of %d | %.1f ms | |" % (PLAYS, play["max"]),
+        "| POST /api/play -> its answer (the hand-off written), median / max | %.1f / %.1f ms | |"
+        % (play["answer median"], play["answer max"]),
         "| driver CPU, no client | %.1f %% | |" % quiet["cpu"],
         "| driver CPU, %d WebSocket clients (%.0f kB/s of feed) | %.1f %% | |" % (
             CLIENTS, busy["feed kB/s"], busy["cpu"]),
