@@ -33,6 +33,10 @@ using WakerFactory = std::function<std::unique_ptr<Waker>(WakerKind)>;
 // The system's wakers. Grid uses the kernel's interval timer where there is one: Qt's repeating
 // timers re-arm from the moment they fired, so a 1 ms timer runs about 7% slow.
 std::unique_ptr<Waker> makeSystemWaker(WakerKind kind);
+// The system's periodic waker for an output thread's frame timer, made on that thread, where one
+// serves better than the scheduler's own timer; null where it does not (Linux: the pump already
+// waits on the kernel's interval timer).
+std::unique_ptr<Waker> makeFrameWaker();
 // A precise QTimer (single shot when the period is 0).
 std::unique_ptr<Waker> makeQtWaker();
 

@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+#include <chrono>
+#include <memory>
+
+#include "waker.h"
+
+namespace luvrin {
+namespace {
+
+constexpr std::int64_t kMs = 1'000'000;
+
+// Runs the calling thread's event loop until done() holds or a generous deadline passes.
+template <typename Done>
+bool runUntil(Done done) {
+  QEventLoop loop;
+  QTimer deadline;
+  deadline.setSingleShot(true);
+  QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+  deadline.start(20'000);
+  while (!done() && deadline.isActive()) loop.processEvents(QEventLoop::WaitForMoreEvents);
+  return done();
+}
+
+struct Outcome {
+  bool wokeOnItsThread = true;
+  int wakes = 0;
+  bool armedAfterFirst = false;
+  bool armedAfterDisarm = true;
+};
+
+// Arms a waker of the given kind on the calling thread and watches it wake three times (a
+// periodic one) or once (a single shot).
+Outcome watch(WakerKind kind) {
+  Outcome out;
+  auto waker = makeSystemWaker(kind);
+  QThread* const self = QThread::currentThread();
+  waker->onWake = [&](std::uint64_t) {
+    out.wokeOnItsThread = out.wokeOnItsThread && QThread::currentThread() == self;
+    if (++out.wakes == 1) out.armedAfterFirst = waker->armed();
+  };
+  const bool periodic = kind == WakerKind::Grid;
+  waker->arm(2 * kMs, periodic ? 2 * kMs : 0);
+  runUntil([&] { return out.wakes >= (periodic ? 3 : 1); });
+  waker->disarm();
+  out.armedAfterDisarm = waker->armed();
+  return out;
+}
+
+class WindowsWaker : public ::testing::Test {
+ protected:
+  WindowsWaker() {
+    if (QCoreApplication::instance() == nullptr)
+      app_ = std::make_unique<QCoreApplication>(argc_, argv_);
+  }
+
+ private:
+  int argc_ = 0;
+  char** argv_ = nullptr;
+  std::unique_ptr<QCoreApplication> app_;
+};
+
+// The window's thread and a thread of its own (the output's) get their wakes differently: both
+// must wake on the thread that armed them, a single shot once, a periodic waker until disarmed.
+TEST_F(WindowsWaker, WakesOnTheThreadThatArmedIt) {
+  struct Case {
+    const char* what;
+    bool ownThread;
+    WakerKind kind;
+  };
+  const Case cases[] = {{"window's thread, single shot", false, WakerKind::Once},
+                        {"window's thread, periodic", false, WakerKind::Grid},
+                        {"own thread, single shot", true, WakerKind::Once},
+                        {"own thread, periodic", true, WakerKind::Grid}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Outcome out;
+    if (c.ownThread) {
+      std::unique_ptr<QThread> thread(QThread::create([&] { out = watch(c.kind); }));
+      thread->start();
+      ASSERT_TRUE(thread->wait(30'000));
+    } else {
+      out = watch(c.kind);
+    }
+    const bool periodic = c.kind == WakerKind::Grid;
+    EXPECT_GE(out.wakes, periodic ? 3 : 1);
+    EXPECT_TRUE(out.wokeOnItsThread);
+    EXPECT_EQ(out.armedAfterFirst, periodic);
+    EXPECT_FALSE(out.armedAfterDisarm);
+  }
+}
+
+// The frame timer's waker is the same kind of periodic waker, made once by the output thread.
+TEST_F(WindowsWaker, TheFrameTimerHasAPeriodicWaker) {
+  Outcome out;
+  std::unique_ptr<QThread> thread(QThread::create([&] {
+    auto waker = makeFrameWaker();
+    ASSERT_NE(waker, nullptr);
+    waker->onWake = [&](std::uint64_t) { ++out.wakes; };
+    waker->arm(kMs, kMs);
+    runUntil([&] { return out.wakes >= 5; });
+  }));
+  thread->start();
+  ASSERT_TRUE(thread->wait(30'000));
+  EXPECT_GE(out.wakes, 5);
+}
+
+}  // namespace
+}  // namespace luvrin
