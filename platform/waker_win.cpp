@@ -85,7 +85,9 @@ class WaitableTimerWaker final : public Waker {
                                              (periodNs + kNsPerMs / 2) / kNsPerMs, 1, LONG_MAX))
                                        : 0;
     periodNs_ = periodMs * kNsPerMs;
-    lastWake_.invalidate();
+    firstNs_ = firstNs;
+    lastSlot_ = -1;
+    sinceArm_.start();
     armed_ = SetWaitableTimer(timer_, &due, periodMs,
                               delivery_ == Delivery::Apc ? &WaitableTimerWaker::onApc : nullptr,
                               reinterpret_cast<void*>(id_), FALSE) != 0;
@@ -116,9 +118,11 @@ class WaitableTimerWaker final : public Waker {
     if (!armed_) return;
     if (periodNs_ > 0) {
       // Periods that ended while the thread was busy make one wake, not a burst (wine queues a
-      // completion routine for each of them).
-      if (lastWake_.isValid() && lastWake_.nsecsElapsed() < periodNs_ / 2) return;
-      lastWake_.start();
+      // completion routine for each of them): a wake counts for the period whose start it is
+      // nearest to, and a period gets one.
+      const std::int64_t slot = (sinceArm_.nsecsElapsed() - firstNs_ + periodNs_ / 2) / periodNs_;
+      if (slot <= lastSlot_) return;
+      lastSlot_ = slot;
     } else {
       armed_ = false;
       if (notifier_) notifier_->setEnabled(false);
@@ -135,7 +139,9 @@ class WaitableTimerWaker final : public Waker {
   std::unique_ptr<QWinEventNotifier> notifier_;
   bool armed_ = false;
   std::int64_t periodNs_ = 0;
-  QElapsedTimer lastWake_;
+  std::int64_t firstNs_ = 0;
+  std::int64_t lastSlot_ = -1;
+  QElapsedTimer sinceArm_;
 };
 
 bool onWindowThread() {

@@ -14,15 +14,19 @@ namespace {
 
 constexpr std::int64_t kMs = 1'000'000;
 
-// Runs the calling thread's event loop until done() holds or a generous deadline passes.
+// Runs the calling thread's event loop until done() holds or a generous deadline passes. A wake
+// that runs inside the loop's wait does not end that wait: a Qt timer ends it now and then, so
+// that done() is looked at.
 template <typename Done>
 bool runUntil(Done done) {
   QEventLoop loop;
-  QTimer deadline;
-  deadline.setSingleShot(true);
-  QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-  deadline.start(20'000);
-  while (!done() && deadline.isActive()) loop.processEvents(QEventLoop::WaitForMoreEvents);
+  QTimer look;
+  QObject::connect(&look, &QTimer::timeout, &loop, [&] {
+    if (done()) loop.quit();
+  });
+  look.start(10);
+  QTimer::singleShot(20'000, &loop, &QEventLoop::quit);
+  if (!done()) loop.exec();
   return done();
 }
 

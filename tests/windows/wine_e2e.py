@@ -620,11 +620,14 @@ def wineserver_pid():
 
 
 MEASURES = (
-    # (what, 发送定时器时间, baud in 设置)
-    ('idle (发送定时器时间=0)', 0, '115200'),
-    ('25 ms, 4 Mbaud', 25, '4000000'),
-    ('1 ms, 115200 baud', 1, '115200'),
-    ('1 ms, 4 Mbaud', 1, '4000000'),
+    # (what, 发送定时器时间, baud in 设置, 状态: 运行 hides the window, 正常 shows it)
+    ('idle (发送定时器时间=0)', 0, '115200', '运行'),
+    ('25 ms, 4 Mbaud', 25, '4000000', '运行'),
+    ('1 ms, 115200 baud', 1, '115200', '运行'),
+    ('1 ms, 4 Mbaud', 1, '4000000', '运行'),
+    ('idle, window shown', 0, '115200', '正常'),
+    ('25 ms, 4 Mbaud, window shown', 25, '4000000', '正常'),
+    ('1 ms, 115200 baud, window shown', 1, '115200', '正常'),
 )
 
 
@@ -634,8 +637,8 @@ def measure(show, work, port, seconds=10):
     the start of the run; the threads are listed every 2 ms, so any that lives that long is seen."""
     folder = lay_out(show, work, 'measure')
     driver_folder = os.path.join(folder, '驱动')
-    for what, interval, baud in MEASURES:
-        write_settings(driver_folder, interval, 128, baud=baud)
+    for what, interval, baud, status in MEASURES:
+        write_settings(driver_folder, interval, 128, baud=baud, status=status)
         port.clear()
         start(os.path.join(driver_folder, 'LUVRIN.EXE'))
         if interval > 0:
