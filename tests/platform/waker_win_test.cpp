@@ -4,7 +4,7 @@
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
-#include <chrono>
+#include <functional>
 #include <memory>
 
 #include "waker.h"
@@ -37,17 +37,14 @@ struct Outcome {
   bool armedAfterDisarm = true;
 };
 
-// Arms a waker of the given kind on the calling thread and watches it wake three times (a
-// periodic one) or once (a single shot).
-Outcome watch(WakerKind kind) {
+// Arms the waker on the calling thread and watches it wake three times (periodic) or once.
+Outcome watch(std::unique_ptr<Waker> waker, bool periodic) {
   Outcome out;
-  auto waker = makeSystemWaker(kind);
   QThread* const self = QThread::currentThread();
   waker->onWake = [&](std::uint64_t) {
     out.wokeOnItsThread = out.wokeOnItsThread && QThread::currentThread() == self;
     if (++out.wakes == 1) out.armedAfterFirst = waker->armed();
   };
-  const bool periodic = kind == WakerKind::Grid;
   waker->arm(2 * kMs, periodic ? 2 * kMs : 0);
   runUntil([&] { return out.wakes >= (periodic ? 3 : 1); });
   waker->disarm();
@@ -74,43 +71,36 @@ TEST_F(WindowsWaker, WakesOnTheThreadThatArmedIt) {
   struct Case {
     const char* what;
     bool ownThread;
-    WakerKind kind;
+    std::function<std::unique_ptr<Waker>()> make;
+    bool periodic;
   };
-  const Case cases[] = {{"window's thread, single shot", false, WakerKind::Once},
-                        {"window's thread, periodic", false, WakerKind::Grid},
-                        {"own thread, single shot", true, WakerKind::Once},
-                        {"own thread, periodic", true, WakerKind::Grid}};
+  const auto kind = [](WakerKind k) { return [k] { return makeSystemWaker(k); }; };
+  const Case cases[] = {
+      {"window's thread, single shot", false, kind(WakerKind::Once), false},
+      {"window's thread, periodic", false, kind(WakerKind::Grid), true},
+      {"own thread, single shot", true, kind(WakerKind::Once), false},
+      {"own thread, periodic", true, kind(WakerKind::Grid), true},
+      {"own thread, the frame timer's", true, makeFrameWaker, true},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Outcome out;
+    const auto run = [&] {
+      auto waker = c.make();
+      if (waker) out = watch(std::move(waker), c.periodic);
+    };
     if (c.ownThread) {
-      std::unique_ptr<QThread> thread(QThread::create([&] { out = watch(c.kind); }));
+      std::unique_ptr<QThread> thread(QThread::create(run));
       thread->start();
       ASSERT_TRUE(thread->wait(30'000));
     } else {
-      out = watch(c.kind);
+      run();
     }
-    const bool periodic = c.kind == WakerKind::Grid;
-    EXPECT_GE(out.wakes, periodic ? 3 : 1);
+    EXPECT_GE(out.wakes, c.periodic ? 3 : 1);
     EXPECT_TRUE(out.wokeOnItsThread);
-    EXPECT_EQ(out.armedAfterFirst, periodic);
+    EXPECT_EQ(out.armedAfterFirst, c.periodic);
     EXPECT_FALSE(out.armedAfterDisarm);
   }
-}
-
-// The frame timer's waker is the same kind of periodic waker, made once by the output thread.
-TEST_F(WindowsWaker, TheFrameTimerHasAPeriodicWaker) {
-  Outcome out;
-  std::unique_ptr<QThread> thread(QThread::create([&] {
-    auto waker = makeFrameWaker();
-    ASSERT_NE(waker, nullptr);
-    waker->onWake = [&](std::uint64_t) { ++out.wakes; };
-    waker->arm(kMs, kMs);
-    runUntil([&] { return out.wakes >= 5; });
-  }));
-  thread->start();
-  ASSERT_TRUE(thread->wait(30'000));
-  EXPECT_GE(out.wakes, 5);
 }
 
 }  // namespace
