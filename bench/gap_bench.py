@@ -16,6 +16,7 @@ of the pseudo-terminal got it.
 
   gap_bench.py --build after=build-bench --build before=/tmp/before/build [--repeat 3]
   gap_bench.py --wine-show build-win/show/LUVRIN     (WINEPREFIX made ready by the caller)
+      [--wine-debug +timestamp,+mmtime trace.log]   wine's trace of the driver beside the gaps
 
 The windows are real: the driver runs on an X server of its own (Xvfb), found and clicked with
 xdotool; every wait is on a condition with a deadline. Every process started is ended by its id.
@@ -238,6 +239,10 @@ class LinuxDriver:
 
 # --- wine: the Windows driver of a laid-out show folder --------------------------------------
 
+# (channels, log file) when the driver runs with wine's debug channels on (--wine-debug).
+WINE_DEBUG = None
+
+
 class WineDriver:
     def __init__(self, show_folder, screen, interval, reader, status, catalog=(), big=None):
         import wine_e2e as w  # reads WINEPREFIX
@@ -267,7 +272,16 @@ class WineDriver:
             self.make_launcher(handoff)
             self.w.run(self.launcher(handoff))
         else:
-            self.driver = self.w.start(os.path.join(self.driver_dir, "LUVRIN.EXE"))
+            program = os.path.join(self.driver_dir, "LUVRIN.EXE")
+            if WINE_DEBUG:
+                # wine's own trace of the driver, with its time stamps, beside the gaps.
+                channels, log = WINE_DEBUG
+                env = dict(self.w.ENV, WINEDEBUG=channels)
+                with open(log, "ab") as out:
+                    self.driver = subprocess.Popen(["wine", program], env=env,
+                                                   stdout=subprocess.DEVNULL, stderr=out)
+            else:
+                self.driver = self.w.start(program)
         wait_for(lambda: len(self.wire.frames) > 5, 60, "frames from the driver")
 
     def pid(self):
@@ -454,6 +468,8 @@ def main():
     p.add_argument("--build", action="append", default=[],
                    help="LABEL=DIR: a build tree whose driver/LUVRIN is measured (repeatable)")
     p.add_argument("--wine-show", help="a Windows show folder (scripts/windows): under wine")
+    p.add_argument("--wine-debug", nargs=2, metavar=("CHANNELS", "LOG"),
+                   help="run the wine driver with WINEDEBUG=CHANNELS, its trace appended to LOG")
     p.add_argument("--only", action="append", choices=ACTIVITIES)
     p.add_argument("--intervals", default="1,25")
     p.add_argument("--readers", default="full,paced")
@@ -461,6 +477,8 @@ def main():
     p.add_argument("--section", help="write the table as the section '%s' of this markdown file,"
                    " in place of the one there" % SECTION)
     a = p.parse_args()
+    global WINE_DEBUG
+    WINE_DEBUG = tuple(a.wine_debug) if a.wine_debug else None
     # Ended from outside, the windows, drivers and X server are still ended by their ids.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
 

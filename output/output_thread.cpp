@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "clock.h"
+#include "frame_ticker.h"
 #include "scheduler_pump.h"
 
 namespace luvrin {
@@ -10,7 +11,7 @@ namespace luvrin {
 struct OutputThread::Worker {
   Worker(OutputThread& link, const Factory& make)
       : scheduler(clock), pump(scheduler), output(make(scheduler)), sender(*output) {
-    frameTimer.onTimer = [this, &link] {
+    frameTicker.onTick = [this, &link] {
       link.takeNewestFrame(*this);
       sender.tick();
     };
@@ -42,7 +43,7 @@ struct OutputThread::Worker {
   std::unique_ptr<FrameOutput> output;
   FrameSender sender;
   // Ticks as the window's frame timer would until the interval is set.
-  Timer frameTimer{scheduler, 1, true};
+  FrameTicker frameTicker{scheduler, 1, makeFrameWaker()};
   std::int64_t lastCountNotice = -kCountNoticeMs;
 };
 
@@ -108,7 +109,7 @@ void OutputThread::open() {
 }
 
 void OutputThread::setFrameInterval(int ms) {
-  post([ms](Worker& w) { w.frameTimer.setInterval(ms); });
+  post([ms](Worker& w) { w.frameTicker.setInterval(ms); });
 }
 
 void OutputThread::setCountOnly(bool countOnly) {

@@ -7,8 +7,8 @@
 namespace luvrin {
 
 // A waiting primitive of the event loop: it wakes its owner once, or periodically, from the event
-// loop. The system's are Qt timers and, where there is one, the kernel's interval timer; tests put
-// virtual ones on virtual time.
+// loop. The system's are Qt timers, the kernel's interval timer on Linux and waitable timers on
+// Windows; tests put virtual ones on virtual time.
 class Waker {
  public:
   virtual ~Waker() = default;
@@ -31,8 +31,14 @@ enum class WakerKind {
 using WakerFactory = std::function<std::unique_ptr<Waker>(WakerKind)>;
 
 // The system's wakers. Grid uses the kernel's interval timer where there is one: Qt's repeating
-// timers re-arm from the moment they fired, so a 1 ms timer runs about 7% slow.
+// timers re-arm from the moment they fired, so a 1 ms timer runs about 7% slow. On Windows Once and
+// Grid are each one waitable timer for the waker's life: Qt's precise timers there are multimedia
+// timers, one set up and killed for every single shot.
 std::unique_ptr<Waker> makeSystemWaker(WakerKind kind);
+// The system's periodic waker for an output thread's frame timer, made on that thread, where one
+// serves better than the scheduler's own timer; null where it does not (Linux: the pump already
+// waits on the kernel's interval timer).
+std::unique_ptr<Waker> makeFrameWaker();
 // A precise QTimer (single shot when the period is 0).
 std::unique_ptr<Waker> makeQtWaker();
 

@@ -67,4 +67,6 @@ std::unique_ptr<Waker> makeSystemWaker(WakerKind kind) {
   return makeQtWaker();
 }
 
+std::unique_ptr<Waker> makeFrameWaker() { return nullptr; }
+
 }  // namespace luvrin

@@ -4,7 +4,8 @@ COM5, the registry as the hand-off store, sACN and Art-Net to sockets on this ma
 installer.
 
   wine_e2e.py --show build-win/show/LUVRIN --setup build-win/LUVRIN-x-setup.exe
-  wine_e2e.py --show ... --measure          frames/s at 1 ms and at 25 ms, N = 128
+  wine_e2e.py --show ... --measure          frames/s, processor time and threads made per
+                                           second, idle, at 25 ms and at 1 ms, N = 128
 
 Runs in the wine prefix of WINEPREFIX (made ready by the caller: wineboot, Windows 10). Every
 process it starts is ended by its id; the caller ends the prefix's wineserver afterwards.
@@ -647,23 +648,69 @@ def test_remote(show, work, port):
     end_drivers()
 
 
-def measure(show, work, port):
+def cpu_seconds(pid):
+    """User and system time of a process so far, in seconds."""
+    with open('/proc/%d/stat' % pid) as f:
+        fields = f.read().rsplit(')', 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf('SC_CLK_TCK')
+
+
+def wineserver_pid():
+    for pid in prefix_processes('wineserver') + prefix_processes('wineserver64'):
+        return pid
+    return None
+
+
+MEASURES = (
+    # (what, 发送定时器时间, baud in 设置, 状态: 运行 hides the window, 正常 shows it)
+    ('idle (发送定时器时间=0)', 0, '115200', '运行'),
+    ('25 ms, 4 Mbaud', 25, '4000000', '运行'),
+    ('1 ms, 115200 baud', 1, '115200', '运行'),
+    ('1 ms, 4 Mbaud', 1, '4000000', '运行'),
+    ('idle, window shown', 0, '115200', '正常'),
+    ('25 ms, 4 Mbaud, window shown', 25, '4000000', '正常'),
+    ('1 ms, 115200 baud, window shown', 1, '115200', '正常'),
+)
+
+
+def measure(show, work, port, seconds=10):
+    """Frames/s, processor time of the driver and of the wineserver, and threads the driver made
+    per second, N = 128. A thread is counted when its id shows up among the driver's threads after
+    the start of the run; the threads are listed every 2 ms, so any that lives that long is seen."""
     folder = lay_out(show, work, 'measure')
     driver_folder = os.path.join(folder, '驱动')
-    for interval in (1, 25):
-        # A line fast enough that the frame timer alone sets the rate.
-        write_settings(driver_folder, interval, 128, baud='4000000')
+    for what, interval, baud, status in MEASURES:
+        write_settings(driver_folder, interval, 128, baud=baud, status=status)
         port.clear()
         start(os.path.join(driver_folder, 'LUVRIN.EXE'))
-        wait_for(lambda: len(frames(port.snapshot(), 129)) >= 5, 30, 'frames')
+        if interval > 0:
+            wait_for(lambda: len(frames(port.snapshot(), 129)) >= 5, 30, 'frames')
+        else:
+            wait_for(lambda: prefix_processes('LUVRIN.EXE'), 30, 'the driver')
         time.sleep(2)
+        pid = prefix_processes('LUVRIN.EXE')[0]
+        server = wineserver_pid()
+        seen = set(os.listdir('/proc/%d/task' % pid))
+        before = len(seen)
         with port.lock:
             first = len(port.data), time.monotonic()
-        time.sleep(10)
+        cpu0 = cpu_seconds(pid), cpu_seconds(server) if server else 0.0
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            try:
+                seen.update(os.listdir('/proc/%d/task' % pid))
+            except OSError:
+                pass
+            time.sleep(0.002)
         with port.lock:
             last = len(port.data), time.monotonic()
-        rate = (last[0] - first[0]) / (len(HEADER) + 130) / (last[1] - first[1])
-        print('under wine: 发送定时器时间=%d ms, N=128: %.1f frames/s' % (interval, rate))
+        cpu1 = cpu_seconds(pid), cpu_seconds(server) if server else 0.0
+        span = last[1] - first[1]
+        rate = (last[0] - first[0]) / (len(HEADER) + 130) / span
+        print('under wine: %s, N=128: %.1f frames/s, LUVRIN.EXE %.1f%% of a core, wineserver '
+              '%.1f%%, %.1f new threads/s (%d threads at the start)'
+              % (what, rate, 100 * (cpu1[0] - cpu0[0]) / span, 100 * (cpu1[1] - cpu0[1]) / span,
+                 (len(seen) - before) / span, before), flush=True)
         end_drivers()
 
 
