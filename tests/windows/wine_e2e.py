@@ -597,14 +597,21 @@ def folder_size(folder):
 
 
 class Install:
-    """A show folder installed under Documents: where it is and the names of its own entries."""
+    """A show folder installed under Documents: where it is and the names of its own entries.
+    Its programs are started by their Windows paths, as Windows would: wine may name a program
+    started by its Linux path after a linked folder's target (Documents is one), which the
+    installer would not know as its folder."""
 
     def __init__(self, rel, menu):
         self.folder = os.path.join(USER_FOLDER, 'Documents', *rel.split('/'))
         self.driver_folder = os.path.join(self.folder, '驱动')
         self.menu = os.path.join(START_MENU, menu)
-        self.windows = windows_path(self.folder)
+        self.windows = '\\'.join(['C:', 'users', os.path.basename(USER_FOLDER), 'Documents'] +
+                                  rel.split('/'))
         self.key = 'LUVRIN ' + self.windows.replace('\\', '/')
+
+    def program(self, name):
+        return self.windows + '\\' + name
 
     def entries(self):
         """Whether its Start-menu shortcut and its uninstall entry are there."""
@@ -623,7 +630,7 @@ def install(setup, target):
 
 
 def uninstall(target):
-    run(os.path.join(target.folder, 'uninstall.exe'), '/S', timeout=120)
+    run(target.program('uninstall.exe'), '/S', timeout=120)
     # The uninstaller runs on from a copy of itself.
     wait_for(lambda: not os.path.exists(os.path.join(target.driver_folder, 'LUVRIN.EXE')) and
              not os.path.exists(os.path.join(target.folder, 'uninstall.exe')) and
@@ -633,7 +640,7 @@ def uninstall(target):
 def start_hidden_driver(target, port):
     """The installed driver in 状态=运行 (no window), started by the launcher, sending frames."""
     write_settings(target.driver_folder, 20, 4)
-    check(run(os.path.join(target.folder, 'LUVRINpREG.exe')) == 0, 'installed LUVRINpREG.exe')
+    check(run(target.program('LUVRINpREG.exe')) == 0, 'installed LUVRINpREG.exe')
     port.clear()
     wait_for(lambda: len(frames(port.snapshot(), 5)) >= 10, 30, 'frames of the installed driver')
     drivers = prefix_processes('LUVRIN.EXE')
