@@ -179,7 +179,14 @@ Section "LUVRIN"
   SetShellVarContext current
   Call EndDrivers
   Call InstallNames
+  ClearErrors
   !insertmacro InstallProgramFiles
+  ; A file that could not be written (held open by another program) is skipped by a silent setup:
+  ; say so, rather than report an install that left old programs behind.
+  ${If} ${Errors}
+    SetErrorLevel 2
+    MessageBox MB_OK|MB_ICONSTOP "部分程序文件无法写入, 安装未完成。请关闭使用它们的程序后重新安装。" /SD IDOK
+  ${EndIf}
 
   ; The settings and the scene catalogue are the user's once written: never replaced.
   SetOutPath "$INSTDIR\驱动"
