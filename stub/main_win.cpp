@@ -61,8 +61,8 @@ bool handOver(const std::wstring& name) {
 }
 
 std::string narrow(const std::wstring& text, UINT codePage) {
-  const int n = WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), nullptr, 0,
-                                    nullptr, nullptr);
+  const int n =
+      WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
   std::string out(std::size_t(std::max(n, 0)), '\0');
   WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), out.data(), n, nullptr, nullptr);
   return out;
