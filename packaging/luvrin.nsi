@@ -196,11 +196,26 @@ Section "LUVRIN"
   SetOverwrite on
 
   ; An install made before each folder had entries of its own used the plain names: when it was
-  ; this folder's, its uninstall entry and, unless this is the default folder, its menu go.
+  ; this folder's, its uninstall entry goes, and its menu too unless this is the default folder or
+  ; the default folder's install has taken the menu over since.
   ReadRegStr $0 HKCU "${UNINSTALL_ROOT}\LUVRIN" "UninstallString"
   ${If} $0 == '"$INSTDIR\uninstall.exe"'
     DeleteRegKey HKCU "${UNINSTALL_ROOT}\LUVRIN"
+    StrCpy $1 0
+    StrCpy $3 ""
+    ${Do}
+      EnumRegKey $2 HKCU "${UNINSTALL_ROOT}" $1
+      ${If} $2 == ""
+        ${Break}
+      ${EndIf}
+      ReadRegStr $4 HKCU "${UNINSTALL_ROOT}\$2" "StartMenuFolder"
+      ${If} $4 == "LUVRIN"
+        StrCpy $3 taken
+      ${EndIf}
+      IntOp $1 $1 + 1
+    ${Loop}
     ${If} $MenuFolder != "LUVRIN"
+    ${AndIf} $3 == ""
       Delete "$SMPROGRAMS\LUVRIN\LUVRIN.lnk"
       Delete "$SMPROGRAMS\LUVRIN\卸载 LUVRIN.lnk"
       RMDir "$SMPROGRAMS\LUVRIN"

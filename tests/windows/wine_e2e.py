@@ -623,6 +623,23 @@ class Install:
                 sorted(os.listdir(self.driver_folder)) == sorted(names))
 
 
+def add_earlier_entry(target):
+    """The uninstall entry an earlier setup wrote for target: one plain LUVRIN for any folder."""
+    folder = tempfile.mkdtemp(prefix='luvrin-reg-')
+    try:
+        path = os.path.join(folder, 'earlier.reg')
+        # In a .reg file a string value's backslashes and quotes are escaped with a backslash.
+        value = '\\"%s\\"' % target.program('uninstall.exe').replace('\\', '\\\\')
+        text = ('Windows Registry Editor Version 5.00\r\n\r\n[%s\\LUVRIN]\r\n'
+                '"UninstallString"="%s"\r\n'
+                % (UNINSTALL_KEY.replace('HKCU', 'HKEY_CURRENT_USER'), value))
+        with open(path, 'wb') as f:
+            f.write(b'\xff\xfe' + text.encode('utf-16-le'))
+        subprocess.run(['wine', 'regedit', '/S', windows_path(path)], env=ENV, capture_output=True)
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def install(setup, target):
     # No blank in the folder: wine quotes an argument with a blank, and NSIS takes /D= only
     # unquoted.
@@ -693,9 +710,14 @@ def test_installer(setup, show, work, port):
           ' sends; settings kept')
 
     # A second install has entries of its own; removing it leaves the first's and its driver.
+    # An earlier setup had installed it with the plain names: its entry goes, and the Start-menu
+    # folder LUVRIN, which the first install holds now, stays.
+    add_earlier_entry(second)
+    check('LUVRIN' in registry_subkeys(UNINSTALL_KEY), 'the earlier setup\'s entry in place')
     install(setup, second)
     check(second.entries() == (True, True), 'the second install\'s own entries')
     check(first.entries() == (True, True), 'the first install\'s entries after the second')
+    check('LUVRIN' not in registry_subkeys(UNINSTALL_KEY), 'the earlier setup\'s entry is gone')
     uninstall(second)
     check(second.entries() == (False, False), 'the second install\'s entries after uninstall')
     check(first.entries() == (True, True), 'the first install\'s entries after the second went')
