@@ -285,6 +285,17 @@ class VirtualScreen:
         found = out.stdout.decode().split()
         return found[0] if found else None
 
+    def window(self, pattern):
+        """A shown window whose title matches pattern, or None."""
+        out = subprocess.run(['xdotool', 'search', '--onlyvisible', '--name', pattern], env=ENV,
+                             capture_output=True)
+        found = out.stdout.decode().split()
+        return found[0] if found else None
+
+    def key(self, name):
+        """A key pressed in the window that has the focus (wine gives it to its newest)."""
+        subprocess.run(['xdotool', 'key', name], env=ENV, check=True)
+
     def close(self):
         self.server.kill()
         self.server.wait()
@@ -654,6 +665,26 @@ def uninstall(target):
              not os.path.exists(target.menu), 60, 'the uninstall, Start menu entry included')
 
 
+def setup_answering(setup, screen, answer):
+    """Runs the setup with its pages on the screen: takes the folder it offers, answers its
+    question about the running driver with the key answer (Return: 确定, Escape: 取消) and closes
+    its last page. Returns its exit code."""
+    process = start(setup)
+    try:
+        wait_for(lambda: screen.window('安装: 安装目录$'), 60, 'the setup\'s folder page')
+        screen.key('Return')
+        # The question is a message box with the setup's own title.
+        wait_for(lambda: screen.window('^LUVRIN [0-9.]+ 安装$'), 60, 'the question of the setup')
+        screen.key(answer)
+        wait_for(lambda: screen.window('安装: 已完成$'), 60, 'the setup\'s last page')
+        screen.key('Return')
+        return process.wait(timeout=60)
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+
+
 def start_hidden_driver(target, port):
     """The installed driver in 状态=运行 (no window), started by the launcher, sending frames."""
     write_settings(target.driver_folder, 20, 4)
@@ -665,7 +696,7 @@ def start_hidden_driver(target, port):
     return drivers[0]
 
 
-def test_installer(setup, show, work, port):
+def test_installer(setup, show, work, port, screen):
     # The default folder, then a second show folder of the same name elsewhere.
     first = Install('LUVRIN', 'LUVRIN')
     second = Install('演出/LUVRIN', 'LUVRIN (演出 - LUVRIN)')
@@ -708,6 +739,20 @@ def test_installer(setup, show, work, port):
     wait_for(lambda: len(frames(port.snapshot(), 5)) >= 10, 30, 'frames of the new driver')
     print('ok   setup over a running hidden driver: asked to end, files replaced, the new driver'
           ' sends; settings kept')
+
+    # The setup with its pages asks before ending the driver: 取消 leaves it running and installs
+    # nothing, 确定 goes on as the silent setup does.
+    first_stub = os.path.join(first.folder, 'LUVRINpREG.exe')
+    before = os.stat(first_stub).st_ctime_ns
+    check(setup_answering(setup, screen, 'Escape') == 2, 'the setup ends with 2 when cancelled')
+    check(prefix_processes('LUVRIN.EXE') == [new], 'the driver runs on after 取消')
+    check(os.stat(first_stub).st_ctime_ns == before,
+          'nothing installed after 取消')
+    check(setup_answering(setup, screen, 'Return') == 0, 'the setup after 确定')
+    check(new not in prefix_processes('LUVRIN.EXE'), 'the driver ended after 确定')
+    wait_for(lambda: len(prefix_processes('LUVRIN.EXE')) == 1, 30, 'the new driver')
+    new = prefix_processes('LUVRIN.EXE')[0]
+    print('ok   the setup with its pages asks first: 取消 leaves the driver running, 确定 replaces it')
 
     # A second install has entries of its own; removing it leaves the first's and its driver.
     # An earlier setup had installed it with the plain names: its entry goes, and the Start-menu
@@ -787,7 +832,7 @@ def main():
             'network': lambda: test_network(args.show, work),
             'usbpro': lambda: test_usb_pro(args.show, work)}
         if args.setup:
-            tests['installer'] = lambda: test_installer(args.setup, args.show, work, port)
+            tests['installer'] = lambda: test_installer(args.setup, args.show, work, port, screen)
         if args.measure:
             tests = [lambda: measure(args.show, work, port)]
         elif args.only:
