@@ -292,8 +292,12 @@ class VirtualScreen:
         found = out.stdout.decode().split()
         return found[0] if found else None
 
-    def key(self, name):
-        """A key pressed in the window that has the focus (wine gives it to its newest)."""
+    def key(self, window, name):
+        """A key pressed in window. With no window manager on this screen, the window gets the
+        keyboard by a click into its corner (left of and above any button) and the focus."""
+        subprocess.run(['xdotool', 'mousemove', '--window', window, '4', '4', 'click', '1'],
+                       env=ENV, check=True)
+        subprocess.run(['xdotool', 'windowfocus', window], env=ENV)
         subprocess.run(['xdotool', 'key', name], env=ENV, check=True)
 
     def close(self):
@@ -672,12 +676,13 @@ def setup_answering(setup, screen, answer):
     process = start(setup)
     try:
         wait_for(lambda: screen.window('安装: 安装目录$'), 60, 'the setup\'s folder page')
-        screen.key('Return')
+        screen.key(screen.window('安装: 安装目录$'), 'Return')
         # The question is a message box with the setup's own title.
-        wait_for(lambda: screen.window('^LUVRIN [0-9.]+ 安装$'), 60, 'the question of the setup')
-        screen.key(answer)
+        question = '^LUVRIN [0-9.]+ 安装$'
+        wait_for(lambda: screen.window(question), 60, 'the question of the setup')
+        screen.key(screen.window(question), answer)
         wait_for(lambda: screen.window('安装: 已完成$'), 60, 'the setup\'s last page')
-        screen.key('Return')
+        screen.key(screen.window('安装: 已完成$'), 'Return')
         return process.wait(timeout=60)
     finally:
         if process.poll() is None:
