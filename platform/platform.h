@@ -15,6 +15,10 @@ namespace luvrin::platform {
 // the system cannot tell). QSerialPort's own buffer is separate: QSerialPort::bytesToWrite().
 qint64 pendingOutputBytes(qintptr handle);
 
+// How late a timer's wake may come on this system, beyond the instant asked for: Windows wakes
+// waiting threads on its clock's ticks, whole milliseconds at best.
+qint64 timerWakeSlackNs();
+
 // Windows names ports COMn, programs end in .EXE and per-user settings live in the registry.
 bool windowsConventions();
 

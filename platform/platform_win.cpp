@@ -79,6 +79,8 @@ qint64 pendingOutputBytes(qintptr handle) {
   return status.cbOutQue;
 }
 
+qint64 timerWakeSlackNs() { return 1'000'000; }
+
 bool windowsConventions() { return true; }
 
 QString userLogFolder() {
