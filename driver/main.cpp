@@ -100,10 +100,14 @@ int main(int argc, char* argv[]) {
   const auto handoff = luvrin::makeUserHandoffStore();
   luvrin::Form1 driver(scheduler, folder, *output, *handoff);
   driver.onQuit = [] { QCoreApplication::exit(0); };
-  // A service manager or a terminal ends a hidden driver with a signal: end as the window's
-  // 退出 does, so the port (and its lock) is given back.
-  const auto termination =
-      luvrin::platform::onTerminationRequest([] { QCoreApplication::exit(0); });
+  // A service manager or a terminal (a signal) or the installer (an event, on Windows) ends a
+  // hidden driver: end as the window's 退出 does, so the port (and its lock) is given back. The
+  // log tells why the show stopped.
+  const auto termination = luvrin::platform::onTerminationRequest([] {
+    luvrin::logLine(
+        QStringLiteral("收到结束请求, 驱动程序结束 (asked to end: the port is closed)"));
+    QCoreApplication::exit(0);
+  });
 
   driver.Form_Load(settings);
 

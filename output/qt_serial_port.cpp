@@ -28,6 +28,7 @@ PortNaming nativePortNaming() {
 QtSerialPort::QtSerialPort() {
   lineClock_.start();
   pacer_.setLine(settings_);
+  pacer_.setWakeSlack(platform::timerWakeSlackNs());
   reopen_.setInterval(kReopenIntervalMs);
   QObject::connect(&reopen_, &QTimer::timeout, &port_, [this] { retry(); });
   QObject::connect(&port_, &QSerialPort::readyRead, &port_, [this] { holdInput(); });

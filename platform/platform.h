@@ -15,6 +15,10 @@ namespace luvrin::platform {
 // the system cannot tell). QSerialPort's own buffer is separate: QSerialPort::bytesToWrite().
 qint64 pendingOutputBytes(qintptr handle);
 
+// How late a timer's wake may come on this system, beyond the instant asked for: Windows wakes
+// waiting threads on its clock's ticks, whole milliseconds at best.
+qint64 timerWakeSlackNs();
+
 // Windows names ports COMn, programs end in .EXE and per-user settings live in the registry.
 bool windowsConventions();
 
@@ -33,10 +37,14 @@ QString userKey();
 // Whether the file at path belongs to another user (false where the system cannot tell).
 bool ownedByAnotherUser(const QString& path);
 
-// Calls onSignal on the program's thread when the program is asked to end by a signal (SIGTERM,
-// SIGINT, SIGHUP), for as long as the returned object lives. Where there are no such signals the
-// result is null.
+// Calls onSignal on the program's thread when the program is asked to end, for as long as the
+// returned object lives: by a signal (SIGTERM, SIGINT, SIGHUP) on Linux; on Windows, where there
+// are no such signals, by the event named endRequestEventName(its process id) being set, as the
+// installer and the uninstaller do. Null when nothing can be listened to.
 std::unique_ptr<QObject> onTerminationRequest(std::function<void()> onSignal);
+
+// Windows: the name of the event that asks the process processId to end (see above).
+QString endRequestEventName(quint32 processId);
 
 // Tells the user of a program with no window and no console: a message box on Windows; elsewhere
 // nothing, where stderr and the log reach them.

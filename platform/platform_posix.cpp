@@ -26,6 +26,9 @@ qint64 pendingOutputBytes(qintptr handle) {
   return queued;
 }
 
+// The kernel's high-resolution timers wake within microseconds.
+qint64 timerWakeSlackNs() { return 0; }
+
 bool windowsConventions() { return false; }
 
 QByteArray windowPlatforms() {

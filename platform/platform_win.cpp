@@ -79,6 +79,8 @@ qint64 pendingOutputBytes(qintptr handle) {
   return status.cbOutQue;
 }
 
+qint64 timerWakeSlackNs() { return 1'000'000; }
+
 bool windowsConventions() { return true; }
 
 QString userLogFolder() {
@@ -98,8 +100,38 @@ QString userKey() {
 // Files of other users do not get into a user's own folders there.
 bool ownedByAnotherUser(const QString&) { return false; }
 
-// A GUI program is ended by its window's close or the session's end, not by signals.
-std::unique_ptr<QObject> onTerminationRequest(std::function<void()>) { return nullptr; }
+namespace {
+
+// An event object in the session's namespace under a name another program can derive from the
+// process id alone: the installer finds a driver by its program file and asks it to end this way,
+// since a driver without a window has nothing to close.
+class EndRequestListener final : public QObject {
+ public:
+  EndRequestListener(HANDLE event, std::function<void()> onRequest)
+      : event_(event), notifier_(event), onRequest_(std::move(onRequest)) {
+    QObject::connect(&notifier_, &QWinEventNotifier::activated, this, [this] {
+      if (onRequest_) onRequest_();
+    });
+  }
+  ~EndRequestListener() override {
+    notifier_.setEnabled(false);
+    CloseHandle(event_);
+  }
+
+ private:
+  HANDLE event_;
+  QWinEventNotifier notifier_;
+  std::function<void()> onRequest_;
+};
+
+}  // namespace
+
+std::unique_ptr<QObject> onTerminationRequest(std::function<void()> onSignal) {
+  const std::wstring name = endRequestEventName(GetCurrentProcessId()).toStdWString();
+  const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, name.c_str());
+  if (event == nullptr) return nullptr;
+  return std::make_unique<EndRequestListener>(event, std::move(onSignal));
+}
 
 void showErrorBox(const QString& title, const QString& text) {
   MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(text.utf16()),

@@ -9,8 +9,8 @@
 
 // A launcher starts the driver, hands over its own name and ends. Every step is tried whatever
 // happened before it. Nothing is shown unless the name could not be handed over: then the
-// scene would silently never change, so the launcher says so (stderr, the user's log, and a
-// message box on Windows, where a launcher has no console) and ends with 1.
+// scene would silently never change, so the launcher says so (stderr and the user's log) and
+// ends with 1. Windows has a launcher of its own, without Qt: main_win.cpp.
 int main(int argc, char* argv[]) {
   QCoreApplication app(argc, argv);
   const bool windows = luvrin::platform::windowsConventions();

@@ -56,3 +56,29 @@ TEST(LinePacer, TellsHowLongUntilItIsReady) {
   EXPECT_EQ(pacer.nsUntilReady(2'200'000), 0);
   EXPECT_EQ(pacer.nsUntilReady(9'000'000), 0);
 }
+
+TEST(LinePacer, WakeSlackLetsAFrameGoThatMuchEarlyYetKeepsTheLineRate) {
+  struct Case {
+    qint64 slackNs;
+    qint64 firstReadyNs;
+  };
+  // 100 us a byte, 100-byte frames: 10 ms each on the line.
+  for (const Case c : {Case{0, 9'900'000}, Case{50'000, 9'900'000}, Case{1'000'000, 9'000'000}}) {
+    LinePacer pacer;
+    pacer.setLine(
+        SerialSettings{100000, QSerialPort::NoParity, QSerialPort::Data8, QSerialPort::OneStop});
+    pacer.setWakeSlack(c.slackNs);
+    pacer.sent(0, 100);
+    EXPECT_FALSE(pacer.ready(c.firstReadyNs - 1)) << c.slackNs;
+    EXPECT_TRUE(pacer.ready(c.firstReadyNs)) << c.slackNs;
+    // Frames written as soon as allowed queue behind each other: the line never idles, and no
+    // more than the slack (or one byte) is ever waiting when the next is written.
+    const qint64 early = 10'000'000 - c.firstReadyNs;
+    qint64 now = c.firstReadyNs;
+    for (int i = 1; i <= 100; ++i) {
+      pacer.sent(now, 100);
+      now += pacer.nsUntilReady(now);
+      ASSERT_EQ(now, 10'000'000 * (i + 1) - early) << c.slackNs << " frame " << i;
+    }
+  }
+}

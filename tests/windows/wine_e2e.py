@@ -6,6 +6,7 @@ installer.
   wine_e2e.py --show build-win/show/LUVRIN --setup build-win/LUVRIN-x-setup.exe
   wine_e2e.py --show ... --measure          frames/s, processor time and threads made per
                                            second, idle, at 25 ms and at 1 ms, N = 128
+  wine_e2e.py --show ... --setup ... --only installer     one test alone
 
 Runs in the wine prefix of WINEPREFIX (made ready by the caller: wineboot, Windows 10). Every
 process it starts is ended by its id; the caller ends the prefix's wineserver afterwards.
@@ -289,6 +290,21 @@ class VirtualScreen:
         found = out.stdout.decode().split()
         return found[0] if found else None
 
+    def window(self, pattern):
+        """A shown window whose title matches pattern, or None."""
+        out = subprocess.run(['xdotool', 'search', '--onlyvisible', '--name', pattern], env=ENV,
+                             capture_output=True)
+        found = out.stdout.decode().split()
+        return found[0] if found else None
+
+    def key(self, window, name):
+        """A key pressed in window. With no window manager on this screen, the window gets the
+        keyboard by a click into its corner (left of and above any button) and the focus."""
+        subprocess.run(['xdotool', 'mousemove', '--window', window, '4', '4', 'click', '1'],
+                       env=ENV, check=True)
+        subprocess.run(['xdotool', 'windowfocus', window], env=ENV)
+        subprocess.run(['xdotool', 'key', name], env=ENV, check=True)
+
     def close(self):
         self.server.kill()
         self.server.wait()
@@ -564,50 +580,220 @@ def test_usb_pro(show, work):
         widget.close()
 
 
-def test_installer(setup, show, work, port):
-    # No blank in it: wine quotes an argument with a blank, and NSIS takes /D= only unquoted.
-    target = os.path.join(work, '安装目录')
-    check(run(setup, '/S', '/D=' + windows_path(target), timeout=120) == 0, 'installer failed')
-    driver_folder = os.path.join(target, '驱动')
+USER_FOLDER = os.path.join(PREFIX, 'drive_c', 'users', os.environ.get('USER', 'root'))
+START_MENU = os.path.join(USER_FOLDER, 'AppData', 'Roaming', 'Microsoft', 'Windows', 'Start Menu',
+                          'Programs')
+UNINSTALL_KEY = r'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+DRIVER_LOG = os.path.join(USER_FOLDER, 'AppData', 'Local', 'TALVEN', 'LUVRIN.log')
+ASKED_TO_END = '收到结束请求'
+
+
+def registry_subkeys(key):
+    """The names of the subkeys of key, through an export (reg query prints in the console's
+    code page)."""
+    export = os.path.join(tempfile.mkdtemp(prefix='luvrin-reg-'), 'keys.reg')
+    try:
+        subprocess.run(['wine', 'reg', 'export', key, windows_path(export), '/y'], env=ENV,
+                       capture_output=True)
+        if not os.path.exists(export):
+            return set()
+        full = key.replace('HKCU', 'HKEY_CURRENT_USER', 1)
+        return {line[len(full) + 2:-1] for line in
+                open(export, 'rb').read().decode('utf-16').splitlines()
+                if line.startswith('[' + full + '\\') and line.endswith(']')}
+    finally:
+        shutil.rmtree(os.path.dirname(export), ignore_errors=True)
+
+
+def asked_to_end_count():
+    if not os.path.exists(DRIVER_LOG):
+        return 0
+    return open(DRIVER_LOG, 'rb').read().decode('utf-8', 'replace').count(ASKED_TO_END)
+
+
+def folder_size(folder):
+    return sum(os.path.getsize(os.path.join(d, n)) for d, _, names in os.walk(folder)
+               for n in names)
+
+
+class Install:
+    """A show folder installed under Documents: where it is and the names of its own entries.
+    Its programs are started by their Windows paths, as Windows would: wine may name a program
+    started by its Linux path after a linked folder's target (Documents is one), which the
+    installer would not know as its folder."""
+
+    def __init__(self, rel, menu):
+        self.folder = os.path.join(USER_FOLDER, 'Documents', *rel.split('/'))
+        self.driver_folder = os.path.join(self.folder, '驱动')
+        self.menu = os.path.join(START_MENU, menu)
+        self.windows = '\\'.join(['C:', 'users', os.path.basename(USER_FOLDER), 'Documents'] +
+                                  rel.split('/'))
+        self.key = 'LUVRIN ' + self.windows.replace('\\', '/')
+
+    def program(self, name):
+        return self.windows + '\\' + name
+
+    def entries(self):
+        """Whether its Start-menu shortcut and its uninstall entry are there."""
+        return (os.path.isfile(os.path.join(self.menu, 'LUVRIN.lnk')),
+                self.key in registry_subkeys(UNINSTALL_KEY))
+
+    def only_user_files_left(self, names):
+        return (sorted(os.listdir(self.folder)) == ['驱动'] and
+                sorted(os.listdir(self.driver_folder)) == sorted(names))
+
+
+def add_earlier_entry(target):
+    """The uninstall entry an earlier setup wrote for target: one plain LUVRIN for any folder."""
+    folder = tempfile.mkdtemp(prefix='luvrin-reg-')
+    try:
+        path = os.path.join(folder, 'earlier.reg')
+        # In a .reg file a string value's backslashes and quotes are escaped with a backslash.
+        value = '\\"%s\\"' % target.program('uninstall.exe').replace('\\', '\\\\')
+        text = ('Windows Registry Editor Version 5.00\r\n\r\n[%s\\LUVRIN]\r\n'
+                '"UninstallString"="%s"\r\n'
+                % (UNINSTALL_KEY.replace('HKCU', 'HKEY_CURRENT_USER'), value))
+        with open(path, 'wb') as f:
+            f.write(b'\xff\xfe' + text.encode('utf-16-le'))
+        subprocess.run(['wine', 'regedit', '/S', windows_path(path)], env=ENV, capture_output=True)
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def install(setup, target):
+    # No blank in the folder: wine quotes an argument with a blank, and NSIS takes /D= only
+    # unquoted.
+    check(run(setup, '/S', '/D=' + target.windows, timeout=120) == 0, 'installer failed')
+
+
+def uninstall(target):
+    run(target.program('uninstall.exe'), '/S', timeout=120)
+    # The uninstaller runs on from a copy of itself.
+    wait_for(lambda: not os.path.exists(os.path.join(target.driver_folder, 'LUVRIN.EXE')) and
+             not os.path.exists(os.path.join(target.folder, 'uninstall.exe')) and
+             not os.path.exists(target.menu), 60, 'the uninstall, Start menu entry included')
+
+
+def setup_answering(setup, screen, answer):
+    """Runs the setup with its pages on the screen: takes the folder it offers, answers its
+    question about the running driver with the key answer (Return: 确定, Escape: 取消) and closes
+    its last page. Returns its exit code."""
+    process = start(setup)
+    try:
+        wait_for(lambda: screen.window('安装: 安装目录$'), 60, 'the setup\'s folder page')
+        screen.key(screen.window('安装: 安装目录$'), 'Return')
+        # The question is a message box with the setup's own title.
+        question = '^LUVRIN [0-9.]+ 安装$'
+        wait_for(lambda: screen.window(question), 60, 'the question of the setup')
+        screen.key(screen.window(question), answer)
+        wait_for(lambda: screen.window('安装: 已完成$'), 60, 'the setup\'s last page')
+        screen.key(screen.window('安装: 已完成$'), 'Return')
+        return process.wait(timeout=60)
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+
+
+def start_hidden_driver(target, port):
+    """The installed driver in 状态=运行 (no window), started by the launcher, sending frames."""
+    write_settings(target.driver_folder, 20, 4)
+    check(run(target.program('LUVRINpREG.exe')) == 0, 'installed LUVRINpREG.exe')
+    port.clear()
+    wait_for(lambda: len(frames(port.snapshot(), 5)) >= 10, 30, 'frames of the installed driver')
+    drivers = prefix_processes('LUVRIN.EXE')
+    check(len(drivers) == 1, 'one driver runs: %r' % drivers)
+    return drivers[0]
+
+
+def test_installer(setup, show, work, port, screen):
+    # The default folder, then a second show folder of the same name elsewhere.
+    first = Install('LUVRIN', 'LUVRIN')
+    second = Install('演出/LUVRIN', 'LUVRIN (演出 - LUVRIN)')
+    install(setup, first)
     # Every file of the show folder, the DLLs the programs import among them, and the uninstaller.
     wanted = files_in(show) | {'uninstall.exe'}
-    check(files_in(target) == wanted, 'installed files not as in the show folder: %r'
-          % sorted(files_in(target) ^ wanted))
-    check(all(open(os.path.join(target, n), 'rb').read() == open(os.path.join(show, n), 'rb').read()
-              for n in files_in(show)), 'installed files are those of the show folder')
+    check(files_in(first.folder) == wanted, 'installed files not as in the show folder: %r'
+          % sorted(files_in(first.folder) ^ wanted))
+    check(all(open(os.path.join(first.folder, n), 'rb').read() ==
+              open(os.path.join(show, n), 'rb').read() for n in files_in(show)),
+          'installed files are those of the show folder')
     for name in ['串口配置.ini', '场景.ini']:
-        data = open(os.path.join(driver_folder, name), 'rb').read()
+        data = open(os.path.join(first.driver_folder, name), 'rb').read()
         data.decode('gbk')
         check(b'\n' not in data.replace(b'\r\n', b''), name + ' has CR LF line ends')
-    menu = os.path.join(PREFIX, 'drive_c', 'users', os.environ.get('USER', 'root'), 'AppData',
-                        'Roaming', 'Microsoft', 'Windows', 'Start Menu', 'Programs', 'LUVRIN')
-    check(os.path.isfile(os.path.join(menu, 'LUVRIN.lnk')), 'Start menu entry for the driver')
-    print('ok   silent install into %s: the show folder\'s files, GBK CR LF samples, Start menu'
-          ' entry' % windows_path(target))
+    check(first.entries() == (True, True), 'Start menu shortcut, uninstall entry: %r'
+          % (first.entries(),))
+    size, setup_size = folder_size(first.folder), os.path.getsize(setup)
+    check(size < 35e6 and setup_size < 15e6, 'installed %.1f MB (at most 35), installer %.1f MB'
+          ' (at most 15)' % (size / 1e6, setup_size / 1e6))
+    print('ok   silent install into %s: the show folder\'s files (%.1f MB, installer %.1f MB),'
+          ' GBK CR LF samples, Start menu shortcut, uninstall entry'
+          % (first.windows, size / 1e6, setup_size / 1e6))
 
-    write_settings(driver_folder, 20, 4)
+    # An update while a hidden driver plays: the driver is asked to end, the files are replaced
+    # and the new driver takes the show up again; the user's settings stay.
+    old = start_hidden_driver(first, port)
+    mine = open(os.path.join(first.driver_folder, '串口配置.ini'), 'rb').read()
+    asked = asked_to_end_count()
+    install(setup, first)
+    check(old not in prefix_processes('LUVRIN.EXE'), 'the old driver ended')
+    check(asked_to_end_count() == asked + 1, 'the old driver was asked to end, not killed')
+    check(open(os.path.join(first.driver_folder, '串口配置.ini'), 'rb').read() == mine,
+          'the update keeps 串口配置.ini')
+    check(files_in(first.folder) == wanted, 'files after the update: %r'
+          % sorted(files_in(first.folder) ^ wanted))
+    wait_for(lambda: len(prefix_processes('LUVRIN.EXE')) == 1, 30, 'the new driver')
+    new = prefix_processes('LUVRIN.EXE')[0]
     port.clear()
-    check(run(os.path.join(target, 'LUVRINpREG.exe')) == 0, 'installed LUVRINpREG.exe')
-    wait_for(lambda: len(frames(port.snapshot(), 5)) >= 10, 30, 'frames of the installed driver')
-    print('ok   the installed driver, started by LUVRINpREG.exe, sends frames on COM5')
-    end_drivers()
+    wait_for(lambda: len(frames(port.snapshot(), 5)) >= 10, 30, 'frames of the new driver')
+    print('ok   setup over a running hidden driver: asked to end, files replaced, the new driver'
+          ' sends; settings kept')
 
-    # Installing again keeps the user's settings; uninstalling leaves the INI files.
-    mine = open(os.path.join(driver_folder, '串口配置.ini'), 'rb').read()
-    with open(os.path.join(driver_folder, '演出.ini'), 'wb') as f:
+    # The setup with its pages asks before ending the driver: 取消 leaves it running and installs
+    # nothing, 确定 goes on as the silent setup does.
+    first_stub = os.path.join(first.folder, 'LUVRINpREG.exe')
+    before = os.stat(first_stub).st_ctime_ns
+    check(setup_answering(setup, screen, 'Escape') == 2, 'the setup ends with 2 when cancelled')
+    check(prefix_processes('LUVRIN.EXE') == [new], 'the driver runs on after 取消')
+    check(os.stat(first_stub).st_ctime_ns == before,
+          'nothing installed after 取消')
+    check(setup_answering(setup, screen, 'Return') == 0, 'the setup after 确定')
+    check(new not in prefix_processes('LUVRIN.EXE'), 'the driver ended after 确定')
+    wait_for(lambda: len(prefix_processes('LUVRIN.EXE')) == 1, 30, 'the new driver')
+    new = prefix_processes('LUVRIN.EXE')[0]
+    print('ok   the setup with its pages asks first: 取消 leaves the driver running, 确定 replaces it')
+
+    # A second install has entries of its own; removing it leaves the first's and its driver.
+    # An earlier setup had installed it with the plain names: its entry goes, and the Start-menu
+    # folder LUVRIN, which the first install holds now, stays.
+    add_earlier_entry(second)
+    check('LUVRIN' in registry_subkeys(UNINSTALL_KEY), 'the earlier setup\'s entry in place')
+    install(setup, second)
+    check(second.entries() == (True, True), 'the second install\'s own entries')
+    check(first.entries() == (True, True), 'the first install\'s entries after the second')
+    check('LUVRIN' not in registry_subkeys(UNINSTALL_KEY), 'the earlier setup\'s entry is gone')
+    uninstall(second)
+    check(second.entries() == (False, False), 'the second install\'s entries after uninstall')
+    check(first.entries() == (True, True), 'the first install\'s entries after the second went')
+    check(prefix_processes('LUVRIN.EXE') == [new], 'the first install\'s driver runs on')
+    check(second.only_user_files_left(['串口配置.ini', '场景.ini']),
+          'left of the second install: %r' % files_in(second.folder))
+    print('ok   two installs: each its own Start menu folder and uninstall entry; uninstalling'
+          ' one leaves the other and its driver')
+
+    # Uninstalling while the hidden driver plays: it ends, only the user's files stay.
+    with open(os.path.join(first.driver_folder, '演出.ini'), 'wb') as f:
         f.write(gbk_crlf('"\nDMX001,\n"\n'))
-    check(run(setup, '/S', '/D=' + windows_path(target), timeout=120) == 0, 'second install')
-    check(open(os.path.join(driver_folder, '串口配置.ini'), 'rb').read() == mine,
-          'a second install keeps 串口配置.ini')
-    run(os.path.join(target, 'uninstall.exe'), '/S', timeout=120)
-    # The uninstaller runs on from a copy of itself.
-    wait_for(lambda: not os.path.exists(os.path.join(driver_folder, 'LUVRIN.EXE')) and
-             not os.path.exists(os.path.join(target, 'uninstall.exe')) and
-             not os.path.exists(menu), 60, 'the uninstall, Start menu entry included')
-    left = sorted(os.listdir(target)), sorted(os.listdir(driver_folder))
-    check(left == (['驱动'], ['串口配置.ini', '场景.ini', '演出.ini']), 'left after uninstall: %r'
-          % (left,))
-    print('ok   a second install keeps the settings; the uninstaller leaves the INI files only')
+    shutil.copy(os.path.join(first.folder, 'LUVRINpREG.exe'), os.path.join(first.folder, '开场.exe'))
+    uninstall(first)
+    wait_for(lambda: not prefix_processes('LUVRIN.EXE'), 30, 'no driver left')
+    check(first.entries() == (False, False), 'entries after uninstall')
+    left = sorted(os.listdir(first.folder)), sorted(os.listdir(first.driver_folder))
+    check(left == (['开场.exe', '驱动'], ['串口配置.ini', '场景.ini', '演出.ini']),
+          'left after uninstall: %r' % (left,))
+    print('ok   uninstall over a running hidden driver: no driver left, only the INI files and'
+          ' the launcher stay')
 
 
 def api(remote_port, method, path, body=None):
@@ -719,6 +905,8 @@ def main():
     parser.add_argument('--show', required=True)
     parser.add_argument('--setup')
     parser.add_argument('--measure', action='store_true')
+    parser.add_argument('--only', choices=['scenes', 'remote', 'generation', 'network', 'usbpro',
+                                           'installer'], help='run this test alone')
     args = parser.parse_args()
     work = tempfile.mkdtemp(prefix='luvrin-wine-')
     port = Port()
@@ -732,14 +920,20 @@ def main():
     subprocess.run(['wineserver', '-w'], env=ENV)
     failed = False
     try:
-        tests = [lambda: measure(args.show, work, port)] if args.measure else [
-            lambda: test_scenes(args.show, work, port),
-            lambda: test_remote(args.show, work, port),
-            lambda: test_generation(args.show, work, port, screen),
-            lambda: test_network(args.show, work),
-            lambda: test_usb_pro(args.show, work)]
-        if args.setup and not args.measure:
-            tests.append(lambda: test_installer(args.setup, args.show, work, port))
+        tests = {
+            'scenes': lambda: test_scenes(args.show, work, port),
+            'remote': lambda: test_remote(args.show, work, port),
+            'generation': lambda: test_generation(args.show, work, port, screen),
+            'network': lambda: test_network(args.show, work),
+            'usbpro': lambda: test_usb_pro(args.show, work)}
+        if args.setup:
+            tests['installer'] = lambda: test_installer(args.setup, args.show, work, port, screen)
+        if args.measure:
+            tests = [lambda: measure(args.show, work, port)]
+        elif args.only:
+            tests = [tests[args.only]]
+        else:
+            tests = list(tests.values())
         for test in tests:
             try:
                 test()
