@@ -85,6 +85,7 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, std::unique_ptr<Output
   Label4.setGeometry(3480, 8160, 90, 180);
   Label5.setGeometry(3840, 8160, 1260, 180);
   StatusLine.setGeometry(5280, 8160, 5280, 180);
+  RemoteLine.setGeometry(120, 1035, 6600, 240);
 
   Timer1.onTimer = [this] { Timer1_Timer(); };
   Timer2.onTimer = [this] { Timer2_Timer(); };

@@ -63,6 +63,7 @@ class Form1 : public FormState {
   const std::array<std::uint8_t, kChannelSlots>& channelBuffer() const { return channels_; }
   const std::vector<std::uint8_t>& outputFrame() const { return frame_; }
   const QString& programFolder() const { return folder_; }
+  QString outputStatus() const { return output_.status(); }
   std::int32_t countdown() const { return engine_.countdown(); }
   DriverPlayback& engine() { return engine_; }
 
@@ -92,6 +93,7 @@ class Form1 : public FormState {
   Label Label4;            // "0": frames sent this second
   Label Label5;            // "发送频率0次/秒": rate meter
   Label StatusLine;        // the output's status: which interface, and whether it works
+  Label RemoteLine;        // where the remote is, or why it did not start; empty without one
 
   // Declared in firing order for ticks due at the same instant: intake, then the frame, then
   // the rate meter (so a second's count includes the frame sent at its last instant).

@@ -71,6 +71,7 @@ Form1View::Form1View(Form1& model, QWidget* parent) : QWidget(parent), model_(mo
   label(model.Label4, "Label4");
   label(model.Label5, "Label5");
   label(model.StatusLine, "StatusLine");
+  label(model.RemoteLine, "RemoteLine");
 
   // The window's own tab order; labels take no focus and are left out.
   const QList<QWidget*> order = {text7, text1,    text2, command1, command2, text3,

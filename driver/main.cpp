@@ -8,12 +8,14 @@
 
 #include "clock.h"
 #include "driver_lock.h"
+#include "driver_remote_host.h"
 #include "driver_window.h"
 #include "file_handoff_store.h"
 #include "log_file.h"
 #include "output_factory.h"
 #include "output_thread.h"
 #include "platform.h"
+#include "remote_server.h"
 #include "scheduler.h"
 #include "scheduler_pump.h"
 #include "serial_settings.h"
@@ -108,6 +110,18 @@ int main(int argc, char* argv[]) {
   });
 
   driver.Form_Load(settings);
+
+  // The remote listens only when the settings ask for it; a port that is taken costs the remote,
+  // never the show.
+  std::unique_ptr<luvrin::DriverRemoteHost> remoteHost;
+  std::unique_ptr<luvrin::RemoteServer> remote;
+  if (settings.remotePort) {
+    remoteHost = std::make_unique<luvrin::DriverRemoteHost>(driver, *handoff, scheduler);
+    remote = std::make_unique<luvrin::RemoteServer>(*remoteHost, settings.remoteKey);
+    remote->start(*settings.remotePort);
+    driver.RemoteLine.setCaption(remote->statusText());
+    luvrin::logLine(remote->statusText());
+  }
   if (driver.visible()) luvrin::installViews(driver);
 
   const int code = QApplication::exec();

@@ -35,6 +35,11 @@ SerialConfiguration serialConfigurationFromBytes(const QByteArray& bytes) {
 
   c.status = value(QStringLiteral("状态"));
   c.sendDataLength = value(QStringLiteral("发送数据长度"));
+
+  if (const auto port = strictWholeNumber(value(QStringLiteral("远程端口")));
+      port && *port >= 1 && *port <= 65535)
+    c.remotePort = static_cast<quint16>(*port);
+  c.remoteKey = value(QStringLiteral("远程密码"));
   return c;
 }
 

@@ -30,6 +30,10 @@ struct SerialConfiguration {
   QString status;
   // "发送数据长度": the send data length as written; its numeric value is the driver's.
   QString sendDataLength;
+  // "远程端口": the remote's port, 1 to 65535 by the strict conversion; anything else, no remote.
+  std::optional<quint16> remotePort;
+  // "远程密码": the key every remote request must carry; empty, none.
+  QString remoteKey;
 };
 
 // A file that is missing, or refused (not a regular file, larger than kMaxFileBytes), reads as

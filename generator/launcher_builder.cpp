@@ -13,7 +13,6 @@ namespace luvrin {
 
 namespace {
 
-const QString kDescriptionSuffix = QStringLiteral("说明");
 const QString kNoneWritten = QStringLiteral("未写入启动器:");
 
 QString catalogueProblem(FileRead::Failure failure) {
@@ -93,6 +92,19 @@ void Form2::Form_Load() {
   Text3.setText(QDir::toNativeSeparators(launcherFolder));
 }
 
+QStringList sceneNames(const CatalogueEntries& entries) {
+  const QString descriptionSuffix = QStringLiteral("说明");
+  QStringList names;
+  QString previousKey;
+  for (const CatalogueLine& line : entries.lines) {
+    if (!line.hasName) continue;
+    // A description entry directly after its scene gets no launcher.
+    if (line.name != previousKey + descriptionSuffix) names.append(line.name);
+    previousKey = line.name;
+  }
+  return names;
+}
+
 void Form2::Command2_Click() {
   loadOnce();
   Text1.setText(QString());
@@ -109,14 +121,8 @@ void Form2::Command2_Click() {
 
   // Read whole and at once: no other event can run in between, so two loads never overlap.
   QString shown;
-  QString previousKey;
-  for (const CatalogueLine& line : entries.lines) {
-    shown += QStringLiteral("\r\n") + line.text;
-    if (!line.hasName) continue;
-    // A description entry directly after its scene gets no launcher.
-    if (line.name != previousKey + kDescriptionSuffix) List1.addItem(line.name);
-    previousKey = line.name;
-  }
+  for (const CatalogueLine& line : entries.lines) shown += QStringLiteral("\r\n") + line.text;
+  for (const QString& scene : sceneNames(entries)) List1.addItem(scene);
   Text1.setText(shown);
   Command1_Click();
 }

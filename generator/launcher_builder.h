@@ -1,12 +1,17 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include "controls.h"
 #include "form.h"
 #include "scene_catalogue.h"
 
 namespace luvrin {
+
+// The scenes of the catalogue that get a launcher, in file order: every named line but a
+// description entry ("<scene>说明") right after its scene.
+QStringList sceneNames(const CatalogueEntries& entries);
 
 // The launcher builder: hidden, loaded at first use. Reads the scene catalogue and writes one
 // launcher per scene, a copy of the launcher that last started the driver.

@@ -9,5 +9,6 @@ Q_LOGGING_CATEGORY(lcLauncher, "luvrin.launcher", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcFiles, "luvrin.files", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcSettings, "luvrin.settings", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcHandoff, "luvrin.handoff", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcRemote, "luvrin.remote", QtWarningMsg)
 
 }  // namespace luvrin

@@ -13,5 +13,6 @@ Q_DECLARE_LOGGING_CATEGORY(lcLauncher)  // "luvrin.launcher": the launcher build
 Q_DECLARE_LOGGING_CATEGORY(lcFiles)     // "luvrin.files": show files refused when read
 Q_DECLARE_LOGGING_CATEGORY(lcSettings)  // "luvrin.settings": 串口配置.ini refused
 Q_DECLARE_LOGGING_CATEGORY(lcHandoff)   // "luvrin.handoff": the hand-off file refused
+Q_DECLARE_LOGGING_CATEGORY(lcRemote)    // "luvrin.remote": the remote's requests and clients
 
 }  // namespace luvrin

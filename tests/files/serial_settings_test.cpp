@@ -100,3 +100,16 @@ TEST(SerialConfiguration, TextValuesComeAsTheReaderGivesThem) {
       serialConfigurationFromBytes(encodeGbk(QStringLiteral("[其他]\r\n状态=运行\r\n")));
   EXPECT_TRUE(other.status.isEmpty());
 }
+
+TEST(SerialConfiguration, RemotePortIsAStrictNumberFrom1To65535AndTheKeyIsText) {
+  const QString key = QStringLiteral("远程端口");
+  EXPECT_EQ(withKey(key, QStringLiteral("8080")).remotePort, 8080);
+  EXPECT_EQ(withKey(key, QStringLiteral("1")).remotePort, 1);
+  EXPECT_EQ(withKey(key, QStringLiteral("65535")).remotePort, 65535);
+  // Absent, empty, 0 or not a number: no remote at all.
+  for (const char* bad : {"", "0", "65536", "-80", "80x", "http", "99999999999999999999"})
+    EXPECT_FALSE(withKey(key, QString::fromLatin1(bad)).remotePort) << bad;
+  EXPECT_FALSE(serialConfigurationFromBytes(QByteArray()).remotePort);
+  EXPECT_EQ(withKey(QStringLiteral("远程密码"), QStringLiteral(" 舞台 1 ")).remoteKey,
+            QStringLiteral("舞台 1"));
+}

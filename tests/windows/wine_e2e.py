@@ -12,6 +12,7 @@ Runs in the wine prefix of WINEPREFIX (made ready by the caller: wineboot, Windo
 process it starts is ended by its id; the caller ends the prefix's wineserver afterwards.
 """
 import argparse
+import json
 import os
 import pty
 import shutil
@@ -23,6 +24,8 @@ import tempfile
 import threading
 import time
 import tty
+import urllib.error
+import urllib.request
 import uuid
 
 HEADER = b'::::DMX'
@@ -188,9 +191,10 @@ def handoff_value():
         shutil.rmtree(os.path.dirname(export), ignore_errors=True)
 
 
-def write_settings(driver_folder, interval, length, baud='115200', status='运行', port='5'):
+def write_settings(driver_folder, interval, length, baud='115200', status='运行', port='5',
+                   extra=''):
     settings = ('[串口配置]\n发送定时器时间=%s\n设置=%s,N,8,1\n端口=%s\n状态=%s\n发送数据长度=%d\n'
-                % (interval, baud, port, status, length))
+                % (interval, baud, port, status, length)) + extra
     with open(os.path.join(driver_folder, '串口配置.ini'), 'wb') as f:
         f.write(gbk_crlf(settings))
 
@@ -792,6 +796,44 @@ def test_installer(setup, show, work, port, screen):
           ' the launcher stay')
 
 
+def api(remote_port, method, path, body=None):
+    """(status, parsed JSON) of one request to the remote, from the Linux side; (0, None) when
+    nothing answers."""
+    data = None if body is None else json.dumps(body).encode('utf-8')
+    request = urllib.request.Request('http://127.0.0.1:%d%s' % (remote_port, path), data=data,
+                                     method=method)
+    try:
+        with urllib.request.urlopen(request, timeout=5) as reply:
+            return reply.status, json.loads(reply.read().decode('utf-8'))
+    except urllib.error.HTTPError as e:
+        return e.code, None
+    except (urllib.error.URLError, OSError):
+        return 0, None
+
+
+def test_remote(show, work, port):
+    folder = lay_out(show, work, '遥控')
+    driver_folder = os.path.join(folder, '驱动')
+    with socket.socket() as s:
+        s.bind(('127.0.0.1', 0))
+        remote_port = s.getsockname()[1]
+    write_settings(driver_folder, 20, 4, extra='远程端口=%d\n' % remote_port)
+    with open(os.path.join(driver_folder, '场景.ini'), 'wb') as f:
+        f.write(gbk_crlf('[DMX]\n开场=DMX010,020,030,040,\n摇头=DMX001,002,003,004,\n'))
+    port.clear()
+    start(os.path.join(driver_folder, 'LUVRIN.EXE'))
+    wait_for(lambda: api(remote_port, 'GET', '/api/scenes')[0] == 200, 30, 'the remote answering')
+    status, scenes = api(remote_port, 'GET', '/api/scenes')
+    check([s['name'] for s in scenes['scenes']] == ['开场', '摇头'], 'scenes: %r' % scenes)
+    check(api(remote_port, 'POST', '/api/play', {'scene': '摇头'}) == (200, {'playing': '摇头'}),
+          'POST /api/play 摇头')
+    wait_for(lambda: last_frame(port, 5) == [1, 2, 3, 4, 0], 30, 'the levels of 摇头 on COM5')
+    check(handoff_value() == '摇头', 'hand-off value after the remote: %r' % handoff_value())
+    check(api(remote_port, 'POST', '/api/play', {'scene': '摇'})[0] == 404, 'an unknown scene')
+    print('ok   the remote under wine: scenes listed, POST /api/play puts 摇头 on COM5')
+    end_drivers()
+
+
 def cpu_seconds(pid):
     """User and system time of a process so far, in seconds."""
     with open('/proc/%d/stat' % pid) as f:
@@ -863,7 +905,7 @@ def main():
     parser.add_argument('--show', required=True)
     parser.add_argument('--setup')
     parser.add_argument('--measure', action='store_true')
-    parser.add_argument('--only', choices=['scenes', 'generation', 'network', 'usbpro',
+    parser.add_argument('--only', choices=['scenes', 'remote', 'generation', 'network', 'usbpro',
                                            'installer'], help='run this test alone')
     args = parser.parse_args()
     work = tempfile.mkdtemp(prefix='luvrin-wine-')
@@ -880,6 +922,7 @@ def main():
     try:
         tests = {
             'scenes': lambda: test_scenes(args.show, work, port),
+            'remote': lambda: test_remote(args.show, work, port),
             'generation': lambda: test_generation(args.show, work, port, screen),
             'network': lambda: test_network(args.show, work),
             'usbpro': lambda: test_usb_pro(args.show, work)}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QDateTime>
+#include <QStringList>
+
+#include "driver_window.h"
+#include "handoff_store.h"
+#include "remote_host.h"
+#include "scheduler.h"
+
+namespace luvrin {
+
+// The remote's view of a running driver: a scene is handed over as its launcher hands it, faders
+// move as the editor's own do.
+class DriverRemoteHost : public RemoteHost {
+ public:
+  DriverRemoteHost(Form1& driver, HandoffStore& handoff, Scheduler& scheduler);
+
+  QStringList sceneNames() const override;
+  bool play(const QString& name) override;
+  QString playing() const override;
+  std::vector<std::uint8_t> levels() const override;
+  int framesPerSecond() const override;
+  QString outputStatus() const override;
+  std::vector<int> faders() const override;
+  void setChannels(const std::map<int, int>& levels) override;
+
+ private:
+  Form1& driver_;
+  HandoffStore& handoff_;
+  Scheduler& scheduler_;
+  // The names, read again only when the catalogue changed: a phone asks for them often.
+  mutable QStringList names_;
+  mutable QDateTime namesModified_;
+  mutable qint64 namesSize_ = -1;
+};
+
+}  // namespace luvrin

@@ -1,0 +1,250 @@
+#!/usr/bin/env python3
+"""The remote's page in a real browser held as a phone (390x844): a real driver in a temporary
+show, a pseudo-terminal as its port, headless chromium driven through chromedriver.
+
+usage: remote_page_test.py LUVRIN LUVRINpREG              the test (exit 77: no browser here)
+       remote_page_test.py LUVRIN LUVRINpREG --shot PNG   the README's picture of the page
+"""
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import tty
+
+SKIP = 77
+DEADLINE = 15.0  # generous: a loaded machine may be slow; a condition that holds is seen at once
+CHANNELS = 5  # 发送数据长度 4: frames of five level bytes
+HEADER = b"::::DMX"
+
+
+def gbk_file(path, lines):
+    with open(path, "wb") as f:
+        f.write("".join(line + "\r\n" for line in lines).encode("gbk"))
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for(predicate, what, deadline=DEADLINE):
+    end = time.monotonic() + deadline
+    while time.monotonic() < end:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.02)
+    raise AssertionError("not seen within %.0f s: %s" % (deadline, what))
+
+
+class Show:
+    """A launcher folder with its 驱动/, user folders of its own, the port a pseudo-terminal."""
+
+    def __init__(self, luvrin, stub, scenes, levels_on_start=None):
+        self.root = tempfile.mkdtemp(prefix="luvrin-remote-")
+        self.launchers = os.path.join(self.root, "show")
+        self.driver_folder = os.path.join(self.launchers, "驱动")
+        os.makedirs(self.driver_folder)
+        self.env = dict(os.environ)
+        for name in ("config", "runtime", "state"):
+            os.makedirs(os.path.join(self.root, name), mode=0o700)
+        self.env.update(XDG_CONFIG_HOME=os.path.join(self.root, "config"),
+                        XDG_RUNTIME_DIR=os.path.join(self.root, "runtime"),
+                        XDG_STATE_HOME=os.path.join(self.root, "state"))
+        for key in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
+            self.env.pop(key, None)
+        shutil.copy2(luvrin, os.path.join(self.driver_folder, "LUVRIN"))
+        self.stub = os.path.join(self.launchers, "LUVRINpREG")
+        shutil.copy2(stub, self.stub)
+        self.master, slave = os.openpty()
+        tty.setraw(slave)
+        self.slave = slave
+        self.port = free_port()
+        gbk_file(os.path.join(self.driver_folder, "串口配置.ini"),
+                 ["[串口配置]", "端口=" + os.ttyname(slave), "发送数据长度=4",
+                  "发送定时器时间=5", "状态=运行", "远程端口=%d" % self.port])
+        gbk_file(os.path.join(self.driver_folder, "场景.ini"),
+                 ["[DMX]"] + ["%s=%s" % s for s in scenes])
+        self.received = b""
+        self.driver = None
+        self.url = "http://127.0.0.1:%d/" % self.port
+
+    def start(self):
+        self.driver = subprocess.Popen([os.path.join(self.driver_folder, "LUVRIN")],
+                                       cwd=self.driver_folder, env=self.env)
+
+    def stop(self):
+        if self.driver and self.driver.poll() is None:
+            os.kill(self.driver.pid, signal.SIGTERM)
+            try:
+                self.driver.wait(5)
+            except subprocess.TimeoutExpired:
+                os.kill(self.driver.pid, signal.SIGKILL)
+                self.driver.wait()
+
+    def launch(self, scene):
+        """Starts the scene's launcher as a user would: a copy of the stub named after it."""
+        launcher = os.path.join(self.launchers, scene)
+        shutil.copy2(self.stub, launcher)
+        subprocess.run([launcher], env=self.env, timeout=DEADLINE, check=True)
+
+    def last_frame(self):
+        while True:
+            try:
+                os.set_blocking(self.master, False)
+                chunk = os.read(self.master, 65536)
+            except BlockingIOError:
+                break
+            if not chunk:
+                break
+            self.received = (self.received + chunk)[-8192:]
+        size = len(HEADER) + CHANNELS + 1
+        at = self.received.rfind(HEADER, 0, len(self.received) - size + 1)
+        if at < 0 or self.received[at + size - 1:at + size] != b".":
+            return None
+        return list(self.received[at + len(HEADER):at + len(HEADER) + CHANNELS])
+
+    def see(self, levels):
+        self.received = b""
+        try:
+            wait_for(lambda: self.last_frame() == levels, "levels %s on the wire" % levels)
+        except AssertionError as e:
+            raise AssertionError("%s (the wire holds %s)" % (e, self.last_frame())) from None
+
+    def close(self):
+        self.stop()
+        # Drivers that launchers started carry this show's folders; they end with it.
+        for pid in os.listdir("/proc"):
+            if not pid.isdigit():
+                continue
+            try:
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    if self.root.encode() in f.read():
+                        os.kill(int(pid), signal.SIGKILL)
+            except OSError:
+                pass
+        os.close(self.master)
+        os.close(self.slave)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def browser():
+    try:
+        from selenium import webdriver
+        from selenium.webdriver.chrome.service import Service
+    except ImportError:
+        return None
+    chromedriver = shutil.which("chromedriver") or "/usr/bin/chromedriver"
+    if not os.path.exists(chromedriver):
+        return None
+    options = webdriver.ChromeOptions()
+    for arg in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                "--window-size=390,844", "--force-device-scale-factor=1", "--lang=zh-CN"):
+        options.add_argument(arg)
+    page = webdriver.Chrome(service=Service(chromedriver), options=options)
+    page.set_window_size(390, 844)
+    return page
+
+
+def text(page, element_id):
+    return page.execute_script("return document.getElementById(arguments[0]).textContent",
+                               element_id)
+
+
+def playing_scene(page):
+    return page.execute_script(
+        "const b = document.querySelector('button.scene.playing'); return b && b.dataset.name;")
+
+
+def test(luvrin, stub):
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
+
+    show = Show(luvrin, stub, [("Intro", "DMX010,020,030,040,"), ("摇头", "DMX001,002,003,004,"),
+                               ("谢幕", "DMX000,000,000,009,")])
+    page = None
+    try:
+        show.start()
+        page = browser()
+        if page is None:
+            print("no chromium, chromedriver or selenium here: skipped")
+            return SKIP
+        wait_for(lambda: _loads(page, show.url), "the page")
+        wait_for(lambda: text(page, "conn") == "已连接", "the feed connected")
+        wait_for(lambda: len(page.find_elements(By.CSS_SELECTOR, "button.scene")) == 3, "scenes")
+
+        # Tap a scene: its levels on the wire, its button marked.
+        page.find_element(By.CSS_SELECTOR, "button.scene[data-name='摇头']").click()
+        show.see([1, 2, 3, 4, 0])
+        wait_for(lambda: playing_scene(page) == "摇头", "摇头 marked as playing")
+        wait_for(lambda: page.execute_script(
+            "return document.querySelector('.bar[data-channel=\"3\"] span').textContent") == "3",
+            "the level bars follow the wire")
+
+        # Move a fader by hand: that level on the wire, the others kept.
+        fader = page.find_element(By.ID, "f2")
+        page.execute_script("arguments[0].scrollIntoView({block: 'center'})", fader)
+        fader.send_keys(Keys.END)
+        show.see([1, 255, 3, 4, 0])
+
+        # A launcher started on the computer: the page shows its scene.
+        started = time.monotonic()
+        show.launch("谢幕")
+        wait_for(lambda: playing_scene(page) == "谢幕", "谢幕 marked after its launcher")
+        print("the page showed the launcher's scene after %.0f ms"
+              % ((time.monotonic() - started) * 1000))
+
+        # The driver restarts: the page says so, and comes back by itself.
+        show.stop()
+        wait_for(lambda: text(page, "conn") == "未连接", "the page noticed the driver gone")
+        show.start()
+        wait_for(lambda: text(page, "conn") == "已连接", "the page reconnected")
+        print("ok")
+        return 0
+    finally:
+        if page is not None:
+            page.quit()
+        show.close()
+
+
+def _loads(page, url):
+    try:
+        page.get(url)
+        return True
+    except Exception:  # the driver may not listen yet
+        return False
+
+
+def shot(luvrin, stub, png):
+    show = Show(luvrin, stub, [("开场", "DMX255,128,064,032,"), ("摇头", "DMX200,180,160,140,"),
+                               ("追光", "DMX000,255,000,255,"), ("谢幕", "DMX030,030,030,030,"),
+                               ("全亮", "DMX255,255,255,255,"), ("全暗", "DMX000,000,000,000,")])
+    page = None
+    try:
+        show.start()
+        page = browser()
+        if page is None:
+            raise SystemExit("no chromium, chromedriver or selenium here")
+        wait_for(lambda: _loads(page, show.url), "the page")
+        show.launch("摇头")
+        wait_for(lambda: playing_scene(page) == "摇头", "摇头 playing")
+        time.sleep(1.5)  # a rate on the meter
+        page.save_screenshot(png)
+    finally:
+        if page is not None:
+            page.quit()
+        show.close()
+
+
+if __name__ == "__main__":
+    if len(sys.argv) == 5 and sys.argv[3] == "--shot":
+        shot(sys.argv[1], sys.argv[2], sys.argv[4])
+    elif len(sys.argv) == 3:
+        sys.exit(test(sys.argv[1], sys.argv[2]))
+    else:
+        sys.exit(__doc__)

@@ -1,0 +1,161 @@
+// The remote's answers on a recording host: what each request does to the driver and what it
+// answers, without a socket.
+#include "remote_api.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+using namespace luvrin;
+
+namespace {
+
+class RecordingHost : public RemoteHost {
+ public:
+  QStringList sceneNames() const override { return names; }
+  bool play(const QString& name) override {
+    if (!names.contains(name)) return false;
+    handedOver.append(name);
+    return true;
+  }
+  QString playing() const override { return handedOver.isEmpty() ? QString() : handedOver.last(); }
+  std::vector<std::uint8_t> levels() const override { return {255, 0, 7}; }
+  int framesPerSecond() const override { return 333; }
+  QString outputStatus() const override { return QStringLiteral("串口 COM1"); }
+  std::vector<int> faders() const override { return {}; }
+  void setChannels(const std::map<int, int>& levels) override { moves.push_back(levels); }
+
+  QStringList names{QStringLiteral("摇头"), QStringLiteral("a/b %20 c")};
+  QStringList handedOver;
+  std::vector<std::map<int, int>> moves;
+};
+
+RemoteRequest request(const char* method, const char* target, QByteArray body = {}) {
+  const QUrl url(QString::fromUtf8(target));
+  return {method, url.path(), QUrlQuery(url.query()), {}, std::move(body)};
+}
+
+QJsonObject json(const RemoteReply& reply) { return QJsonDocument::fromJson(reply.body).object(); }
+
+}  // namespace
+
+TEST(RemoteApi, EachRequestAnswersAndActsAsItShould) {
+  struct Case {
+    const char* method;
+    const char* path;
+    QByteArray body;
+    int status;
+    QStringList handedOver;  // after the request
+    std::vector<std::map<int, int>> moves;
+  };
+  const QString swing = QStringLiteral("摇头");
+  const Case cases[] = {
+      {"POST", "/api/play", R"({"scene": "摇头"})", 200, {swing}, {}},
+      {"POST", "/api/play", R"({"scene": "a/b %20 c"})", 200, {QStringLiteral("a/b %20 c")}, {}},
+      {"POST", "/api/play", R"({"scene": "摇"})", 404, {}, {}},
+      {"POST", "/api/play", R"({"scene": "摇头 "})", 404, {}, {}},
+      {"POST", "/api/play", "", 400, {}, {}},
+      {"POST", "/api/play", R"({"scene": "摇头")", 400, {}, {}},
+      {"POST", "/api/play", R"({"name": "摇头"})", 400, {}, {}},
+      {"POST", "/api/play", R"({"scene": 5})", 400, {}, {}},
+      {"POST", "/api/play", R"(["摇头"])", 400, {}, {}},
+      {"POST", "/api/play", QByteArray(RemoteApi::kMaxBodyBytes + 1, ' '), 413, {}, {}},
+      {"GET", "/api/play", {}, 404, {}, {}},
+      {"POST",
+       "/api/channels",
+       R"({"channels": {"1": 255, "17": 128}})",
+       200,
+       {},
+       {{{1, 255}, {17, 128}}}},
+      {"POST", "/api/channels", R"({"channels": {"512": 0}})", 200, {}, {{{512, 0}}}},
+      {"POST", "/api/channels", R"({"channels": {}})", 200, {}, {}},
+      // One bad entry and nothing moves.
+      {"POST", "/api/channels", R"({"channels": {"1": 255, "2": 256}})", 400, {}, {}},
+      {"POST", "/api/channels", R"({"channels": {"1": -1}})", 400, {}, {}},
+      {"POST", "/api/channels", R"({"channels": {"1": 1.5}})", 400, {}, {}},
+      {"POST", "/api/channels", R"({"channels": {"1": "9"}})", 400, {}, {}},
+      {"POST", "/api/channels", R"({"channels": {"0": 9}})", 400, {}, {}},
+      {"POST", "/api/channels", R"({"channels": {"513": 9}})", 400, {}, {}},
+      {"POST", "/api/channels", R"({"channels": {" 1": 9}})", 400, {}, {}},
+      {"POST", "/api/channels", R"({"channels": {"1e2": 9}})", 400, {}, {}},
+      {"POST", "/api/channels", R"({"channels": [9]})", 400, {}, {}},
+      {"POST", "/api/channels", "{", 400, {}, {}},
+      {"GET", "/api/scenes", {}, 200, {}, {}},
+      {"GET", "/api/levels", {}, 200, {}, {}},
+      {"OTHER", "/api/scenes", {}, 404, {}, {}},
+      {"POST", "/api/scenes", {}, 404, {}, {}},
+      {"GET", "/api/scenes/", {}, 404, {}, {}},
+      {"GET", "/api/", {}, 404, {}, {}},
+      {"GET", "/index.html", {}, 404, {}, {}},
+      {"GET", "/../etc/passwd", {}, 404, {}, {}},
+      {"GET", "/%2e%2e/%2e%2e/etc/passwd", {}, 404, {}, {}},
+      {"GET", "/..%2f..%2fetc/passwd", {}, 404, {}, {}},
+      {"GET", "/remote/index.html", {}, 404, {}, {}},
+  };
+  for (const Case& c : cases) {
+    RecordingHost host;
+    RemoteApi api(host, QString());
+    const RemoteReply reply = api.answer(request(c.method, c.path, c.body));
+    SCOPED_TRACE(std::string(c.method) + " " + c.path + " " + c.body.left(60).toStdString());
+    EXPECT_EQ(reply.status, c.status);
+    EXPECT_TRUE(reply.contentType.startsWith("application/json"));
+    EXPECT_FALSE(json(reply).isEmpty());
+    EXPECT_EQ(host.handedOver, c.handedOver);
+    EXPECT_EQ(host.moves, c.moves);
+  }
+}
+
+TEST(RemoteApi, TheFeedAndThePageCarryTheDriversState) {
+  RecordingHost host;
+  host.handedOver = {QStringLiteral("摇头")};
+  RemoteApi api(host, QString());
+  const QJsonObject live = QJsonDocument::fromJson(api.liveMessage()).object();
+  EXPECT_EQ(live[QStringLiteral("levels")].toArray(), (QJsonArray{255, 0, 7}));
+  EXPECT_EQ(live[QStringLiteral("playing")].toString(), QStringLiteral("摇头"));
+  EXPECT_EQ(live[QStringLiteral("fps")].toInt(), 333);
+  EXPECT_EQ(live[QStringLiteral("port")].toString(), QStringLiteral("串口 COM1"));
+  const RemoteReply page = api.answer(request("GET", "/"));
+  EXPECT_EQ(page.status, 200);
+  EXPECT_TRUE(page.contentType.startsWith("text/html"));
+  EXPECT_TRUE(page.body.contains("/api/live"));
+}
+
+TEST(RemoteApi, AKeyIsNeededForEveryApiRequestButNotForThePage) {
+  struct Case {
+    const char* path;
+    QByteArray authorization;
+    int status;
+  };
+  const Case cases[] = {
+      {"/api/scenes", {}, 401},
+      {"/api/scenes?key=s3cr%C3%A9t", {}, 200},
+      {"/api/scenes?key=s3cr%C3%A9", {}, 401},
+      {"/api/scenes?key=s3cr%C3%A9tt", {}, 401},
+      {"/api/scenes?key=", {}, 401},
+      {"/api/scenes", "Bearer s3cr\xC3\xA9t", 200},
+      {"/api/scenes", "Bearer s3cr\xC3\xA9", 401},
+      {"/api/scenes", "Basic s3cr\xC3\xA9t", 401},
+      {"/api/scenes", "s3cr\xC3\xA9t", 401},
+      {"/api/nothing", {}, 401},
+      {"/", {}, 200},
+  };
+  for (const Case& c : cases) {
+    RecordingHost host;
+    RemoteApi api(host, QStringLiteral("s3cré t").remove(u' '));
+    RemoteRequest r = request("GET", c.path);
+    r.authorization = c.authorization;
+    EXPECT_EQ(api.answer(r).status, c.status) << c.path << " " << c.authorization.toStdString();
+  }
+  // A refused play changes nothing.
+  RecordingHost host;
+  RemoteApi api(host, QStringLiteral("k"));
+  EXPECT_EQ(api.answer(request("POST", "/api/play", R"({"scene": "摇头"})")).status, 401);
+  EXPECT_TRUE(host.handedOver.isEmpty());
+}
+
+TEST(RemoteApi, KeysMatchOnlyWhenEqual) {
+  EXPECT_TRUE(keysMatch("abc", "abc"));
+  for (const char* other : {"", "ab", "abd", "abcd", "ABC"}) EXPECT_FALSE(keysMatch(other, "abc"));
+}
