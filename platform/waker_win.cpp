@@ -12,6 +12,7 @@
 #include <atomic>
 #include <climits>
 #include <cstdint>
+#include <mutex>
 #include <unordered_map>
 
 #include "waker.h"
@@ -47,7 +48,17 @@ class WaitableTimerWaker;
 
 // The wakers of this thread that APCs may still be queued for, by number: an APC queued before
 // its waker was disarmed or destroyed still runs, and must then find nothing.
-thread_local std::unordered_map<std::uintptr_t, WaitableTimerWaker*> apcTargets;
+// One table for the program, never destroyed: an APC may still run while a thread or the program
+// ends, after thread-local and static objects are gone, and a waker may be destroyed on another
+// thread than the one that armed it.
+struct ApcTargets {
+  std::mutex lock;
+  std::unordered_map<std::uintptr_t, WaitableTimerWaker*> byId;
+};
+ApcTargets& apcTargets() {
+  static auto* targets = new ApcTargets;
+  return *targets;
+}
 thread_local int wakeDepth = 0;
 std::atomic<std::uintptr_t> nextApcId{1};
 
@@ -63,7 +74,8 @@ class WaitableTimerWaker final : public Waker {
   WaitableTimerWaker(HANDLE timer, Delivery delivery)
       : timer_(timer), delivery_(delivery), id_(nextApcId.fetch_add(1)) {
     if (delivery_ == Delivery::Apc) {
-      apcTargets.emplace(id_, this);
+      const std::lock_guard guard(apcTargets().lock);
+      apcTargets().byId.emplace(id_, this);
       return;
     }
     notifier_ = std::make_unique<QWinEventNotifier>(timer_);
@@ -71,7 +83,10 @@ class WaitableTimerWaker final : public Waker {
     QObject::connect(notifier_.get(), &QWinEventNotifier::activated, &context_, [this] { wake(); });
   }
   ~WaitableTimerWaker() override {
-    apcTargets.erase(id_);
+    {
+      const std::lock_guard guard(apcTargets().lock);
+      apcTargets().byId.erase(id_);
+    }
     CancelWaitableTimer(timer_);
     notifier_.reset();
     CloseHandle(timer_);
@@ -102,9 +117,13 @@ class WaitableTimerWaker final : public Waker {
 
  private:
   static void CALLBACK onApc(void* id, DWORD, DWORD) {
-    const auto it = apcTargets.find(reinterpret_cast<std::uintptr_t>(id));
-    if (it == apcTargets.end()) return;
-    WaitableTimerWaker* self = it->second;
+    WaitableTimerWaker* self = nullptr;
+    {
+      const std::lock_guard guard(apcTargets().lock);
+      const auto it = apcTargets().byId.find(reinterpret_cast<std::uintptr_t>(id));
+      if (it == apcTargets().byId.end()) return;
+      self = it->second;
+    }
     if (wakeDepth > 0) {
       // An alertable wait inside a wake's own work: the wake runs after that work, not inside.
       QMetaObject::invokeMethod(
