@@ -170,6 +170,25 @@ Function ${un}EndDrivers
   ${Loop}
   System::Free $1
   System::Call 'kernel32::CloseHandle(p r0)'
+  ; An ended process's program file can stay held for a moment after the process is gone: wait
+  ; (at most 10 s) until it can be written, rather than fail on it.
+  ${If} $DriverWasRunning != ""
+    StrCpy $2 0
+    ${Do}
+      ClearErrors
+      FileOpen $3 "$INSTDIR\${DRIVER}" a
+      ${IfNot} ${Errors}
+        FileClose $3
+        ${Break}
+      ${EndIf}
+      IntOp $2 $2 + 1
+      ${If} $2 >= 100
+        ${Break}
+      ${EndIf}
+      Sleep 100
+    ${Loop}
+    ClearErrors
+  ${EndIf}
 FunctionEnd
 !macroend
 !insertmacro EndDriversFunction "" "安装"
@@ -179,10 +198,25 @@ Section "LUVRIN"
   SetShellVarContext current
   Call EndDrivers
   Call InstallNames
-  ClearErrors
-  !insertmacro InstallProgramFiles
-  ; A file that could not be written (held open by another program) is skipped by a silent setup:
-  ; say so, rather than report an install that left old programs behind.
+  ; A file that cannot be written (held open by another program, or for a moment by the driver
+  ; that just ended) is skipped and tried again for up to ten seconds; then the setup says so
+  ; rather than report an install that left old programs behind.
+  SetOverwrite try
+  StrCpy $2 0
+  ${Do}
+    ClearErrors
+    !insertmacro InstallProgramFiles
+    ${IfNot} ${Errors}
+      ${Break}
+    ${EndIf}
+    IntOp $2 $2 + 1
+    ${If} $2 >= 20
+      ${Break}
+    ${EndIf}
+    DetailPrint "部分程序文件暂时无法写入, 稍后重试"
+    Sleep 500
+  ${Loop}
+  SetOverwrite on
   ${If} ${Errors}
     SetErrorLevel 2
     MessageBox MB_OK|MB_ICONSTOP "部分程序文件无法写入, 安装未完成。请关闭使用它们的程序后重新安装。" /SD IDOK
@@ -255,7 +289,19 @@ Section "Uninstall"
   ${If} $0 != ""
     StrCpy $MenuFolder $0
   ${EndIf}
-  !insertmacro RemoveProgramFiles
+  ; Files held for a moment by the driver that just ended are tried again for up to ten seconds.
+  StrCpy $2 0
+  ${Do}
+    !insertmacro RemoveProgramFiles
+    ${IfNot} ${FileExists} "$INSTDIR\${DRIVER}"
+      ${Break}
+    ${EndIf}
+    IntOp $2 $2 + 1
+    ${If} $2 >= 20
+      ${Break}
+    ${EndIf}
+    Sleep 500
+  ${Loop}
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
 
