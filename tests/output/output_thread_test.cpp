@@ -165,6 +165,12 @@ TEST_F(OutputThreadTest, CountsAndStatusReachTheWindowOnItsOwnThread) {
   link->setFrame(Frame{5});
   link->open();
   ASSERT_TRUE(holdUntil([&] { return record.count() >= 10; }));
+  // The counts come in notices at most every 50 ms: the last ones may still be on their way.
+  const auto end = std::chrono::steady_clock::now() + 20s;
+  while (counted < 10 && std::chrono::steady_clock::now() < end) {
+    QCoreApplication::processEvents();
+    std::this_thread::yield();
+  }
   settle();
   EXPECT_EQ(statusSeen, QStringLiteral("fake: 已打开"));
   EXPECT_GE(counted, 10);
