@@ -81,6 +81,18 @@ int main(int argc, char* argv[]) {
   }
   luvrin::installQtTranslation(luvrin::qtTranslationFolders(folder));
 
+  // A service manager or a terminal (a signal) or the installer (an event, on Windows) ends a
+  // hidden driver: end as the window's 退出 does, so the port (and its lock) is given back. The
+  // log tells why the show stopped. Listened for before the port is opened: a request that comes
+  // while the driver is starting must not end it with the port's lock left behind.
+  bool endRequested = false;
+  const auto termination = luvrin::platform::onTerminationRequest([&endRequested] {
+    luvrin::logLine(
+        QStringLiteral("收到结束请求, 驱动程序结束 (asked to end: the port is closed)"));
+    endRequested = true;
+    QCoreApplication::exit(0);
+  });
+
   QIcon icon;
   icon.addFile(QStringLiteral(":/luvrin/icon32.png"), QSize(32, 32));
   icon.addFile(QStringLiteral(":/luvrin/icon16.png"), QSize(16, 16));
@@ -100,14 +112,6 @@ int main(int argc, char* argv[]) {
   const auto handoff = luvrin::makeUserHandoffStore();
   luvrin::Form1 driver(scheduler, folder, *output, *handoff);
   driver.onQuit = [] { QCoreApplication::exit(0); };
-  // A service manager or a terminal (a signal) or the installer (an event, on Windows) ends a
-  // hidden driver: end as the window's 退出 does, so the port (and its lock) is given back. The
-  // log tells why the show stopped.
-  const auto termination = luvrin::platform::onTerminationRequest([] {
-    luvrin::logLine(
-        QStringLiteral("收到结束请求, 驱动程序结束 (asked to end: the port is closed)"));
-    QCoreApplication::exit(0);
-  });
 
   driver.Form_Load(settings);
 
@@ -124,7 +128,8 @@ int main(int argc, char* argv[]) {
   }
   if (driver.visible()) luvrin::installViews(driver);
 
-  const int code = QApplication::exec();
+  // A request heard before the event loop ran (exit() does nothing then) ends it at once.
+  const int code = endRequested ? 0 : QApplication::exec();
   // Ending means ending now: a script run, the views and the timers are dropped where they
   // stand instead of being unwound, and the port and the lock are given back first.
   output.reset();

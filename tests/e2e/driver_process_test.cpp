@@ -170,4 +170,8 @@ TEST(ShowTeardown, EndsDriversThatLaunchersAreStillStarting) {
   QThread::msleep(1500);
   EXPECT_TRUE(showProcesses().empty()) << showProcesses().size() << " processes left";
   for (const qint64 pid : showProcesses()) ::kill(static_cast<pid_t>(pid), SIGKILL);
+  // Drivers asked to end while starting gave their port's device lock back.
+  QString portLock = root + QStringLiteral("no-such-port");
+  portLock.replace(u'/', u'_');
+  EXPECT_FALSE(QFile::exists(QStringLiteral("/run/lock/LCK..") + portLock)) << portLock.toStdString();
 }
