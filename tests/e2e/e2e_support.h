@@ -1,9 +1,13 @@
 #pragma once
 
+#include <signal.h>
+
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdint>
@@ -124,5 +128,44 @@ std::vector<qint64> childProcesses();
 // Polls predicate until it holds or the deadline passes.
 bool waitUntil(const std::function<bool()>& predicate,
                std::chrono::milliseconds deadline = kDeadline);
+
+// A process whose standard output the test reads line by line; killed by its id at the end.
+class LineProcess {
+ public:
+  ~LineProcess() { stop(); }
+  bool start(const QString& program, const QStringList& args,
+             QProcess::ProcessChannelMode mode = QProcess::ForwardedErrorChannel) {
+    process_.setProcessChannelMode(mode);
+    process_.start(program, args);
+    return process_.waitForStarted(10000);
+  }
+  qint64 pid() const { return process_.processId(); }
+  // Waits for a line (from those not yet consumed) that the predicate accepts.
+  bool waitForLine(const std::function<bool(const QString&)>& accept,
+                   std::chrono::milliseconds deadline = kDeadline) {
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+      while (process_.canReadLine()) {
+        const QString line = QString::fromUtf8(process_.readLine()).trimmed();
+        lines_.push_back(line);
+        if (accept(line)) return true;
+      }
+      if (clock.elapsed() >= deadline.count()) return false;
+      process_.waitForReadyRead(20);
+    }
+  }
+  void stop() {
+    if (process_.state() == QProcess::NotRunning) return;
+    ::kill(static_cast<pid_t>(process_.processId()), SIGKILL);
+    process_.waitForFinished(5000);
+  }
+  QProcess& process() { return process_; }
+  const std::vector<QString>& lines() const { return lines_; }
+
+ private:
+  QProcess process_;
+  std::vector<QString> lines_;
+};
 
 }  // namespace luvrin::e2e

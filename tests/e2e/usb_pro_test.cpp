@@ -21,54 +21,27 @@ namespace {
 constexpr auto kResumeBound = 5s;
 
 // The widget's process, its report read line by line; killed by its id at the end.
-class WidgetProcess {
+class WidgetProcess : public LineProcess {
  public:
-  ~WidgetProcess() {
-    if (process_.state() == QProcess::NotRunning) return;
-    ::kill(static_cast<pid_t>(process_.processId()), SIGKILL);
-    process_.waitForFinished(5000);
-  }
   bool start(const QString& link) {
     const QString python =
         QStandardPaths::findExecutable(QStringLiteral("python3"), {QStringLiteral("/usr/bin")});
     if (python.isEmpty()) return false;
-    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start(python, {QStringLiteral(USBPRO_WIDGET), link});
-    return process_.waitForStarted(10000);
+    return LineProcess::start(python, {QStringLiteral(USBPRO_WIDGET), link});
   }
   void command(const char* line) {
-    process_.write(QByteArray(line) + '\n');
-    process_.waitForBytesWritten(5000);
-  }
-  // Reads lines, each kept, until done accepts one.
-  bool readUntil(const std::function<bool(const QString&)>& done,
-                 std::chrono::milliseconds deadline = kDeadline) {
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
-      while (process_.canReadLine()) {
-        const QString line = QString::fromUtf8(process_.readLine()).trimmed();
-        lines_ << line;
-        if (done(line)) return true;
-      }
-      if (clock.elapsed() >= deadline.count() || process_.state() == QProcess::NotRunning)
-        return false;
-      process_.waitForReadyRead(20);
-    }
+    process().write(QByteArray(line) + '\n');
+    process().waitForBytesWritten(5000);
   }
   bool waitForAll(std::set<QString> wanted, std::chrono::milliseconds deadline = kDeadline) {
-    return readUntil(
-        [&](const QString& line) {
-          wanted.erase(line);
+    return waitForLine(
+        [&](const QString& l) {
+          wanted.erase(l);
           return wanted.empty();
         },
         deadline);
   }
-  const QStringList& lines() const { return lines_; }
-
- private:
-  QProcess process_;
-  QStringList lines_;
+  QString report() const { return QStringList(lines().begin(), lines().end()).join(u'\n'); }
 };
 
 }  // namespace
@@ -78,7 +51,7 @@ TEST(UsbProEndToEnd, ScenesReachTheWidgetWhichIsAskedAgainAfterItIsPluggedBackIn
   const QString link = show.path(QStringLiteral("widget"));
   WidgetProcess widget;
   ASSERT_TRUE(widget.start(link)) << "python3 is needed for the stand-in widget";
-  ASSERT_TRUE(widget.readUntil([](const QString& l) { return l.startsWith(u"plugged "); }));
+  ASSERT_TRUE(widget.waitForLine([](const QString& l) { return l.startsWith(u"plugged "); }));
   show.writeSettings({{QStringLiteral("端口"), QStringLiteral("usbpro:") + link},
                       {QStringLiteral("发送数据长度"), QStringLiteral("4")},
                       {QStringLiteral("状态"), QStringLiteral("运行")}});
@@ -90,7 +63,7 @@ TEST(UsbProEndToEnd, ScenesReachTheWidgetWhichIsAskedAgainAfterItIsPluggedBackIn
 
   ASSERT_TRUE(widget.waitForAll({QStringLiteral("query parameters"), QStringLiteral("query serial"),
                                  QStringLiteral("dmx 10 20 30 40 0")}))
-      << widget.lines().join(u'\n').toStdString();
+      << widget.report().toStdString();
   show.setHandoffValue(QStringLiteral("Warm"));
   ASSERT_TRUE(widget.waitForAll({QStringLiteral("dmx 200 100 50 25 0")}));
 
@@ -111,7 +84,7 @@ TEST(UsbProEndToEnd, ScenesReachTheWidgetWhichIsAskedAgainAfterItIsPluggedBackIn
 
   // Every byte the driver sent was part of a well-formed message the widget takes.
   widget.command("count");
-  ASSERT_TRUE(widget.readUntil([](const QString& l) { return l.startsWith(u"count "); }));
+  ASSERT_TRUE(widget.waitForLine([](const QString& l) { return l.startsWith(u"count "); }));
   for (const QString& line : widget.lines())
     EXPECT_FALSE(line.startsWith(u"bad")) << line.toStdString();
   EXPECT_EQ(driver.state(), QProcess::Running);
