@@ -3,7 +3,7 @@
 #include "log_categories.h"
 #include "network_output.h"
 #include "ola_output.h"
-#include "output_address.h"
+#include "address_forms.h"
 #include "qt_serial_port.h"
 #include "serial_box_output.h"
 #include "source_cid.h"

@@ -6,7 +6,7 @@
 #include "driver_window.h"
 #include "e131_packet.h"
 #include "network_output.h"
-#include "output_address.h"
+#include "address_forms.h"
 #include "support/recording_sink.h"
 #include "support/test_support.h"
 #include "support/virtual_time.h"
