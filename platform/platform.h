@@ -43,6 +43,10 @@ bool ownedByAnotherUser(const QString& path);
 // installer and the uninstaller do. Null when nothing can be listened to.
 std::unique_ptr<QObject> onTerminationRequest(std::function<void()> onSignal);
 
+// A write to a socket its peer has closed fails instead of ending the program (SIGPIPE on Linux;
+// Windows has no such signal).
+void ignoreBrokenPipes();
+
 // Windows: the name of the event that asks the process processId to end (see above).
 QString endRequestEventName(quint32 processId);
 

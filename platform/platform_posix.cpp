@@ -116,6 +116,8 @@ class SignalListener final : public QObject {
 
 }  // namespace
 
+void ignoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }
+
 std::unique_ptr<QObject> onTerminationRequest(std::function<void()> onSignal) {
   if (signalPipe[0] < 0) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, signalPipe) != 0)

@@ -126,6 +126,8 @@ class EndRequestListener final : public QObject {
 
 }  // namespace
 
+void ignoreBrokenPipes() {}
+
 std::unique_ptr<QObject> onTerminationRequest(std::function<void()> onSignal) {
   const std::wstring name = endRequestEventName(GetCurrentProcessId()).toStdWString();
   const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, name.c_str());
