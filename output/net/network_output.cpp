@@ -55,6 +55,7 @@ NetworkOutput::NetworkOutput(Scheduler& scheduler, const OutputAddress& address,
 }
 
 bool NetworkOutput::open() {
+  wanted_ = true;
   if (!open_) {
     open_ = sink_->open();
     statusChanged();
@@ -94,7 +95,7 @@ QString NetworkOutput::status() const {
     s += QStringLiteral("; 宇宙 %1 超出范围, 不发送 (the last is %2)")
              .arg(universeRange(first + sending_, first + covered_ - 1))
              .arg(lastUniverse());
-  if (!open_) s += QStringLiteral(": 无法发送 (cannot send)");
+  if (wanted_ && !open_) s += QStringLiteral(": 无法发送 (cannot send)");
   return s;
 }
 

@@ -90,6 +90,7 @@ class NetworkOutput final : public FrameOutput {
   bool hasFrame_ = false;
   std::uint64_t packetsSent_ = 0;
   bool open_ = false;
+  bool wanted_ = false;
 };
 
 // A UDP socket for datagrams to any address; multicast ones stay on the local network and are
