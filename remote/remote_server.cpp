@@ -115,6 +115,11 @@ RemoteServer::RemoteServer(RemoteHost& host, const QString& key, Scheduler& sche
 }
 
 RemoteServer::~RemoteServer() {
+  // A WebSocket says it disconnected while it is being destroyed: nobody listens any more.
+  for (const auto& client : live_) {
+    client->socket->disconnect(this);
+    if (client->tcp) client->tcp->disconnect(this);
+  }
   live_.clear();
   http_.reset();
 }
@@ -241,6 +246,8 @@ void RemoteServer::watchLive(QWebSocket* raw) {
     tcp = c.socket;
   }
   if (tcp == nullptr) return;
+  for (const auto& client : live_)
+    if (client->socket.get() == raw) client->tcp = tcp;
   connect(tcp, &QTcpSocket::readyRead, this, [this, raw] {
     const auto it = std::find_if(live_.begin(), live_.end(),
                                  [raw](const auto& l) { return l->socket.get() == raw; });
@@ -257,6 +264,7 @@ void RemoteServer::dropLive(QWebSocket* raw) {
                                [raw](const auto& l) { return l->socket.get() == raw; });
   if (it == live_.end()) return;
   raw->disconnect(this);
+  if ((*it)->tcp) (*it)->tcp->disconnect(this);
   raw->abort();
   // Possibly inside one of its own signals: it goes once that returned.
   (*it)->socket.release()->deleteLater();

@@ -32,8 +32,10 @@ class RemoteServer : public QObject {
   // has not read, feed clients and what waits to be sent to one of them.
   static constexpr int kMaxConnections = 128;
   static constexpr qint64 kMaxUnansweredBytes = 256 * 1024;
-  // A connection whose answers wait unsent past this is closed (one more answer may be added).
-  static constexpr qint64 kMaxUnsentBytes = 1024 * 1024;
+  // A connection whose answers wait unsent past this is closed before it gets another: a client
+  // that reads gets each answer into the system's buffers at once, so this only meets one that
+  // asks and never reads.
+  static constexpr qint64 kMaxUnsentBytes = 64 * 1024;
   static constexpr int kIdleMs = 60000;
   static constexpr int kMaxLiveClients = 64;
   // A feed client gets a message only when the one before has gone; beside it, only the pongs to
@@ -64,6 +66,7 @@ class RemoteServer : public QObject {
  private:
   struct LiveClient {
     std::unique_ptr<QWebSocket> socket;
+    QPointer<QTcpSocket> tcp;  // the connection under it, watched for what it makes wait
     QByteArray sent;
   };
   struct Connection {
