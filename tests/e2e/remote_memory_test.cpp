@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QTcpServer>
 #include <algorithm>
+#include <functional>
 #include <thread>
 
 #include "e2e_support.h"
@@ -29,6 +30,14 @@ qint64 rssKb(qint64 pid) {
   for (const QByteArray& line : status.readAll().split('\n'))
     if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLongLong();
   return -1;
+}
+
+// The most the driver held while step ran, until step says it is done or the time is up.
+qint64 peakRssKb(qint64 pid, std::chrono::seconds time, const std::function<bool()>& step) {
+  qint64 most = rssKb(pid);
+  const auto end = std::chrono::steady_clock::now() + time;
+  while (std::chrono::steady_clock::now() < end && step()) most = std::max(most, rssKb(pid));
+  return most;
 }
 
 // A client socket that reads only when told to; a small receive buffer makes a client that does
@@ -144,8 +153,6 @@ TEST_F(RemoteMemory, RefusedUpgradesLeaveNothingBehind) {
   refuse(10000);
   stillServing();
   const qint64 after = rssKb(pid);
-  RecordProperty("rss_kb_before", static_cast<int>(before));
-  RecordProperty("rss_kb_after", static_cast<int>(after));
   EXPECT_LE(after, before + kSlackKb) << "VmRSS " << before << " kB -> " << after << " kB";
   // Nothing of it in the user's log either.
   const QString log = show.logText();
@@ -169,18 +176,13 @@ TEST_F(RemoteMemory, FeedClientsThatPingAndNeverReadAreClosed) {
   // Masked pings of 125 bytes, as fast as the driver takes them.
   QByteArray ping = QByteArray("\x89\xfd\0\0\0\0", 6) + QByteArray(125, 'p');
   ping = ping.repeated(64);
-  qint64 most = before;
-  const auto end = std::chrono::steady_clock::now() + 8s;
-  while (std::chrono::steady_clock::now() < end) {
+  const qint64 most = peakRssKb(pid, 8s, [&] {
     bool anyOpen = false;
     for (auto& peer : peers) anyOpen = peer->send(ping) || anyOpen;
-    most = std::max(most, rssKb(pid));
-    if (!anyOpen) break;
-  }
+    return anyOpen;
+  });
   peers.clear();
   stillServing();
-  RecordProperty("rss_kb_before", static_cast<int>(before));
-  RecordProperty("rss_kb_most", static_cast<int>(most));
   EXPECT_LE(most, before + kSlackKb) << "VmRSS " << before << " kB -> " << most << " kB";
   EXPECT_LE(rssKb(pid), before + kSlackKb);
 }
@@ -200,15 +202,11 @@ TEST_F(RemoteMemory, PipelinedAnswersThatAreNeverReadCloseTheConnection) {
     peers.back()->send(request.repeated(100));
   }
   // Watched while the driver works through the requests; none of the answers is read.
-  qint64 most = before;
-  const auto end = std::chrono::steady_clock::now() + 3s;
-  while (std::chrono::steady_clock::now() < end) {
-    most = std::max(most, rssKb(pid));
+  const qint64 most = peakRssKb(pid, 3s, [] {
     std::this_thread::sleep_for(20ms);
-  }
+    return true;
+  });
   peers.clear();
   stillServing();
-  RecordProperty("rss_kb_before", static_cast<int>(before));
-  RecordProperty("rss_kb_most", static_cast<int>(most));
   EXPECT_LE(most, before + kSlackKb) << "VmRSS " << before << " kB -> " << most << " kB";
 }
