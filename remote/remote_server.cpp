@@ -231,12 +231,9 @@ void RemoteServer::takeLiveClients() {
 }
 
 void RemoteServer::watchLive(QWebSocket* raw) {
-  // The feed's sockets are no longer the HTTP server's: they leave the idle sweep.
   connect(raw, &QWebSocket::disconnected, this, [this, raw] { dropLive(raw); });
-  // Qt answers every ping with a pong of its own, queued however much waits already: what a
-  // client that sends pings and reads nothing makes wait is checked after each arrival (this
-  // runs after the WebSocket's own reading).
-  // The WebSocket keeps the connection's socket without owning it: it is found by its peer.
+  // The connection under the WebSocket, found by its peer (Qt gives no way from one to the
+  // other). It is no longer the HTTP server's: it leaves the idle sweep.
   QTcpSocket* tcp = nullptr;
   for (Connection& c : connections_) {
     if (c.socket.isNull() || c.socket->peerPort() != raw->peerPort() ||
@@ -248,6 +245,9 @@ void RemoteServer::watchLive(QWebSocket* raw) {
   if (tcp == nullptr) return;
   for (const auto& client : live_)
     if (client->socket.get() == raw) client->tcp = tcp;
+  // Qt answers every ping with a pong of its own, queued however much waits already: what a
+  // client that sends pings and reads nothing makes wait is checked after each arrival (this
+  // runs after the WebSocket's own reading, which was connected first).
   connect(tcp, &QTcpSocket::readyRead, this, [this, raw] {
     const auto it = std::find_if(live_.begin(), live_.end(),
                                  [raw](const auto& l) { return l->socket.get() == raw; });
