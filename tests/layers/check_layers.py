@@ -13,7 +13,7 @@ import re
 import sys
 import tempfile
 
-ORDER = ["platform", "runtime", "files", "output", "engine", "editor", "generator", "remote",
+ORDER = ["platform", "runtime", "files", "output", "rdm", "engine", "editor", "generator", "remote",
          "driver"]
 PROGRAMS = ["stub", "tools"]
 # What each folder may include besides itself.
