@@ -14,8 +14,8 @@ import re
 import sys
 import tempfile
 
-ORDER = ["platform", "runtime", "files", "output", "fixtures", "engine", "editor", "generator", "remote",
-         "driver"]
+ORDER = ["platform", "runtime", "files", "output", "rdm", "fixtures", "engine", "editor",
+         "generator", "remote", "driver"]
 PROGRAMS = ["stub", "tools"]
 # What each folder may include besides itself.
 ALLOWED = {layer: set(ORDER[:i]) for i, layer in enumerate(ORDER)}
