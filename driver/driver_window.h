@@ -109,6 +109,7 @@ class Form1 : public FormState {
   // The frame counter is Label4's own number: it adds the frames the output counted.
   void countFrames();
   void showOutputStatus();
+  void sceneRefused(const QString& cause);
 
   Scheduler& scheduler_;
   QString folder_;
@@ -132,6 +133,8 @@ class Form1 : public FormState {
   // Gives the status line back to the output after the launcher builder's message.
   Timer statusBack_{scheduler_, kBuilderMessageMs, false};
   QString loggedStatus_;
+  // The scene refused last, told once until a scene loads or the cause changes.
+  QString sceneRefusal_;
 };
 
 }  // namespace luvrin
