@@ -1,6 +1,7 @@
 #include "driver_window.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QLocale>
 #include <algorithm>
 #include <cmath>
@@ -223,11 +224,30 @@ void Form1::Text6_Change() {
   Text6.setSelStart(static_cast<int>(Text6.text().size()));
 }
 
-void Form1::Text1_Change() { Text3.setText(SceneCatalogue(folder_).lookup(Text1.text())); }
+void Form1::Text1_Change() {
+  FileRead::Failure failure = FileRead::Failure::None;
+  Text3.setText(SceneCatalogue(folder_).lookup(Text1.text(), &failure));
+  if (failure != FileRead::Failure::None)
+    sceneRefused(QStringLiteral("场景目录 %1 %2, 场景 \"%3\" 没有播放")
+                     .arg(QDir::toNativeSeparators(SceneCatalogue(folder_).path()),
+                          describeFailureForUser(failure), Text1.text()));
+}
+
+void Form1::sceneRefused(const QString& cause) {
+  // The lights keep what they had, so the user must be told where they look; a cause that
+  // stays is told once, not at every hand-off.
+  if (cause == sceneRefusal_) return;
+  sceneRefusal_ = cause;
+  StatusLine.setCaption(cause);
+  statusBack_.setEnabled(false);
+  statusBack_.setEnabled(true);
+  logLine(QStringLiteral("场景: ") + cause);
+}
 
 void Form1::Text3_Change() {
   if (Text3.text().startsWith(kFrameMarker)) {
     qCDebug(lcScene) << "scene loaded: channel data of" << Text3.text().size() << "characters";
+    sceneRefusal_.clear();
     Text7.setText(Text3.text());
     Text4.setText(QString());
     Text3.setText(QString());
@@ -239,20 +259,26 @@ void Form1::Text3_Change() {
     const auto path = resolveProgramFile(folder_, entry);
     if (!path) {
       qCDebug(lcScene) << "scene left as it was: no script file" << entry;
+      sceneRefused(QStringLiteral("脚本文件 %1 不存在, 场景没有改变").arg(entry));
       return;
     }
     const FileRead read = readSmallFile(*path, kMaxScriptFileBytes);
     if (!read) {
       qCDebug(lcScene) << "scene left as it was: script file" << *path << "is"
                        << describeFailure(read.failure);
+      sceneRefused(QStringLiteral("脚本文件 %1 %2, 场景没有改变")
+                       .arg(QDir::toNativeSeparators(*path), describeFailureForUser(read.failure)));
       return;
     }
     const auto script = readScriptFile(read.bytes);
     if (!script) {
       qCDebug(lcScene) << "scene left as it was: script file" << *path << "holds no script";
+      sceneRefused(QStringLiteral("脚本文件 %1 没有脚本, 场景没有改变")
+                       .arg(QDir::toNativeSeparators(*path)));
       return;
     }
     qCDebug(lcScene) << "scene loaded: script file" << *path;
+    sceneRefusal_.clear();
     Text4.setText(*script);
     Text3.setText(QString());
   }

@@ -112,6 +112,7 @@ class Form1 : public FormState {
   void countFrames();
   void showOutputStatus();
   void logOutputStatus();
+  void sceneRefused(const QString& cause);
 
   Scheduler& scheduler_;
   QString folder_;
@@ -136,6 +137,8 @@ class Form1 : public FormState {
   Timer statusBack_{scheduler_, kBuilderMessageMs, false};
   Timer statusSettled_{scheduler_, kStatusSettleMs, false};
   QString loggedStatus_;
+  // The scene refused last, told once until a scene loads or the cause changes.
+  QString sceneRefusal_;
 };
 
 }  // namespace luvrin

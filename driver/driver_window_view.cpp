@@ -15,7 +15,8 @@ namespace luvrin {
 
 namespace {
 constexpr int kClientWidth = 10680;
-constexpr int kClientHeight = 8400;
+// 运行 (Command5) ends at 8415 twips; the client area leaves a margin below it.
+constexpr int kClientHeight = 8520;
 }  // namespace
 
 Form1View::Form1View(Form1& model, QWidget* parent) : QWidget(parent), model_(model) {
@@ -70,7 +71,9 @@ Form1View::Form1View(Form1& model, QWidget* parent) : QWidget(parent), model_(mo
   label(model.Label3, "Label3");
   label(model.Label4, "Label4");
   label(model.Label5, "Label5");
-  label(model.StatusLine, "StatusLine");
+  auto* status = new QLabel(this);
+  status->setObjectName(QStringLiteral("StatusLine"));
+  bindings_.add<ElidedLabelBinding>(model.StatusLine, status, scale);
   label(model.RemoteLine, "RemoteLine");
 
   // The window's own tab order; labels take no focus and are left out.
@@ -80,11 +83,7 @@ Form1View::Form1View(Form1& model, QWidget* parent) : QWidget(parent), model_(mo
 
   bindings_.add<FormBinding>(model, this);
   resize(scale.px(kClientWidth), scale.px(kClientHeight));
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    QRect frame(QPoint(), size());
-    frame.moveCenter(screen->availableGeometry().center());
-    move(frame.topLeft());
-  }
+  placeOnScreen(this);
 }
 
 Form1View::~Form1View() { bindings_.clear(); }

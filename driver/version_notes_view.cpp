@@ -22,6 +22,7 @@ Form4View::Form4View(Form4& model, QWidget* parent) : QWidget(parent), model_(mo
   bindings_.add<TextEditBinding>(model.Text1, text1, scale);
   bindings_.add<FormBinding>(model, this);
   resize(scale.px(kClientWidth), scale.px(kClientHeight));
+  placeOnScreen(this);
 }
 
 Form4View::~Form4View() { bindings_.clear(); }

@@ -84,17 +84,7 @@ Form3View::Form3View(Form3& model, QWidget* owner) : QWidget(nullptr), model_(mo
   installDialogs();
 
   resize(scale_.px(Form3::kClientWidth), scale_.px(Form3::kClientHeight));
-  QRect area;
-  if (owner != nullptr && owner->isVisible()) {
-    area = owner->frameGeometry();
-  } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    area = screen->availableGeometry();
-  }
-  if (area.isValid()) {
-    QRect frame(QPoint(), size());
-    frame.moveCenter(area.center());
-    move(frame.topLeft());
-  }
+  placeOnScreen(this, owner != nullptr && owner->isVisible() ? owner->frameGeometry() : QRect());
 }
 
 Form3View::~Form3View() {
@@ -148,18 +138,25 @@ void Form3View::orderTabs(int page) {
   }
 }
 
+namespace {
+// Scripts carry no fixed extension: a script saved as .txt must still be found.
+const QString kScriptFilter = QStringLiteral("脚本 (*.ini *.INI);;所有文件 (*)");
+}  // namespace
+
 void Form3View::installDialogs() {
   // The hooks outlive this view in the model; once the view is gone they answer "cancelled".
   const QPointer<Form3View> self(this);
   model_.dialogs.saveFileName = [self]() -> std::optional<QString> {
     if (!self) return std::nullopt;
-    const QString path = QFileDialog::getSaveFileName(self, QString(), self->model_.dialogFolder());
+    const QString path = QFileDialog::getSaveFileName(self, QStringLiteral("保存脚本"),
+                                                      self->model_.dialogFolder(), kScriptFilter);
     if (path.isEmpty()) return std::nullopt;
     return path;
   };
   model_.dialogs.openFileName = [self]() -> std::optional<QString> {
     if (!self) return std::nullopt;
-    const QString path = QFileDialog::getOpenFileName(self, QString(), self->model_.dialogFolder());
+    const QString path = QFileDialog::getOpenFileName(self, QStringLiteral("打开脚本"),
+                                                      self->model_.dialogFolder(), kScriptFilter);
     if (path.isEmpty()) return std::nullopt;
     return path;
   };

@@ -61,6 +61,22 @@ QString describeFailure(FileRead::Failure failure) {
   return QStringLiteral("read");
 }
 
+QString describeFailureForUser(FileRead::Failure failure) {
+  switch (failure) {
+    case FileRead::Failure::Missing:
+      return QStringLiteral("不存在");
+    case FileRead::Failure::Unreadable:
+      return QStringLiteral("无法读取");
+    case FileRead::Failure::TooLarge:
+      return QStringLiteral("太大");
+    case FileRead::Failure::NotRegular:
+      return QStringLiteral("不是普通文件");
+    case FileRead::Failure::None:
+      break;
+  }
+  return QStringLiteral("已读取");
+}
+
 FileRead readSmallFile(const QString& path, qint64 maxBytes, const QLoggingCategory& log) {
   platform::RegularFileRead read = platform::readRegularFile(path, maxBytes);
   FileRead result;

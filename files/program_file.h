@@ -35,6 +35,8 @@ struct FileRead {
 
 // "missing", "unreadable", "too large", "not a regular file" or "read": for logs.
 QString describeFailure(FileRead::Failure failure);
+// The same for the user: "不存在", "太大", ...
+QString describeFailureForUser(FileRead::Failure failure);
 
 // Reads a whole regular file of at most maxBytes; its open never waits (platform/regular_file.h).
 // A file that is there but refused is a fault the user must see: it is warned of on log, which

@@ -90,8 +90,9 @@ QString SceneCatalogue::path() const { return folder_ + u'/' + QString::fromUtf1
 
 int SceneCatalogue::fileReads() { return reads.load(); }
 
-QString SceneCatalogue::lookup(const QString& name) const {
+QString SceneCatalogue::lookup(const QString& name, FileRead::Failure* failure) const {
   const QString file = path();
+  if (failure != nullptr) *failure = FileRead::Failure::None;
   std::shared_ptr<const DecodedCatalogue> catalogue;
   {
     const std::lock_guard lock(cacheMutex);
@@ -103,6 +104,7 @@ QString SceneCatalogue::lookup(const QString& name) const {
       if (!read) {
         qCDebug(lcScene) << "scene" << name << "not looked up: the catalogue is"
                          << describeFailure(read.failure);
+        if (failure != nullptr) *failure = read.failure;
         return QString();
       }
       auto decoded = decode(file, read.bytes);

@@ -37,7 +37,8 @@ class SceneCatalogue {
   // for no such entry and for a missing or refused catalogue. The decoded catalogue is kept
   // (the last one looked up, whatever object asked) and read again only when the file changed,
   // so a scene change does not read and decode megabytes on the window's thread.
-  QString lookup(const QString& name) const;
+  // failure, when given, tells why a catalogue was not read (None when it was).
+  QString lookup(const QString& name, FileRead::Failure* failure = nullptr) const;
   // How many times lookups have read a catalogue from the disk.
   static int fileReads();
   // Every line of the catalogue in file order, for the launcher builder.

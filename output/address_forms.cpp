@@ -4,6 +4,7 @@
 
 #include "artnet_packet.h"
 #include "e131_packet.h"
+#include "platform.h"
 
 namespace luvrin {
 
@@ -171,10 +172,12 @@ ParsedUsbProAddress parseUsbProAddress(QStringView text) {
     return {UsbProAddress{static_cast<int>(*n), {}}, {}};
   if (const auto n = comPortNumber(rest)) return {UsbProAddress{*n, {}}, {}};
   return {std::nullopt,
-          QStringLiteral("端口 \"%1\": a USB Pro widget's port is a number (1 to %2), COMn or an "
-                         "absolute device path, as in usbpro:1 or usbpro:/dev/ttyUSB0")
+          QStringLiteral("端口 \"%1\": USB Pro 的端口应为数字 (1 到 %2)、COMn 或设备的绝对路径, "
+                         "如 usbpro:1 或 usbpro:%3 / not a USB Pro widget's port")
               .arg(text)
-              .arg(kMaxSerialPortNumber)};
+              .arg(kMaxSerialPortNumber)
+              .arg(platform::windowsConventions() ? QStringLiteral("COM5")
+                                                  : QStringLiteral("/dev/ttyUSB0"))};
 }
 
 }  // namespace luvrin

@@ -4,6 +4,8 @@
 #include "log_categories.h"
 #include "network_output.h"
 #include "ola_output.h"
+#include "output_address.h"
+#include "platform.h"
 #include "qt_serial_port.h"
 #include "serial_box_output.h"
 #include "source_cid.h"
@@ -54,11 +56,14 @@ OutputChoice makeSerialBox(SerialConfiguration settings, SerialPort* given) {
     if (!settings.portNumber) settings.portNumber = comPortNumber(settings.port);
     if (!settings.portNumber || *settings.portNumber < 1 ||
         *settings.portNumber > kMaxSerialPortNumber)
-      return refuse(QStringLiteral("端口 \"%1\": not a port (a number 1 to %2, COMn or a device "
-                                   "path such as /dev/ttyUSB0) nor an output (ola:, sacn:, "
-                                   "artnet:, usbpro:)")
-                        .arg(settings.port)
-                        .arg(kMaxSerialPortNumber));
+      return refuse(
+          QStringLiteral(
+              "端口 \"%1\" 既不是串口 (1 到 %2 的数字、COMn 或设备路径, 如 %3) 也不是输出 "
+              "(ola:、sacn:、artnet:、usbpro:) / not a port nor an output")
+              .arg(settings.port)
+              .arg(kMaxSerialPortNumber)
+              .arg(platform::windowsConventions() ? QStringLiteral("COM5")
+                                                  : QStringLiteral("/dev/ttyUSB0")));
   }
   return overSerialPort<SerialBoxOutput>(settings, given);
 }

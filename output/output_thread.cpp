@@ -3,7 +3,9 @@
 #include <utility>
 
 #include "clock.h"
+#include "frame_priority.h"
 #include "frame_ticker.h"
+#include "log_categories.h"
 #include "scheduler_pump.h"
 
 namespace luvrin {
@@ -51,10 +53,20 @@ OutputThread::OutputThread(Factory make)
     : thread_(std::make_unique<QThread>()), threadContext_(new QObject) {
   thread_->setObjectName(QStringLiteral("LUVRIN output"));
   threadContext_->moveToThread(thread_.get());
-  thread_->start(QThread::TimeCriticalPriority);
+  // Ordinary until the system grants more, and then for this thread alone.
+  thread_->start();
   QMetaObject::invokeMethod(
       threadContext_,
-      [this, make = std::move(make)] { worker_ = std::make_unique<Worker>(*this, make); },
+      [this, make = std::move(make)] {
+        platform::raiseFramePriority(threadContext_, [](const platform::FramePriority& p) {
+          if (p.granted) {
+            qCDebug(lcSerial).noquote() << "输出线程: 实时优先级" << p.detail;
+          } else {
+            qCWarning(lcSerial).noquote() << "输出线程没有得到实时优先级:" << p.detail;
+          }
+        });
+        worker_ = std::make_unique<Worker>(*this, make);
+      },
       Qt::QueuedConnection);
 }
 

@@ -27,6 +27,8 @@ LoadLanguageFile "${NSISDIR}\Contrib\Language files\SimpChinese.nlf"
 
 Page directory
 Page instfiles
+; Only the program files go; what the user made for the show stays, and the first page says so.
+UninstallText "将删除 LUVRIN 的程序文件。演出的 INI 文件 (串口配置.ini、场景.ini 等)、脚本和启动器保留在 $INSTDIR 中, 不会删除。"
 UninstPage uninstConfirm
 UninstPage instfiles
 
@@ -194,7 +196,7 @@ FunctionEnd
 !insertmacro EndDriversFunction "" "安装"
 !insertmacro EndDriversFunction "un." "卸载"
 
-Section "LUVRIN"
+Section "LUVRIN" SecProgram
   SetShellVarContext current
   Call EndDrivers
   Call InstallNames
@@ -270,6 +272,9 @@ Section "LUVRIN"
   WriteRegStr HKCU "${UNINSTALL_ROOT}\$UninstallKey" "DisplayIcon" "$INSTDIR\${DRIVER}"
   WriteRegStr HKCU "${UNINSTALL_ROOT}\$UninstallKey" "UninstallString" '"$INSTDIR\uninstall.exe"'
   WriteRegStr HKCU "${UNINSTALL_ROOT}\$UninstallKey" "StartMenuFolder" "$MenuFolder"
+  ; In KiB, as the system's list of programs shows it: what this section installs.
+  SectionGetSize ${SecProgram} $0
+  WriteRegDWORD HKCU "${UNINSTALL_ROOT}\$UninstallKey" "EstimatedSize" $0
   WriteRegDWORD HKCU "${UNINSTALL_ROOT}\$UninstallKey" "NoModify" 1
   WriteRegDWORD HKCU "${UNINSTALL_ROOT}\$UninstallKey" "NoRepair" 1
 
@@ -304,6 +309,7 @@ Section "Uninstall"
   ${Loop}
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
+  DetailPrint "演出的 INI 文件、脚本和启动器已保留: $INSTDIR"
 
   Delete "$SMPROGRAMS\$MenuFolder\LUVRIN.lnk"
   Delete "$SMPROGRAMS\$MenuFolder\卸载 LUVRIN.lnk"

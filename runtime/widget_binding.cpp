@@ -1,5 +1,8 @@
 #include "widget_binding.h"
 
+#include <QClipboard>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -13,6 +16,7 @@
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
 
@@ -44,6 +48,27 @@ void applyWindowFont(QWidget* window) {
   QFont font = window->font();
   font.setPointSize(9);
   window->setFont(font);
+}
+
+QRect placedWithin(QSize size, const QRect& around, const QRect& available) {
+  QRect frame(QPoint(), size.boundedTo(available.size()));
+  frame.moveCenter(around.center());
+  if (frame.right() > available.right()) frame.moveRight(available.right());
+  if (frame.bottom() > available.bottom()) frame.moveBottom(available.bottom());
+  if (frame.left() < available.left()) frame.moveLeft(available.left());
+  if (frame.top() < available.top()) frame.moveTop(available.top());
+  return frame;
+}
+
+void placeOnScreen(QWidget* window, const QRect& around) {
+  const QScreen* screen = around.isValid() ? QGuiApplication::screenAt(around.center()) : nullptr;
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  const QRect available = screen->availableGeometry();
+  const QRect frame =
+      placedWithin(window->size(), around.isValid() ? around : available, available);
+  if (frame.size() != window->size()) window->resize(frame.size());
+  window->move(frame.topLeft());
 }
 
 void CrLfMap::build(const QString& model) {
@@ -302,6 +327,58 @@ void LabelBinding::sync() {
   if (widget_->text() != label_.caption()) widget_->setText(label_.caption());
   if (autoSize_) widget_->adjustSize();
   ControlBinding::sync();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+ElidedLabelBinding::ElidedLabelBinding(Label& model, QLabel* widget, const TwipScale& scale)
+    : ControlBinding(model, widget, scale), label_(model), widget_(widget) {
+  widget_->setTextFormat(Qt::PlainText);
+  widget_->setCursor(Qt::PointingHandCursor);
+  widget_->installEventFilter(this);
+  sync();
+}
+
+bool ElidedLabelBinding::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != widget_) return false;
+  if (event->type() == QEvent::Resize) {
+    sync();
+  } else if (event->type() == QEvent::MouseButtonRelease &&
+             static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
+             !label_.caption().isEmpty()) {
+    showWhole();
+    return true;
+  }
+  return false;
+}
+
+void ElidedLabelBinding::sync() {
+  ControlBinding::sync();
+  const QString whole = label_.caption();
+  const QString shown = widget_->fontMetrics().elidedText(whole, Qt::ElideRight, widget_->width());
+  if (widget_->text() != shown) widget_->setText(shown);
+  if (widget_->toolTip() != whole) widget_->setToolTip(whole);
+}
+
+void ElidedLabelBinding::showWhole() {
+  auto* dialog = new QDialog(widget_->window());
+  dialog->setObjectName(widget_->objectName() + QStringLiteral("Whole"));
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setWindowTitle(widget_->window()->windowTitle());
+  auto* text = new QPlainTextEdit(label_.caption(), dialog);
+  text->setReadOnly(true);
+  auto* buttons = new QDialogButtonBox(dialog);
+  QPushButton* copy = buttons->addButton(QStringLiteral("复制"), QDialogButtonBox::ActionRole);
+  QPushButton* close = buttons->addButton(QStringLiteral("关闭"), QDialogButtonBox::RejectRole);
+  connect(copy, &QPushButton::clicked, dialog,
+          [text] { QGuiApplication::clipboard()->setText(text->toPlainText()); });
+  connect(close, &QPushButton::clicked, dialog, &QDialog::close);
+  auto* layout = new QVBoxLayout(dialog);
+  layout->addWidget(text);
+  layout->addWidget(buttons);
+  dialog->resize(widget_->window()->width() / 2, widget_->window()->height() / 3);
+  placeOnScreen(dialog, widget_->window()->frameGeometry());
+  dialog->show();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -41,6 +41,13 @@ QPlainTextEdit* makeMultiLineBox(QWidget* parent, ScrollBars bars);
 // The windows' font: the point size the layouts were drawn for.
 void applyWindowFont(QWidget* window);
 
+// Where a window of that size goes: centred on around (its owner, or the screen), then moved
+// and if need be shrunk into available, the screen's area without the task bar. A window drawn
+// in twips grows with the DPI, and centred on a smaller owner it would start off the screen.
+QRect placedWithin(QSize size, const QRect& around, const QRect& available);
+// Places a window not yet shown so (around: the screen's area when invalid).
+void placeOnScreen(QWidget* window, const QRect& around = QRect());
+
 // The models keep CR LF as two characters; a text widget holds one line break for it. This maps
 // positions between the model text and the widget's text. A lone CR or LF is one character on
 // both sides.
@@ -136,6 +143,21 @@ class LabelBinding : public ControlBinding {
 
  private:
   void sync() override;
+  Label& label_;
+  QLabel* widget_;
+};
+
+// A label of fixed size for a text that may be long (the driver's status): it shows the first
+// words, the whole text on hover, and on a click a window where the whole text can be read and
+// copied; that window is not modal, so nothing waits on it.
+class ElidedLabelBinding : public ControlBinding {
+ public:
+  ElidedLabelBinding(Label& model, QLabel* widget, const TwipScale& scale);
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void sync() override;
+  void showWhole();
   Label& label_;
   QLabel* widget_;
 };

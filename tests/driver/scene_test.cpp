@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <chrono>
 
 #include "codepage.h"
 #include "driver_fixture.h"
+#include "log_file.h"
 #include "script.h"
 
 using namespace std::chrono_literals;
@@ -285,5 +287,47 @@ TEST(WindowsShowFolders, ScriptFilesAreFoundRelativeToTheDriverFolder) {
     d.run(100ms);
     EXPECT_EQ(f.Text4.text(), QString::fromUtf8(script)) << name;
     EXPECT_EQ(f.Text3.text(), QString()) << name;
+  }
+}
+
+TEST(SceneLoading, ARefusedSceneIsToldOnceInTheStatusAndTheLog) {
+  struct Case {
+    const char* catalogue;  // nullptr: no 场景.ini
+    const char* script;     // show.ini's text; nullptr: none; "/": a folder of that name
+    const char* status;
+  };
+  const Case cases[] = {
+      {nullptr, nullptr, "场景目录 "},
+      {"S=show.ini", nullptr, "脚本文件 show.ini 不存在"},
+      {"S=show.ini", "", "没有脚本"},
+      {"S=show.ini", "/", "不是普通文件"},
+  };
+  for (const Case& c : cases) {
+    SceneDriver d;
+    if (c.catalogue)
+      d.show.writeCatalog({QString::fromUtf8(c.catalogue)});
+    else
+      QFile::remove(d.show.programFolder() + QStringLiteral("/场景.ini"));
+    if (c.script && QByteArray(c.script) == "/")
+      QDir(d.show.programFolder()).mkdir(QStringLiteral("show.ini"));
+    else if (c.script)
+      d.show.writeFile(QStringLiteral("show.ini"), c.script);
+    const QString logPath = d.show.programFolder() + QStringLiteral("/test.log");
+    {
+      LogFile log(logPath, QString());
+      installMessageLog(log);
+      Form1& f = d.load();
+      f.Text7.setText(QStringLiteral("DMX009,009,"));
+      d.start(QStringLiteral("S"));
+      EXPECT_TRUE(f.StatusLine.caption().contains(QString::fromUtf8(c.status)))
+          << f.StatusLine.caption().toStdString();
+      d.run(2s);  // polls with the same hand-off, and the output's status back in the line
+      d.start(QStringLiteral("S"));
+      EXPECT_EQ(f.Text7.text(), QStringLiteral("DMX009,009,"));  // the old scene plays on
+      removeMessageLog();
+    }
+    QFile file(logPath);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(file.readAll()).count(QStringLiteral("场景: ")), 1) << c.status;
   }
 }

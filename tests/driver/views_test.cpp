@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -78,7 +79,9 @@ TEST_F(InstalledViews, DriverWindowShowsEveryControlInTabOrder) {
   ASSERT_NE(view, nullptr);
   EXPECT_TRUE(view->isVisible());
   EXPECT_EQ(view->windowTitle(), rig.driver.caption());
-  EXPECT_EQ(view->size(), QSize(scale.px(10680), scale.px(8400)));
+  EXPECT_EQ(view->size(), QSize(scale.px(10680), scale.px(8520)));
+  for (const QWidget* w : view->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    EXPECT_TRUE(view->rect().contains(w->geometry())) << w->objectName().toStdString();
   const std::pair<const char*, const char*> captions[] = {{"Command3", "调试状态"},
                                                           {"Command2", "根据配置文件生成EXE"},
                                                           {"Command1", "退出"},
@@ -110,6 +113,30 @@ TEST_F(InstalledViews, DriverWindowShowsEveryControlInTabOrder) {
     } while (!(w->focusPolicy() & Qt::TabFocus) || w->parentWidget() != view);
     EXPECT_EQ(w->objectName(), order[i]) << "after " << order[i - 1].toStdString();
   }
+}
+
+TEST_F(InstalledViews, LongStatusShowsItsStartAndTheWholeOnHoverAndClickToCopy) {
+  installViews(rig.driver);
+  Form1View* view = driverView();
+  ASSERT_NE(view, nullptr);
+  const QString whole = QStringLiteral(
+      "端口 \"udp:1\" 不是串口: 应为 1 到 256 的数字、COMn 或设备路径; 输出没有打开, 请改 "
+      "串口配置.ini 的 端口");
+  rig.driver.StatusLine.setCaption(whole);
+  auto* status = child<QLabel>(*view, QStringLiteral("StatusLine"));
+  EXPECT_TRUE(view->rect().contains(status->geometry()));
+  EXPECT_LE(status->fontMetrics().horizontalAdvance(status->text()), status->width());
+  EXPECT_TRUE(status->text().startsWith(QStringLiteral("端口 \"udp:1\"")));
+  EXPECT_EQ(status->toolTip(), whole);
+  QTest::mouseClick(status, Qt::LeftButton);
+  auto* dialog = view->findChild<QDialog*>(QStringLiteral("StatusLineWhole"));
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_EQ(dialog->findChild<QPlainTextEdit*>()->toPlainText(), whole);
+  for (QPushButton* b : dialog->findChildren<QPushButton*>())
+    if (b->text() == QStringLiteral("复制")) QTest::mouseClick(b, Qt::LeftButton);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), whole);
+  dialog->close();
 }
 
 TEST_F(InstalledViews, LabelsOpenTheEditorAndTheNotes) {

@@ -193,3 +193,22 @@ TEST(ScrollBarBinding, ArrowTroughAndDragMoveTheModel) {
   EXPECT_EQ(widget.value(), 30);
   EXPECT_EQ(changes, 3);  // the widget's echo is not a second change
 }
+
+TEST(PlacedWithin, StaysOnTheScreensAvailableAreaAtAnyDpi) {
+  const QRect screen(0, 0, 1280, 984);  // 1280x1024 less a task bar
+  struct Case {
+    QSize size;
+    QRect around;
+    QRect expected;
+  };
+  const Case cases[] = {
+      // The editor at 144 DPI (1524x1101 pixels), centred on the smaller driver window.
+      {QSize(1524, 1101), QRect(-20, -30, 1068, 852), QRect(0, 0, 1280, 984)},
+      {QSize(400, 300), QRect(0, 0, 1280, 984), QRect(440, 342, 400, 300)},
+      // Centred on an owner near the right edge: pushed back in, size kept.
+      {QSize(400, 300), QRect(1100, 700, 200, 200), QRect(880, 650, 400, 300)},
+      {QSize(400, 300), QRect(-300, -300, 200, 200), QRect(0, 0, 400, 300)},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(placedWithin(c.size, c.around, screen), c.expected) << c.size.width();
+}
