@@ -17,7 +17,7 @@ class DriverRemoteHost : public RemoteHost {
   DriverRemoteHost(Form1& driver, HandoffStore& handoff, Scheduler& scheduler);
 
   QStringList sceneNames() const override;
-  bool play(const QString& name) override;
+  PlayResult play(const QString& name) override;
   QString playing() const override;
   std::vector<std::uint8_t> levels() const override;
   int framesPerSecond() const override;

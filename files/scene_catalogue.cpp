@@ -90,6 +90,10 @@ QString SceneCatalogue::path() const { return folder_ + u'/' + QString::fromUtf1
 
 int SceneCatalogue::fileReads() { return reads.load(); }
 
+bool sameSceneName(QStringView a, QStringView b) {
+  return foldedName(trimIniName(a)) == foldedName(trimIniName(b));
+}
+
 QString SceneCatalogue::lookup(const QString& name) const {
   const QString file = path();
   std::shared_ptr<const DecodedCatalogue> catalogue;

@@ -5,6 +5,7 @@
 #include <QHostAddress>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
+#include <QLoggingCategory>
 #include <QNetworkInterface>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -33,6 +34,27 @@ bool isWebSocket(const QHttpServerRequest& request) {
   return request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0;
 }
 
+void send(QHttpServerResponder&& responder, const RemoteReply& reply) {
+  const auto status = static_cast<QHttpServerResponder::StatusCode>(reply.status);
+  if (reply.retryAfterSeconds > 0) {
+    responder.write(reply.body,
+                    {{"Content-Type", reply.contentType},
+                     {"Retry-After", QByteArray::number(reply.retryAfterSeconds)}},
+                    status);
+  } else {
+    responder.write(reply.body, reply.contentType, status);
+  }
+}
+
+// Qt's server warns of every upgrade it is told not to make; the remote refuses those on
+// purpose (a wrong key, another site), and a crowd of them must not fill the user's log.
+QLoggingCategory::CategoryFilter previousFilter = nullptr;
+void quietRefusedUpgrades(QLoggingCategory* category) {
+  if (previousFilter) previousFilter(category);
+  if (qstrcmp(category->categoryName(), "qt.httpserver") == 0)
+    category->setEnabled(QtWarningMsg, false);
+}
+
 // Hands each accepted socket to the remote first, so it can watch and bound it before the HTTP
 // server reads from it.
 class GuardedTcpServer : public QTcpServer {
@@ -56,20 +78,32 @@ class GuardedTcpServer : public QTcpServer {
 // Qt's HTTP server, answering every request from the remote's API.
 class RemoteHttp : public QAbstractHttpServer {
  public:
-  explicit RemoteHttp(RemoteApi& api) : api_(api) {}
+  RemoteHttp(RemoteApi& api, std::function<qint64()> now) : api_(api), now_(std::move(now)) {}
 
  protected:
   bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override {
-    // Taken, and left unanswered: Qt's server then hands the socket over to the live feed,
-    // which judges the path and the key.
-    if (isWebSocket(request)) return true;
-    const RemoteReply reply =
-        api_.answer({methodName(request.method()), request.url().path(), request.query(),
-                     request.value("authorization"), request.body()});
+    const RemoteRequest r{methodName(request.method()),
+                          request.url().path(),
+                          request.query(),
+                          request.value("authorization"),
+                          request.body(),
+                          request.value("host"),
+                          request.value("origin"),
+                          request.value("content-type"),
+                          socket->peerAddress().toString(),
+                          now_()};
+    if (isWebSocket(request)) {
+      // Refused with an HTTP answer before any WebSocket is made; one taken is left unanswered:
+      // Qt's server then hands the socket over to the live feed.
+      const auto refused = api_.refuseUpgrade(r);
+      if (!refused) return true;
+      qCDebug(lcRemote) << "upgrade" << r.path << refused->status;
+      send(makeResponder(request, socket), *refused);
+      return false;
+    }
+    const RemoteReply reply = api_.answer(r);
     qCDebug(lcRemote) << methodName(request.method()) << request.url().path() << reply.status;
-    makeResponder(request, socket)
-        .write(reply.body, reply.contentType,
-               static_cast<QHttpServerResponder::StatusCode>(reply.status));
+    send(makeResponder(request, socket), reply);
     return true;
   }
   void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override {
@@ -79,10 +113,19 @@ class RemoteHttp : public QAbstractHttpServer {
 
  private:
   RemoteApi& api_;
+  std::function<qint64()> now_;
 };
 
-RemoteServer::RemoteServer(RemoteHost& host, const QString& key, QObject* parent)
-    : QObject(parent), api_(host, key), http_(std::make_unique<RemoteHttp>(api_)) {
+RemoteServer::RemoteServer(RemoteHost& host, const QString& key, RemoteAccess access,
+                           QObject* parent)
+    : QObject(parent),
+      api_(host, key, std::move(access)),
+      http_(std::make_unique<RemoteHttp>(api_, [this] { return now(); })) {
+  static const bool quiet = [] {
+    previousFilter = QLoggingCategory::installFilter(quietRefusedUpgrades);
+    return true;
+  }();
+  (void)quiet;
   QElapsedTimer clock;
   clock.start();
   epoch_ = clock.msecsSinceReference();
@@ -173,6 +216,7 @@ void RemoteServer::accept(QTcpSocket* socket) {
 
 void RemoteServer::sweep() {
   const qint64 t = now();
+  for (const QString& line : api_.wrongKeyReport(t)) qCWarning(lcRemote).noquote() << line;
   for (Connection& c : connections_) {
     if (!c.socket.isNull() && !c.upgraded && t - c.lastActive > kIdleMs) c.socket->abort();
   }
@@ -252,6 +296,8 @@ QString RemoteServer::statusText() const {
   if (urls.isEmpty()) urls.append(QStringLiteral("http://127.0.0.1:%1/").arg(port()));
   QString text = QStringLiteral("远程: ") + urls.join(u' ');
   if (!api_.hasKey()) text += QStringLiteral(" (未设密码: 网络上任何人都可播放场景)");
+  if (api_.shortKey())
+    text += QStringLiteral(" (密码太短, 容易被猜中: 请用至少 %1 个字符)").arg(RemoteApi::kShortKey);
   return text;
 }
 

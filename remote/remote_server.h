@@ -36,7 +36,8 @@ class RemoteServer : public QObject {
   static constexpr int kLiveIntervalMs = 50;
   static constexpr const char* kLivePath = "/api/live";
 
-  RemoteServer(RemoteHost& host, const QString& key, QObject* parent = nullptr);
+  RemoteServer(RemoteHost& host, const QString& key, RemoteAccess access = {},
+               QObject* parent = nullptr);
   ~RemoteServer() override;
 
   // Listens on every IPv4 interface; false, with error() saying why, when it cannot.
