@@ -242,7 +242,7 @@ TEST(Remote, AKeyGuardsTheApiAndATakenPortCostsOnlyTheRemote) {
   EXPECT_EQ(http(port, "GET", "/api/scenes?key=%E8%88%9E%E5%8F%B0").status, 200);
   EXPECT_TRUE(show.logText().contains(QStringLiteral("远程: http://")));
   EXPECT_FALSE(show.logText().contains(QStringLiteral("未设密码")));
-  EXPECT_TRUE(show.logText().contains(QStringLiteral("密码太短")));
+  EXPECT_TRUE(waitUntil([&] { return show.logText().contains(QStringLiteral("密码太短")); }));
 
   // A second show on the same port: its remote cannot start, its frames go all the same.
   Show second;
@@ -292,7 +292,8 @@ TEST(Remote, AGuesserGetsFewTriesASecondAndIsLogged) {
   EXPECT_EQ(http(port, "GET", "/api/scenes?key=wrong").status, 401);
   EXPECT_EQ(http(port, "GET", "/api/scenes?key=right-key-1").status, 200);
   // Told at the first wrong key, counted from then on.
-  EXPECT_TRUE(show.logText().contains(QStringLiteral("来自 127.0.0.1 的密码错误 1 次")));
+  EXPECT_TRUE(waitUntil(
+      [&] { return show.logText().contains(QStringLiteral("来自 127.0.0.1 的密码错误 1 次")); }));
   EXPECT_FALSE(show.logText().contains(QStringLiteral("WebSocket received")));
 }
 
@@ -314,7 +315,8 @@ TEST(Remote, APlayThatCannotBeHandedOverAnswers503AndNamesIgnoreLetterCase) {
   EXPECT_EQ(refused.status, 503);
   EXPECT_TRUE(
       refused.json()[QStringLiteral("error")].toString().contains(QStringLiteral("TALVEN")));
-  EXPECT_TRUE(show.logText().contains(QStringLiteral("场景 Blackout 未能交给驱动程序")));
+  EXPECT_TRUE(waitUntil(
+      [&] { return show.logText().contains(QStringLiteral("场景 Blackout 未能交给驱动程序")); }));
 
   ASSERT_TRUE(blocker.remove());
   const Reply played = http(port, "POST", "/api/play", playBody(QStringLiteral("blackout")));
