@@ -129,7 +129,8 @@ int main(int argc, char* argv[]) {
     remoteHost = std::make_unique<luvrin::DriverRemoteHost>(driver, *handoff, scheduler);
     luvrin::RemoteAccess access;
     access.hostNames = settings.remoteHostNames;
-    remote = std::make_unique<luvrin::RemoteServer>(*remoteHost, settings.remoteKey, access);
+    remote =
+        std::make_unique<luvrin::RemoteServer>(*remoteHost, settings.remoteKey, scheduler, access);
     remote->start(*settings.remotePort);
     driver.RemoteLine.setCaption(remote->statusText());
     luvrin::logLine(remote->statusText());

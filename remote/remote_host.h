@@ -24,6 +24,8 @@ class RemoteHost {
 
   // The scenes a launcher can be made for, in the catalogue's order.
   virtual QStringList sceneNames() const = 0;
+  // Why the catalogue gives no names (as the window's status says it), "" when it is read.
+  virtual QString catalogueProblem() const { return {}; }
   // Hands the scene over as its launcher would, the name looked up as the driver looks it up.
   // Nothing changes for a name the catalogue does not hold, nor when the hand-off value cannot
   // be written (a launcher then ends with an error too).
