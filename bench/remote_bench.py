@@ -43,7 +43,8 @@ def free_port():
 
 def post(port, path, body):
     request = urllib.request.Request("http://127.0.0.1:%d%s" % (port, path), method="POST",
-                                     data=json.dumps(body).encode("utf-8"))
+                                     data=json.dumps(body).encode("utf-8"),
+                                     headers={"Content-Type": "application/json"})
     with urllib.request.urlopen(request, timeout=10) as reply:
         return reply.status
 
@@ -99,7 +100,7 @@ class LiveClients:
         for _ in range(count):
             s = socket.create_connection(("127.0.0.1", port))
             key = base64.b64encode(os.urandom(16)).decode()
-            s.sendall(("GET /api/live HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\n"
+            s.sendall(("GET /api/live HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
                        "Connection: Upgrade\r\nSec-WebSocket-Key: %s\r\n"
                        "Sec-WebSocket-Version: 13\r\n\r\n" % key).encode())
             self.sockets.append(s)

@@ -1,6 +1,7 @@
 #include "driver_remote_host.h"
 
 #include <QFileInfo>
+#include <algorithm>
 
 #include "launcher_builder.h"
 #include "log_categories.h"
@@ -32,12 +33,22 @@ QString DriverRemoteHost::catalogueProblem() const {
   return namesProblem_;
 }
 
-bool DriverRemoteHost::play(const QString& name) {
-  if (!sceneNames().contains(name)) return false;
+PlayResult DriverRemoteHost::play(const QString& name) {
+  const QStringList names = sceneNames();
+  const auto found = std::find_if(names.begin(), names.end(),
+                                  [&](const QString& scene) { return sameSceneName(scene, name); });
+  if (found == names.end()) return {};
   // The launcher's way: the hand-off value, then the driver's own intake and lookup.
-  if (!handoff_.write(name)) qCWarning(lcRemote) << "could not write the hand-off value" << name;
+  if (!handoff_.write(*found)) {
+    const QString why = handoff_.writeError();
+    qCWarning(lcRemote).noquote() << QStringLiteral(
+                                         "远程: 场景 %1 未能交给驱动程序: %2 (the "
+                                         "hand-off value could not be written)")
+                                         .arg(*found, why);
+    return {PlayResult::Outcome::NotHandedOver, *found, why};
+  }
   scheduler_.post([this] { driver_.Timer1_Timer(); });
-  return true;
+  return {PlayResult::Outcome::Played, *found, {}};
 }
 
 // The hand-off value itself: before the driver's first poll its box holds no scene yet.

@@ -18,7 +18,7 @@ class DriverRemoteHost : public RemoteHost {
 
   QStringList sceneNames() const override;
   QString catalogueProblem() const override;
-  bool play(const QString& name) override;
+  PlayResult play(const QString& name) override;
   QString playing() const override;
   std::vector<std::uint8_t> levels() const override;
   int framesPerSecond() const override;

@@ -119,9 +119,18 @@ int main(int argc, char* argv[]) {
   // never the show.
   std::unique_ptr<luvrin::DriverRemoteHost> remoteHost;
   std::unique_ptr<luvrin::RemoteServer> remote;
+  if (!settings.remotePortRefusal.isEmpty()) {
+    const QString why =
+        QStringLiteral("远程: ") + settings.remotePortRefusal + QStringLiteral(", 远程未启动");
+    driver.RemoteLine.setCaption(why);
+    luvrin::logLine(why);
+  }
   if (settings.remotePort) {
     remoteHost = std::make_unique<luvrin::DriverRemoteHost>(driver, *handoff, scheduler);
-    remote = std::make_unique<luvrin::RemoteServer>(*remoteHost, settings.remoteKey, scheduler);
+    luvrin::RemoteAccess access;
+    access.hostNames = settings.remoteHostNames;
+    remote =
+        std::make_unique<luvrin::RemoteServer>(*remoteHost, settings.remoteKey, scheduler, access);
     remote->start(*settings.remotePort);
     driver.RemoteLine.setCaption(remote->statusText());
     luvrin::logLine(remote->statusText());

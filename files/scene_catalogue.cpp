@@ -90,6 +90,10 @@ QString SceneCatalogue::path() const { return folder_ + u'/' + QString::fromUtf1
 
 int SceneCatalogue::fileReads() { return reads.load(); }
 
+bool sameSceneName(QStringView a, QStringView b) {
+  return foldedName(trimIniName(a)) == foldedName(trimIniName(b));
+}
+
 QString SceneCatalogue::lookup(const QString& name, FileRead::Failure* failure) const {
   const QString file = path();
   if (failure != nullptr) *failure = FileRead::Failure::None;

@@ -20,6 +20,9 @@ struct CatalogueEntries {
   QList<CatalogueLine> lines;
 };
 
+// Whether two names find the same entry in a lookup: trimmed, letters A-Z in either case.
+bool sameSceneName(QStringView a, QStringView b);
+
 // The scene catalogue "场景.ini" of the program folder.
 class SceneCatalogue {
  public:

@@ -1,13 +1,28 @@
 #include "serial_settings.h"
 
 #include <QLoggingCategory>
+#include <QRegularExpression>
 
 #include "log_categories.h"
 #include "numeric.h"
 #include "program_file.h"
 #include "read_ini_key.h"
 
-namespace {}  // namespace
+namespace {
+
+// A port as a user writes one: digits only, no sign, exponent, or full-width digits.
+std::optional<quint16> plainPort(const QString& text) {
+  if (text.isEmpty() || text.size() > 5) return std::nullopt;
+  int n = 0;
+  for (const QChar c : text) {
+    if (c < u'0' || c > u'9') return std::nullopt;
+    n = n * 10 + (c.unicode() - u'0');
+  }
+  if (n < 1 || n > 65535) return std::nullopt;
+  return static_cast<quint16>(n);
+}
+
+}  // namespace
 
 namespace luvrin {
 
@@ -36,10 +51,21 @@ SerialConfiguration serialConfigurationFromBytes(const QByteArray& bytes) {
   c.status = value(QStringLiteral("状态"));
   c.sendDataLength = value(QStringLiteral("发送数据长度"));
 
-  if (const auto port = strictWholeNumber(value(QStringLiteral("远程端口")));
-      port && *port >= 1 && *port <= 65535)
-    c.remotePort = static_cast<quint16>(*port);
+  if (const QString remote = value(QStringLiteral("远程端口")); !remote.isEmpty()) {
+    c.remotePort = plainPort(remote);
+    if (!c.remotePort)
+      c.remotePortRefusal =
+          QStringLiteral(
+              "远程端口 \"%1\" 无效: 须为 1 到 65535 的数字 (remote port must be 1-65535)")
+              .arg(remote.left(40));
+  }
   c.remoteKey = value(QStringLiteral("远程密码"));
+  for (const QString& name :
+       value(QStringLiteral("远程主机名")).split(QRegularExpression(QStringLiteral("[,，]")))) {
+    QString trimmed = name.trimmed().toLower();
+    if (trimmed.endsWith(u'.')) trimmed.chop(1);
+    if (!trimmed.isEmpty()) c.remoteHostNames.append(trimmed);
+  }
   return c;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace luvrin {
@@ -30,10 +31,15 @@ struct SerialConfiguration {
   QString status;
   // "发送数据长度": the send data length as written; its numeric value is the driver's.
   QString sendDataLength;
-  // "远程端口": the remote's port, 1 to 65535 by the strict conversion; anything else, no remote.
+  // "远程端口": the remote's port, plain ASCII digits for 1 to 65535. Anything else that is not
+  // empty is refused, and remotePortRefusal says why; no remote then.
   std::optional<quint16> remotePort;
+  QString remotePortRefusal;
   // "远程密码": the key every remote request must carry; empty, none.
   QString remoteKey;
+  // "远程主机名": names (comma-separated) the remote answers to besides the machine's addresses
+  // and localhost, lower case.
+  QStringList remoteHostNames;
 };
 
 // A file that is missing, or refused (not a regular file, larger than kMaxFileBytes), reads as

@@ -117,19 +117,26 @@ QString FileHandoffStore::read() {
 }
 
 bool FileHandoffStore::write(const QString& value) {
-  if (!QDir().mkpath(QFileInfo(path_).absolutePath())) return false;
+  const auto fail = [this](const QString& why) {
+    writeError_ = QStringLiteral("无法写入 %1: %2").arg(QDir::toNativeSeparators(path_), why);
+    return false;
+  };
+  if (!QDir().mkpath(QFileInfo(path_).absolutePath()))
+    return fail(QStringLiteral("无法创建文件夹"));
   const QByteArray bytes = encode(value);
-  if (bytes.size() > kMaxFileBytes) return false;
+  if (bytes.size() > kMaxFileBytes) return fail(QStringLiteral("名称太长"));
   // QSaveFile writes where a link points, and renames its new file over whatever is there: a
   // link to a device would have the device replaced.
-  if (const QFileInfo info(path_); info.isSymLink() && !info.isFile()) return false;
+  if (const QFileInfo info(path_); info.isSymLink() && !info.isFile())
+    return fail(QStringLiteral("是一个链接"));
   QSaveFile file(path_);
-  if (!file.open(QIODevice::WriteOnly)) return false;
+  if (!file.open(QIODevice::WriteOnly)) return fail(file.errorString());
   if (file.write(bytes) != bytes.size()) {
+    const QString why = file.errorString();
     file.cancelWriting();
-    return false;
+    return fail(why);
   }
-  return file.commit();
+  return file.commit() || fail(file.errorString());
 }
 
 const QString RegistryHandoffStore::kDefaultKey =
@@ -152,7 +159,9 @@ bool RegistryHandoffStore::write(const QString& value) {
   QSettings key(key_, QSettings::NativeFormat);
   key.setValue(kKey, value);
   key.sync();
-  return key.status() == QSettings::NoError;
+  if (key.status() == QSettings::NoError) return true;
+  writeError_ = QStringLiteral("无法写入注册表 %1").arg(key_);
+  return false;
 }
 
 std::unique_ptr<HandoffStore> makeUserHandoffStore() {

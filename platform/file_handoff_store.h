@@ -26,6 +26,7 @@ class FileHandoffStore final : public HandoffStore {
   ~FileHandoffStore() override;
   QString read() override;
   bool write(const QString& value) override;
+  QString writeError() const override { return writeError_; }
   // Watches the file and its folder: a launcher's write replaces the file, which ends a watch
   // on the file alone.
   void watch(std::function<void()> onChange) override;
@@ -42,6 +43,7 @@ class FileHandoffStore final : public HandoffStore {
  private:
   QString path_;
   std::unique_ptr<QFileSystemWatcher> watcher_;
+  QString writeError_;
   platform::FileRefusal lastRefusal_ = platform::FileRefusal::None;
 };
 
@@ -55,11 +57,13 @@ class RegistryHandoffStore final : public HandoffStore {
   explicit RegistryHandoffStore(QString key = kDefaultKey);
   QString read() override;
   bool write(const QString& value) override;
+  QString writeError() const override { return writeError_; }
   // Told when a launcher writes: the registry says so as soon as the value changes.
   void watch(std::function<void()> onChange) override;
 
  private:
   QString key_;
+  QString writeError_;
   std::unique_ptr<QObject> watch_;
 };
 

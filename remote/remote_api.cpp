@@ -5,10 +5,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkInterface>
+#include <QUrl>
 #include <algorithm>
 #include <cmath>
 #include <optional>
 #include <utility>
+
+#include "log_categories.h"
 
 // The page lives in this library's resources, which a static library must bring in itself.
 static void initRemoteResources() { Q_INIT_RESOURCE(remote); }
@@ -61,6 +65,47 @@ std::optional<int> channelNumber(const QString& text) {
   return n;
 }
 
+// The host and port a Host header names: "name", "name:port", "[v6]:port". The port is -1 when
+// none is given; nothing for a header that is not of that form.
+struct HostAndPort {
+  QString host;
+  int port = -1;
+};
+std::optional<HostAndPort> hostAndPort(const QByteArray& header) {
+  QByteArray text = header.trimmed();
+  QByteArray host = text;
+  QByteArray port;
+  if (text.startsWith('[')) {
+    const qsizetype close = text.indexOf(']');
+    if (close < 0) return std::nullopt;
+    host = text.mid(1, close - 1);
+    const QByteArray rest = text.mid(close + 1);
+    if (!rest.isEmpty() && !rest.startsWith(':')) return std::nullopt;
+    port = rest.mid(1);
+    if (!rest.isEmpty() && port.isEmpty()) return std::nullopt;
+  } else if (const qsizetype colon = text.indexOf(':'); colon >= 0) {
+    host = text.left(colon);
+    port = text.mid(colon + 1);
+    if (port.isEmpty()) return std::nullopt;
+  }
+  if (host.isEmpty() || port.size() > 5) return std::nullopt;
+  HostAndPort result{QString::fromLatin1(host).toLower(), -1};
+  if (result.host.endsWith(u'.')) result.host.chop(1);
+  if (!port.isEmpty()) {
+    result.port = 0;
+    for (const char c : port) {
+      if (c < '0' || c > '9') return std::nullopt;
+      result.port = result.port * 10 + (c - '0');
+    }
+  }
+  return result;
+}
+
+// The media type of a Content-Type header, without its parameters.
+bool isJson(const QByteArray& contentType) {
+  return contentType.split(';').first().trimmed().toLower() == "application/json";
+}
+
 }  // namespace
 
 bool keysMatch(const QByteArray& given, const QByteArray& key) {
@@ -71,7 +116,62 @@ bool keysMatch(const QByteArray& given, const QByteArray& key) {
   return differ == 0;
 }
 
-RemoteApi::RemoteApi(RemoteHost& host, QString key) : host_(host), key_(key.toUtf8()) {}
+RemoteApi::RemoteApi(RemoteHost& host, QString key, RemoteAccess access)
+    : host_(host), key_(key.toUtf8()), access_(std::move(access)) {}
+
+bool RemoteApi::ownAddress(const QHostAddress& address, qint64 now) {
+  if (address.isLoopback()) return true;
+  const auto known = [&] {
+    return std::any_of(addresses_.begin(), addresses_.end(),
+                       [&](const QHostAddress& a) { return a.isEqual(address); });
+  };
+  if (known()) return true;
+  // Read again for an address not seen yet, but not for every request that names one.
+  if (addressesRead_ && now - *addressesRead_ < 1000) return false;
+  addressesRead_ = now;
+  addresses_ = access_.addresses ? access_.addresses() : QNetworkInterface::allAddresses();
+  return known();
+}
+
+std::optional<RemoteReply> RemoteApi::refuseSource(const RemoteRequest& request) {
+  const auto host = hostAndPort(request.host);
+  const bool named = host && (host->host == u"localhost" ||
+                              access_.hostNames.contains(host->host, Qt::CaseInsensitive) || [&] {
+                                const QHostAddress address(host->host);
+                                return !address.isNull() && ownAddress(address, request.at);
+                              }());
+  if (!named) return failure(421, QStringLiteral("unknown host name: add it to 远程主机名"));
+  if (request.origin.isEmpty()) return std::nullopt;
+  // The remote's own page is plain HTTP at the address the request names.
+  const QUrl origin(QString::fromLatin1(request.origin));
+  const int port = host->port < 0 ? 80 : host->port;
+  if (origin.scheme() != u"http" || origin.host().toLower() != host->host ||
+      origin.port(80) != port || !origin.path().isEmpty())
+    return failure(403, QStringLiteral("requests from other sites are refused"));
+  return std::nullopt;
+}
+
+std::optional<RemoteReply> RemoteApi::refuseKey(const RemoteRequest& request) {
+  if (!hasKey()) return std::nullopt;
+  if (const qint64 wait = guard_.waitLeft(request.peer, request.at); wait > 0) {
+    RemoteReply reply = failure(429, QStringLiteral("too many wrong keys: wait"));
+    reply.retryAfterSeconds = static_cast<int>((wait + 999) / 1000);
+    return reply;
+  }
+  if (authorized(request.query, request.authorization)) {
+    guard_.succeeded(request.peer);
+    return std::nullopt;
+  }
+  guard_.failed(request.peer, request.at);
+  for (const QString& line : guard_.report(request.at)) qCWarning(lcRemote).noquote() << line;
+  return failure(401, QStringLiteral("key required"));
+}
+
+std::optional<RemoteReply> RemoteApi::refuseUpgrade(const RemoteRequest& request) {
+  if (auto refused = refuseSource(request)) return refused;
+  if (request.path != u"/api/live") return failure(404, QStringLiteral("not found"));
+  return refuseKey(request);
+}
 
 bool RemoteApi::authorized(const QUrlQuery& query, const QByteArray& authorization) const {
   if (key_.isEmpty()) return true;
@@ -90,10 +190,13 @@ RemoteReply RemoteApi::answer(const RemoteRequest& request) {
   const QString& path = request.path;
   const bool get = request.method == "GET";
   const bool post = request.method == "POST";
+  if (auto refused = refuseSource(request)) return *refused;
   if (get && path == u"/") return {200, "text/html; charset=utf-8", page()};
   if (!path.startsWith(QStringLiteral("/api/"))) return failure(404, QStringLiteral("not found"));
-  if (!authorized(request.query, request.authorization))
-    return failure(401, QStringLiteral("key required"));
+  if (auto refused = refuseKey(request)) return *refused;
+  // A form or a text/plain body is what another site's page may send without asking first.
+  if (!request.body.isEmpty() && !isJson(request.contentType))
+    return failure(415, QStringLiteral("expected Content-Type: application/json"));
 
   if (get && path == u"/api/scenes") return scenes(request.query);
   if (get && path == u"/api/levels") {
@@ -137,9 +240,16 @@ RemoteReply RemoteApi::play(const QByteArray& body) {
   const QJsonValue scene = doc.object().value(QStringLiteral("scene"));
   if (error.error != QJsonParseError::NoError || !doc.isObject() || !scene.isString())
     return failure(400, QStringLiteral("expected {\"scene\": name}"));
-  const QString name = scene.toString();
-  if (!host_.play(name)) return failure(404, QStringLiteral("no such scene"));
-  return json(200, {{QStringLiteral("playing"), name}});
+  const PlayResult played = host_.play(scene.toString());
+  switch (played.outcome) {
+    case PlayResult::Outcome::Played:
+      return json(200, {{QStringLiteral("playing"), played.scene}});
+    case PlayResult::Outcome::NotHandedOver:
+      return failure(503, played.why);
+    case PlayResult::Outcome::NoSuchScene:
+      break;
+  }
+  return failure(404, QStringLiteral("no such scene"));
 }
 
 RemoteReply RemoteApi::channels(const QByteArray& body) {

@@ -1,9 +1,15 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <QUrlQuery>
+#include <functional>
+#include <optional>
 
+#include "key_guard.h"
 #include "remote_host.h"
 
 namespace luvrin {
@@ -15,12 +21,31 @@ struct RemoteRequest {
   QUrlQuery query;
   QByteArray authorization;  // the Authorization header as sent
   QByteArray body;
+  // Where it came from: the Host, Origin and Content-Type headers as sent (empty when absent),
+  // the peer's address, and when it arrived (milliseconds on the server's clock).
+  QByteArray host;
+  QByteArray origin;
+  QByteArray contentType;
+  QString peer;
+  qint64 at = 0;
 };
 
 struct RemoteReply {
   int status = 200;
   QByteArray contentType;
   QByteArray body;
+  int retryAfterSeconds = 0;  // sent as Retry-After when above 0
+};
+
+// Who may address the remote: a page of another site must not act for the user, nor a name
+// that only points at this machine for the moment (DNS rebinding).
+struct RemoteAccess {
+  // Names the requests may carry as Host besides the machine's addresses and localhost
+  // (远程主机名).
+  QStringList hostNames;
+  // The machine's addresses; empty: the system's own list, read again when a Host is not in it
+  // (an address may come with a network joined later), at most once a second.
+  std::function<QList<QHostAddress>()> addresses;
 };
 
 // The remote's answers: the API, its key check and the page. Nothing here touches a socket or
@@ -35,9 +60,18 @@ class RemoteApi {
   // the catalogue.
   static constexpr int kMaxScenesPerAnswer = 1000;
 
-  RemoteApi(RemoteHost& host, QString key);
+  // A key shorter than this is easily guessed: the window says so.
+  static constexpr int kShortKey = 8;
+
+  RemoteApi(RemoteHost& host, QString key, RemoteAccess access = {});
 
   RemoteReply answer(const RemoteRequest& request);
+  // A WebSocket upgrade, judged as a request: nothing when it may become a feed client, else
+  // the answer that refuses it before any WebSocket is made.
+  std::optional<RemoteReply> refuseUpgrade(const RemoteRequest& request);
+  // The wrong keys to log now (at most once a minute).
+  QStringList wrongKeyReport(qint64 now) { return guard_.report(now); }
+  bool shortKey() const { return hasKey() && QString::fromUtf8(key_).size() < kShortKey; }
   // True when no key is set, or the request carries it (?key=K or "Authorization: Bearer K").
   bool authorized(const QUrlQuery& query, const QByteArray& authorization) const;
   bool hasKey() const { return !key_.isEmpty(); }
@@ -48,9 +82,17 @@ class RemoteApi {
   RemoteReply scenes(const QUrlQuery& query);
   RemoteReply play(const QByteArray& body);
   RemoteReply channels(const QByteArray& body);
+  // Host and Origin, then the key with the guard; nothing when the request may go on.
+  std::optional<RemoteReply> refuseSource(const RemoteRequest& request);
+  std::optional<RemoteReply> refuseKey(const RemoteRequest& request);
+  bool ownAddress(const QHostAddress& address, qint64 now);
 
   RemoteHost& host_;
   QByteArray key_;
+  RemoteAccess access_;
+  KeyGuard guard_;
+  QList<QHostAddress> addresses_;
+  std::optional<qint64> addressesRead_;
 };
 
 // Equal texts, in a time that depends on neither text: both are hashed first, so neither the

@@ -8,6 +8,14 @@
 
 namespace luvrin {
 
+// What became of a scene the remote asked for.
+struct PlayResult {
+  enum class Outcome { Played, NoSuchScene, NotHandedOver };
+  Outcome outcome = Outcome::NoSuchScene;
+  QString scene;  // the catalogue's own spelling of the name played
+  QString why;    // for NotHandedOver: why the hand-off value could not be written
+};
+
 // What the remote may see and do of the driver. The driver implements it; the remote knows no
 // window. Every call comes from the window's thread and returns at once.
 class RemoteHost {
@@ -18,9 +26,10 @@ class RemoteHost {
   virtual QStringList sceneNames() const = 0;
   // Why the catalogue gives no names (as the window's status says it), "" when it is read.
   virtual QString catalogueProblem() const { return {}; }
-  // Hands the scene over as its launcher would. False, and nothing changes, for a name the
-  // catalogue does not hold.
-  virtual bool play(const QString& name) = 0;
+  // Hands the scene over as its launcher would, the name looked up as the driver looks it up.
+  // Nothing changes for a name the catalogue does not hold, nor when the hand-off value cannot
+  // be written (a launcher then ends with an error too).
+  virtual PlayResult play(const QString& name) = 0;
   // The scene last handed to the driver, "" for none.
   virtual QString playing() const = 0;
   // The output frame: slots 0 to N.

@@ -4,6 +4,7 @@
 #include <QHostAddress>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
+#include <QLoggingCategory>
 #include <QNetworkInterface>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -30,6 +31,15 @@ QByteArray methodName(QHttpServerRequest::Method method) {
 
 bool isWebSocket(const QHttpServerRequest& request) {
   return request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0;
+}
+
+// Qt's server warns of every upgrade it is told not to make; the remote refuses those on
+// purpose (a wrong key, another site), and a crowd of them must not fill the user's log.
+QLoggingCategory::CategoryFilter previousFilter = nullptr;
+void quietRefusedUpgrades(QLoggingCategory* category) {
+  if (previousFilter) previousFilter(category);
+  if (qstrcmp(category->categoryName(), "qt.httpserver") == 0)
+    category->setEnabled(QtWarningMsg, false);
 }
 
 // Hands each accepted socket to the remote first, so it can watch and bound it before the HTTP
@@ -62,8 +72,18 @@ class RemoteHttp : public QAbstractHttpServer {
     // An upgrade the feed takes is left unanswered: Qt's server then hands the socket over to
     // it. A refused one is answered here over HTTP and closed (false: missingHandler answers),
     // before any WebSocket is made for it: a WebSocket closed from this side is never deleted.
+    const RemoteRequest r{methodName(request.method()),
+                          request.url().path(),
+                          request.query(),
+                          request.value("authorization"),
+                          request.body(),
+                          request.value("host"),
+                          request.value("origin"),
+                          request.value("content-type"),
+                          socket->peerAddress().toString(),
+                          server_.now()};
     if (isWebSocket(request)) {
-      refusal_ = server_.refusedUpgrade(request);
+      refusal_ = server_.refusedUpgrade(r);
       return !refusal_;
     }
     // A client that does not read its answers gets no more of them.
@@ -73,9 +93,7 @@ class RemoteHttp : public QAbstractHttpServer {
       socket->abort();
       return true;
     }
-    const RemoteReply reply =
-        api_.answer({methodName(request.method()), request.url().path(), request.query(),
-                     request.value("authorization"), request.body()});
+    const RemoteReply reply = api_.answer(r);
     qCDebug(lcRemote) << methodName(request.method()) << request.url().path() << reply.status;
     write(request, socket, reply);
     return true;
@@ -92,9 +110,16 @@ class RemoteHttp : public QAbstractHttpServer {
 
  private:
   void write(const QHttpServerRequest& request, QTcpSocket* socket, const RemoteReply& reply) {
-    makeResponder(request, socket)
-        .write(reply.body, reply.contentType,
-               static_cast<QHttpServerResponder::StatusCode>(reply.status));
+    const auto status = static_cast<QHttpServerResponder::StatusCode>(reply.status);
+    if (reply.retryAfterSeconds > 0) {
+      makeResponder(request, socket)
+          .write(reply.body,
+                 {{"Content-Type", reply.contentType},
+                  {"Retry-After", QByteArray::number(reply.retryAfterSeconds)}},
+                 status);
+    } else {
+      makeResponder(request, socket).write(reply.body, reply.contentType, status);
+    }
   }
 
   RemoteServer& server_;
@@ -103,15 +128,20 @@ class RemoteHttp : public QAbstractHttpServer {
 };
 
 RemoteServer::RemoteServer(RemoteHost& host, const QString& key, Scheduler& scheduler,
-                           QObject* parent)
+                           RemoteAccess access, QObject* parent)
     : QObject(parent),
-      api_(host, key),
+      api_(host, key, std::move(access)),
       scheduler_(scheduler),
       http_(std::make_unique<RemoteHttp>(*this, api_)),
       liveTimer_(scheduler, kLiveIntervalMs, false, [this] { sendLive(); }),
       sweepTimer_(scheduler, kIdleMs / 4, false, [this] { sweep(); }) {
   connect(http_.get(), &QAbstractHttpServer::newWebSocketConnection, this,
           &RemoteServer::takeLiveClients);
+  static const bool quiet = [] {
+    previousFilter = QLoggingCategory::installFilter(quietRefusedUpgrades);
+    return true;
+  }();
+  (void)quiet;
 }
 
 RemoteServer::~RemoteServer() {
@@ -191,20 +221,17 @@ void RemoteServer::accept(QTcpSocket* socket) {
 
 void RemoteServer::sweep() {
   const qint64 t = now();
+  for (const QString& line : api_.wrongKeyReport(t)) qCWarning(lcRemote).noquote() << line;
   for (Connection& c : connections_) {
     if (!c.socket.isNull() && !c.upgraded && t - c.lastActive > kIdleMs) c.socket->abort();
   }
   std::erase_if(connections_, [](const Connection& c) { return c.socket.isNull(); });
 }
 
-std::optional<RemoteReply> RemoteServer::refusedUpgrade(const QHttpServerRequest& request) const {
-  const auto refused = [](int status, const char* why) {
-    return RemoteReply{status, "text/plain; charset=utf-8", why};
-  };
-  if (request.url().path() != QLatin1String(kLivePath)) return refused(404, "not found");
-  if (!api_.authorized(request.query(), request.value("authorization")))
-    return refused(401, "key required");
-  if (liveClients() >= kMaxLiveClients) return refused(503, "too many clients");
+std::optional<RemoteReply> RemoteServer::refusedUpgrade(const RemoteRequest& request) {
+  if (auto refused = api_.refuseUpgrade(request)) return refused;
+  if (liveClients() >= kMaxLiveClients)
+    return RemoteReply{503, "text/plain; charset=utf-8", "too many clients"};
   return std::nullopt;
 }
 
@@ -299,6 +326,8 @@ QString RemoteServer::statusText() const {
   if (urls.isEmpty()) urls.append(QStringLiteral("http://127.0.0.1:%1/").arg(port()));
   QString text = QStringLiteral("远程: ") + urls.join(u' ');
   if (!api_.hasKey()) text += QStringLiteral(" (未设密码: 网络上任何人都可播放场景)");
+  if (api_.shortKey())
+    text += QStringLiteral(" (密码太短, 容易被猜中: 请用至少 %1 个字符)").arg(RemoteApi::kShortKey);
   return text;
 }
 

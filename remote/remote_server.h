@@ -45,7 +45,7 @@ class RemoteServer : public QObject {
   static constexpr int kLiveIntervalMs = 50;
   static constexpr const char* kLivePath = "/api/live";
 
-  RemoteServer(RemoteHost& host, const QString& key, Scheduler& scheduler,
+  RemoteServer(RemoteHost& host, const QString& key, Scheduler& scheduler, RemoteAccess access = {},
                QObject* parent = nullptr);
   ~RemoteServer() override;
 
@@ -81,7 +81,7 @@ class RemoteServer : public QObject {
   void sweep();
   // Why an upgrade is refused (an HTTP answer that leaves nothing behind), none when the feed
   // takes it.
-  std::optional<RemoteReply> refusedUpgrade(const QHttpServerRequest& request) const;
+  std::optional<RemoteReply> refusedUpgrade(const RemoteRequest& request);
   void takeLiveClients();
   void watchLive(QWebSocket* raw);
   void dropLive(QWebSocket* raw);

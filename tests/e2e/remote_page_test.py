@@ -3,6 +3,9 @@
 show, a pseudo-terminal as its port, headless chromium driven through chromedriver.
 
 usage: remote_page_test.py LUVRIN LUVRINpREG              the test (exit 77: no browser here)
+       remote_page_test.py LUVRIN LUVRINpREG --keys       a key with + and & in the page's address
+       remote_page_test.py LUVRIN LUVRINpREG --cross-site another site's page, served from a
+                                                          network namespace, tries to act
        remote_page_test.py LUVRIN LUVRINpREG --shot PNG   the README's picture of the page
 """
 import os
@@ -45,7 +48,7 @@ def wait_for(predicate, what, deadline=DEADLINE):
 class Show:
     """A launcher folder with its 驱动/, user folders of its own, the port a pseudo-terminal."""
 
-    def __init__(self, luvrin, stub, scenes, levels_on_start=None):
+    def __init__(self, luvrin, stub, scenes, levels_on_start=None, settings=()):
         self.root = tempfile.mkdtemp(prefix="luvrin-remote-")
         self.launchers = os.path.join(self.root, "show")
         self.driver_folder = os.path.join(self.launchers, "驱动")
@@ -67,7 +70,7 @@ class Show:
         self.port = free_port()
         gbk_file(os.path.join(self.driver_folder, "串口配置.ini"),
                  ["[串口配置]", "端口=" + os.ttyname(slave), "发送数据长度=4",
-                  "发送定时器时间=5", "状态=运行", "远程端口=%d" % self.port])
+                  "发送定时器时间=5", "状态=运行", "远程端口=%d" % self.port] + list(settings))
         gbk_file(os.path.join(self.driver_folder, "场景.ini"),
                  ["[DMX]"] + ["%s=%s" % s for s in scenes])
         self.received = b""
@@ -133,7 +136,7 @@ class Show:
         shutil.rmtree(self.root, ignore_errors=True)
 
 
-def browser():
+def browser(*extra):
     try:
         from selenium import webdriver
         from selenium.webdriver.chrome.service import Service
@@ -144,7 +147,7 @@ def browser():
         return None
     options = webdriver.ChromeOptions()
     for arg in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                "--window-size=390,844", "--force-device-scale-factor=1", "--lang=zh-CN"):
+                "--window-size=390,844", "--force-device-scale-factor=1", "--lang=zh-CN") + extra:
         options.add_argument(arg)
     page = webdriver.Chrome(service=Service(chromedriver), options=options)
     page.set_window_size(390, 844)
@@ -241,9 +244,171 @@ def shot(luvrin, stub, png):
         show.close()
 
 
+# Counts the page's WebSocket tries, from before its own script runs.
+COUNT_TRIES = """
+window.__tries = 0;
+const Native = window.WebSocket;
+window.WebSocket = function (url) { window.__tries++; return new Native(url); };
+"""
+
+
+def test_keys(luvrin, stub):
+    """The key as the browser reads it from the address, sent encoded; a wrong one said."""
+    from urllib.parse import quote
+    from selenium.webdriver.common.by import By
+
+    key = "p+q&r 舞"
+    show = Show(luvrin, stub, [("Intro", "DMX010,020,030,040,"), ("摇头", "DMX001,002,003,004,")],
+                settings=["远程密码=" + key])
+    page = None
+    try:
+        show.start()
+        page = browser()
+        if page is None:
+            print("no chromium, chromedriver or selenium here: skipped")
+            return SKIP
+        page.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": COUNT_TRIES})
+        wait_for(lambda: _loads(page, show.url + "?key=" + quote(key, safe="")), "the page")
+        wait_for(lambda: text(page, "conn") == "已连接", "connected with the encoded key")
+        wait_for(lambda: len(page.find_elements(By.CSS_SELECTOR, "button.scene")) == 2, "scenes")
+        page.find_element(By.CSS_SELECTOR, "button.scene[data-name='摇头']").click()
+        show.see([1, 2, 3, 4, 0])
+
+        # The driver gone: the page tries again less and less often (1 s, 2 s, 4 s, ...).
+        show.stop()
+        wait_for(lambda: text(page, "conn") == "未连接", "the page noticed the driver gone")
+        before = page.execute_script("return window.__tries")
+        time.sleep(7.5)
+        tries = page.execute_script("return window.__tries") - before
+        assert 2 <= tries <= 4, "%d tries in 7.5 s" % tries
+        show.start()
+        wait_for(lambda: text(page, "conn") == "已连接", "the page reconnected", 75)
+
+        # Written as typed, "+" reads as a space and "&" ends the key: a wrong key, said once.
+        wait_for(lambda: _loads(page, show.url + "?key=" + key), "the page, key as typed")
+        wait_for(lambda: text(page, "conn") == "密码错误", "密码错误 shown")
+        before = page.execute_script("return window.__tries")
+        time.sleep(3)
+        assert page.execute_script("return window.__tries") == before, "still retrying"
+        assert text(page, "conn") == "密码错误"
+        print("ok")
+        return 0
+    finally:
+        if page is not None:
+            page.quit()
+        show.close()
+
+
+class OtherSite:
+    """A second web site on an address of its own: a network namespace joined to this one by a
+    veth pair, serving one page with Python's HTTP server."""
+
+    NS_ADDRESS, OWN_ADDRESS = "10.79.0.2", "10.79.0.1"
+
+    def __init__(self, page_html):
+        self.name = "luvrin-xs-%d" % os.getpid()
+        self.root = tempfile.mkdtemp(prefix="luvrin-site-")
+        with open(os.path.join(self.root, "index.html"), "w") as f:
+            f.write(page_html)
+        self.server = None
+        self.made = self._ip("netns", "add", self.name)
+        for step in ("link add xs%d type veth peer name xs1 netns %s" % (os.getpid() % 10000,
+                                                                         self.name),
+                     "addr add %s/24 dev xs%d" % (self.OWN_ADDRESS, os.getpid() % 10000),
+                     "link set xs%d up" % (os.getpid() % 10000),
+                     "-n %s addr add %s/24 dev xs1" % (self.name, self.NS_ADDRESS),
+                     "-n %s link set xs1 up" % self.name, "-n %s link set lo up" % self.name):
+            self.made = self.made and self._ip(*step.split())
+        if self.made:
+            self.server = subprocess.Popen(
+                ["ip", "netns", "exec", self.name, sys.executable, "-m", "http.server", "8000",
+                 "--bind", self.NS_ADDRESS, "--directory", self.root],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.url = "http://%s:8000/" % self.NS_ADDRESS
+
+    @staticmethod
+    def _ip(*args):
+        return subprocess.run(["ip"] + list(args), stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode == 0
+
+    def close(self):
+        if self.server is not None:
+            os.kill(self.server.pid, signal.SIGKILL)
+            self.server.wait()
+        # Its end of the pair goes with the namespace, and ours with it.
+        self._ip("netns", "del", self.name)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def test_cross_site(luvrin, stub):
+    """Another site's page in the user's browser, and a name rebound to this machine: neither
+    plays a scene nor reads the feed."""
+    if os.geteuid() != 0 or shutil.which("ip") is None:
+        print("a network namespace needs root and ip: skipped")
+        return SKIP
+    show = Show(luvrin, stub, [("Intro", "DMX010,020,030,040,"), ("摇头", "DMX001,002,003,004,")])
+    target = "%s:%d" % (OtherSite.OWN_ADDRESS, show.port)
+    site = OtherSite("""<!doctype html><meta charset="utf-8"><script>
+window.results = {};
+fetch("http://%(t)s/api/play", {method: "POST", body: JSON.stringify({scene: "摇头"})})
+  .then((r) => results.post = r.status, () => results.post = "error");
+fetch("http://%(t)s/api/play", {method: "POST", mode: "no-cors",
+                                body: JSON.stringify({scene: "摇头"})})
+  .then(() => results.opaque = "sent", () => results.opaque = "error");
+const ws = new WebSocket("ws://%(t)s/api/live");
+ws.onmessage = () => results.ws = "message";
+ws.onclose = () => { if (!results.ws) results.ws = "closed"; };
+</script>""" % {"t": target})
+    page = None
+    try:
+        if not site.made:
+            print("no network namespace could be made: skipped")
+            return SKIP
+        show.start()
+        show.launch("Intro")
+        show.see([10, 20, 30, 40, 0])
+        page = browser("--host-resolver-rules=MAP evil.test %s" % OtherSite.OWN_ADDRESS)
+        if page is None:
+            print("no chromium, chromedriver or selenium here: skipped")
+            return SKIP
+        # The remote's own page at that address works: the address is the machine's.
+        wait_for(lambda: _loads(page, "http://%s/" % target), "the remote's page")
+        wait_for(lambda: text(page, "conn") == "已连接", "the own page connected")
+
+        wait_for(lambda: _loads(page, site.url), "the other site's page")
+        wait_for(lambda: page.execute_script(
+            "return results.post && results.opaque && results.ws"), "the other site's tries")
+        results = page.execute_script("return results")
+        assert results["ws"] == "closed", results
+
+        # The same through a name that points at this machine for the moment.
+        page.get("http://evil.test:%d/" % show.port)
+        status = page.execute_async_script("""
+            const done = arguments[arguments.length - 1];
+            fetch("/api/play", {method: "POST", headers: {"Content-Type": "application/json"},
+                                body: JSON.stringify({scene: "摇头"})})
+              .then((r) => done(r.status), () => done("error"));""")
+        assert status == 421, status
+        assert "LUVRIN" not in page.page_source, "the page was served under another name"
+
+        time.sleep(0.5)  # a play would reach the wire within a few frames
+        show.see([10, 20, 30, 40, 0])
+        print("ok: the other site got", results, "and the rebound name", status)
+        return 0
+    finally:
+        if page is not None:
+            page.quit()
+        show.close()
+        site.close()
+
+
 if __name__ == "__main__":
     if len(sys.argv) == 5 and sys.argv[3] == "--shot":
         shot(sys.argv[1], sys.argv[2], sys.argv[4])
+    elif len(sys.argv) == 4 and sys.argv[3] == "--keys":
+        sys.exit(test_keys(sys.argv[1], sys.argv[2]))
+    elif len(sys.argv) == 4 and sys.argv[3] == "--cross-site":
+        sys.exit(test_cross_site(sys.argv[1], sys.argv[2]))
     elif len(sys.argv) == 3:
         sys.exit(test(sys.argv[1], sys.argv[2]))
     else:

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -72,9 +75,11 @@ Reply raw(quint16 port, const QByteArray& request) {
 
 Reply http(quint16 port, const QByteArray& method, const QByteArray& target,
            const QByteArray& body = {}, const QByteArray& extraHeaders = {}) {
-  return raw(port, method + ' ' + target + " HTTP/1.1\r\nHost: luvrin\r\nConnection: close\r\n" +
-                       extraHeaders + "Content-Length: " + QByteArray::number(body.size()) +
-                       "\r\n\r\n" + body);
+  const QByteArray type = body.isEmpty() ? QByteArray() : "Content-Type: application/json\r\n";
+  return raw(port, method + ' ' + target +
+                       " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
+                       "\r\nConnection: close\r\n" + type + extraHeaders +
+                       "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
 }
 
 QByteArray playBody(const QString& scene) {
@@ -155,7 +160,9 @@ TEST(Remote, HostileClientsLeaveTheDriverAnsweringAndSending) {
     QByteArray request;
     int status;  // 0: the connection closes unanswered
   };
-  const QByteArray post = "POST /api/play HTTP/1.1\r\nHost: x\r\nConnection: close\r\n";
+  const QByteArray post =
+      "POST /api/play HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nContent-Type: "
+      "application/json\r\n";
   const QByteArray huge(10 * 1024 * 1024, '{');
   const Case cases[] = {
       {post + "Content-Length: 4\r\n\r\n{\"sc", 400},
@@ -163,15 +170,19 @@ TEST(Remote, HostileClientsLeaveTheDriverAnsweringAndSending) {
       {post + "Content-Length: 7\r\n\r\n\xff\xfe\x01\x02\x03\x04\x05", 400},
       {post + "Content-Length: " + QByteArray::number(huge.size()) + "\r\n\r\n" + huge, 0},
       {post + "Content-Length: 99999999999\r\n\r\n{}", 0},
-      {"BREW /api/scenes HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 404},
-      {"DELETE /api/scenes HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 404},
-      {"PUT /api/play HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: 2\r\n\r\n{}",
+      {"BREW /api/scenes HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n", 404},
+      {"DELETE /api/scenes HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n", 404},
+      {"PUT /api/play HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nContent-Type: "
+       "application/json\r\nContent-Length: 2\r\n\r\n{}",
        404},
-      {"GET /../../etc/passwd HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 404},
-      {"GET /%2e%2e/%2e%2e/etc/passwd HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 404},
-      {"GET /..%2f..%2fetc%2fpasswd HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 404},
-      {"GET /api/../../../etc/passwd HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 404},
-      {"GET " + QByteArray(6000, 'a') + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 404},
+      {"GET /../../etc/passwd HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n", 404},
+      {"GET /%2e%2e/%2e%2e/etc/passwd HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n",
+       404},
+      {"GET /..%2f..%2fetc%2fpasswd HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n", 404},
+      {"GET /api/../../../etc/passwd HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n",
+       404},
+      {"GET " + QByteArray(6000, 'a') + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n",
+       404},
       {"\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03 not http at all\r\n\r\n", 0},
   };
   for (const Case& c : cases) {
@@ -231,6 +242,7 @@ TEST(Remote, AKeyGuardsTheApiAndATakenPortCostsOnlyTheRemote) {
   EXPECT_EQ(http(port, "GET", "/api/scenes?key=%E8%88%9E%E5%8F%B0").status, 200);
   EXPECT_TRUE(show.logText().contains(QStringLiteral("远程: http://")));
   EXPECT_FALSE(show.logText().contains(QStringLiteral("未设密码")));
+  EXPECT_TRUE(waitUntil([&] { return show.logText().contains(QStringLiteral("密码太短")); }));
 
   // A second show on the same port: its remote cannot start, its frames go all the same.
   Show second;
@@ -244,4 +256,88 @@ TEST(Remote, AKeyGuardsTheApiAndATakenPortCostsOnlyTheRemote) {
   EXPECT_TRUE(waitUntil([&] {
     return second.logText().contains(QStringLiteral("远程: 端口 %1 已被占用").arg(port));
   }));
+}
+
+// A peer guessing the key, each try on a connection of its own, by the API and by the feed.
+TEST(Remote, AGuesserGetsFewTriesASecondAndIsLogged) {
+  Show show;
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  const quint16 port = freePort();
+  writeRemoteSettings(show, pty, port, QStringLiteral("right-key-1"));
+  show.writeCatalog({QStringLiteral("Intro=DMX010,020,030,040,")});
+  show.startDriver();
+  ASSERT_TRUE(waitUntil([&] { return http(port, "GET", "/").status == 200; }));
+  const QByteArray upgrade =
+      "GET /api/live?key=KEY HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Upgrade\r\nUpgrade: "
+      "websocket\r\nSec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+      "Content-Length: 0\r\n\r\n";
+  int checked = 0, held = 0;
+  QElapsedTimer clock;
+  clock.start();
+  for (int i = 0; clock.elapsed() < 2000; ++i) {
+    const QByteArray key = "guess" + QByteArray::number(i);
+    const int status = i % 2 ? raw(port, QByteArray(upgrade).replace("KEY", key)).status
+                             : http(port, "GET", "/api/scenes?key=" + key).status;
+    ASSERT_TRUE(status == 401 || status == 429) << status;
+    (status == 401 ? checked : held) += 1;
+  }
+  // Five free, then waits of 0.1, 0.2, 0.4 and 0.8 s: no more than ten keys were looked at.
+  EXPECT_LE(checked, 10);
+  EXPECT_GT(held, 0);
+  // Even the right key waits its turn, then is let in and forgives the address.
+  EXPECT_EQ(raw(port, QByteArray(upgrade).replace("KEY", "right-key-1")).status, 429);
+  EXPECT_TRUE(
+      waitUntil([&] { return http(port, "GET", "/api/scenes?key=right-key-1").status == 200; }));
+  EXPECT_EQ(http(port, "GET", "/api/scenes?key=wrong").status, 401);
+  EXPECT_EQ(http(port, "GET", "/api/scenes?key=right-key-1").status, 200);
+  // Told at the first wrong key, counted from then on.
+  EXPECT_TRUE(waitUntil(
+      [&] { return show.logText().contains(QStringLiteral("来自 127.0.0.1 的密码错误 1 次")); }));
+  EXPECT_FALSE(show.logText().contains(QStringLiteral("WebSocket received")));
+}
+
+TEST(Remote, APlayThatCannotBeHandedOverAnswers503AndNamesIgnoreLetterCase) {
+  Show show;
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  const quint16 port = freePort();
+  writeRemoteSettings(show, pty, port);
+  show.writeCatalog({QStringLiteral("Blackout=DMX000,000,000,009,")});
+  // The hand-off folder cannot be made: a file stands where it goes.
+  QDir().mkpath(show.configHome());
+  QFile blocker(show.configHome() + QStringLiteral("/TALVEN"));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  show.startDriver();
+  ASSERT_TRUE(waitUntil([&] { return http(port, "GET", "/api/scenes").status == 200; }));
+  const Reply refused = http(port, "POST", "/api/play", playBody(QStringLiteral("blackout")));
+  EXPECT_EQ(refused.status, 503);
+  EXPECT_TRUE(
+      refused.json()[QStringLiteral("error")].toString().contains(QStringLiteral("TALVEN")));
+  EXPECT_TRUE(waitUntil(
+      [&] { return show.logText().contains(QStringLiteral("场景 Blackout 未能交给驱动程序")); }));
+
+  ASSERT_TRUE(blocker.remove());
+  const Reply played = http(port, "POST", "/api/play", playBody(QStringLiteral("blackout")));
+  EXPECT_EQ(played.status, 200);
+  EXPECT_EQ(played.json()[QStringLiteral("playing")].toString(), QStringLiteral("Blackout"));
+  EXPECT_TRUE(seen(pty, {0, 0, 0, 9, 0}));
+}
+
+TEST(Remote, ARemotePortThatIsNoPlainNumberIsRefusedAndSaysWhy) {
+  Show show;
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  show.writeSettings({{QStringLiteral("端口"), pty.path()},
+                      {QStringLiteral("发送数据长度"), QStringLiteral("4")},
+                      {QStringLiteral("状态"), QStringLiteral("运行")},
+                      {QStringLiteral("远程端口"), QStringLiteral("1e4")}});
+  show.writeCatalog({QStringLiteral("Intro=DMX010,020,030,040,")});
+  show.setHandoffValue(QStringLiteral("Intro"));
+  show.startDriver();
+  EXPECT_TRUE(seen(pty, {10, 20, 30, 40, 0}));
+  EXPECT_TRUE(waitUntil(
+      [&] { return show.logText().contains(QStringLiteral("远程: 远程端口 \"1e4\" 无效")); }));
+  EXPECT_EQ(http(10000, "GET", "/").status, 0);
 }

@@ -109,6 +109,20 @@ TEST(SerialConfiguration, RemotePortIsAStrictNumberFrom1To65535AndTheKeyIsText) 
   // Absent, empty, 0 or not a number: no remote at all.
   for (const char* bad : {"", "0", "65536", "-80", "80x", "http", "99999999999999999999"})
     EXPECT_FALSE(withKey(key, QString::fromLatin1(bad)).remotePort) << bad;
+  // Only plain ASCII digits; anything else written there is refused with its reason.
+  EXPECT_EQ(withKey(key, QStringLiteral("08080")).remotePort, 8080);
+  for (const QString& bad : {QStringLiteral("1e4"), QStringLiteral("+80"), QStringLiteral("8 0"),
+                             QStringLiteral("８０８０"), QStringLiteral("80.0"),
+                             QStringLiteral("-1"), QStringLiteral("65536")}) {
+    const SerialConfiguration c = withKey(key, bad);
+    EXPECT_FALSE(c.remotePort) << bad.toStdString();
+    EXPECT_TRUE(c.remotePortRefusal.contains(bad)) << bad.toStdString();
+  }
+  EXPECT_TRUE(withKey(key, QString()).remotePortRefusal.isEmpty());
+  EXPECT_EQ(
+      withKey(QStringLiteral("远程主机名"), QStringLiteral(" Stage.Local. ,,灯控，pc-1"))
+          .remoteHostNames,
+      (QStringList{QStringLiteral("stage.local"), QStringLiteral("灯控"), QStringLiteral("pc-1")}));
   EXPECT_FALSE(serialConfigurationFromBytes(QByteArray()).remotePort);
   EXPECT_EQ(withKey(QStringLiteral("远程密码"), QStringLiteral(" 舞台 1 ")).remoteKey,
             QStringLiteral("舞台 1"));

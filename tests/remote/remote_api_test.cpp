@@ -16,10 +16,12 @@ class RecordingHost : public RemoteHost {
  public:
   QStringList sceneNames() const override { return names; }
   QString catalogueProblem() const override { return problem; }
-  bool play(const QString& name) override {
-    if (!names.contains(name)) return false;
+  PlayResult play(const QString& name) override {
+    if (!names.contains(name)) return {};
+    if (!handoffWritable)
+      return {PlayResult::Outcome::NotHandedOver, name, QStringLiteral("磁盘已满")};
     handedOver.append(name);
-    return true;
+    return {PlayResult::Outcome::Played, name, {}};
   }
   QString playing() const override { return handedOver.isEmpty() ? QString() : handedOver.last(); }
   std::vector<std::uint8_t> levels() const override { return {255, 0, 7}; }
@@ -31,12 +33,21 @@ class RecordingHost : public RemoteHost {
   QStringList names{QStringLiteral("摇头"), QStringLiteral("a/b %20 c")};
   QStringList handedOver;
   std::vector<std::map<int, int>> moves;
+  bool handoffWritable = true;
   QString problem;
 };
 
 RemoteRequest request(const char* method, const char* target, QByteArray body = {}) {
   const QUrl url(QString::fromUtf8(target));
-  return {method, url.path(), QUrlQuery(url.query()), {}, std::move(body)};
+  RemoteRequest r;
+  r.method = method;
+  r.path = url.path();
+  r.query = QUrlQuery(url.query());
+  r.body = std::move(body);
+  r.host = "127.0.0.1:8080";
+  r.contentType = "application/json";
+  r.peer = QStringLiteral("192.168.1.99");
+  return r;
 }
 
 QJsonObject json(const RemoteReply& reply) { return QJsonDocument::fromJson(reply.body).object(); }
@@ -160,6 +171,92 @@ TEST(RemoteApi, AKeyIsNeededForEveryApiRequestButNotForThePage) {
 TEST(RemoteApi, KeysMatchOnlyWhenEqual) {
   EXPECT_TRUE(keysMatch("abc", "abc"));
   for (const char* other : {"", "ab", "abd", "abcd", "ABC"}) EXPECT_FALSE(keysMatch(other, "abc"));
+}
+
+TEST(RemoteApi, OnlyTheRemotesOwnPageAndNamesMayAct) {
+  struct Case {
+    const char* host;
+    const char* origin;
+    const char* contentType;
+    int status;
+  };
+  const Case cases[] = {
+      {"127.0.0.1:8080", "", "application/json", 200},
+      {"127.0.0.1:8080", "http://127.0.0.1:8080", "application/json; charset=utf-8", 200},
+      {"LOCALHOST:8080", "http://localhost:8080", "Application/JSON", 200},
+      {"192.168.1.20:8080", "", "application/json", 200},  // an address of the machine
+      {"Stage.Local.:8080", "", "application/json", 200},  // a name of 远程主机名
+      {"192.168.1.20", "http://192.168.1.20", "application/json", 200},
+      {"127.0.0.1:8080", "", "text/plain", 415},
+      {"127.0.0.1:8080", "", "application/x-www-form-urlencoded", 415},
+      {"127.0.0.1:8080", "", "", 415},
+      {"127.0.0.1:8080", "http://evil.test", "application/json", 403},
+      {"127.0.0.1:8080", "http://127.0.0.1:9999", "application/json", 403},
+      {"127.0.0.1:8080", "https://127.0.0.1:8080", "application/json", 403},
+      {"127.0.0.1:8080", "null", "application/json", 403},
+      {"evil.test:8080", "", "application/json", 421},
+      {"evil.test:8080", "http://evil.test:8080", "application/json", 421},
+      {"192.168.1.21:8080", "", "application/json", 421},
+      {"", "", "application/json", 421},
+      {"127.0.0.1:80x", "", "application/json", 421},
+      {"127.0.0.1:", "", "application/json", 421},
+  };
+  for (const Case& c : cases) {
+    RecordingHost host;
+    RemoteApi api(host, QString(),
+                  {{QStringLiteral("stage.local")}, [] {
+                     return QList<QHostAddress>{QHostAddress(QStringLiteral("192.168.1.20"))};
+                   }});
+    RemoteRequest r = request("POST", "/api/play", R"({"scene": "摇头"})");
+    r.host = c.host;
+    r.origin = c.origin;
+    r.contentType = c.contentType;
+    SCOPED_TRACE(std::string(c.host) + " " + c.origin + " " + c.contentType);
+    EXPECT_EQ(api.answer(r).status, c.status);
+    EXPECT_EQ(host.handedOver.size(), c.status == 200 ? 1 : 0);
+    // The feed is held to the same rules (it takes no body).
+    r.path = QStringLiteral("/api/live");
+    const auto refused = api.refuseUpgrade(r);
+    EXPECT_EQ(refused ? refused->status : 200, c.status == 415 ? 200 : c.status);
+  }
+}
+
+TEST(RemoteApi, AGuesserWaitsAndTheFeedCountsToo) {
+  RecordingHost host;
+  RemoteApi api(host, QStringLiteral("right-key"));
+  const auto ask = [&](const char* target, qint64 at, bool upgrade = false) {
+    RemoteRequest r = request("GET", target);
+    r.at = at;
+    if (!upgrade) return api.answer(r);
+    return api.refuseUpgrade(r).value_or(RemoteReply{});
+  };
+  for (int i = 0; i < KeyGuard::kFreeTries - 1; ++i)
+    EXPECT_EQ(ask("/api/scenes?key=x", i).status, 401);
+  EXPECT_EQ(ask("/api/live?key=x", 10, true).status, 401);
+  EXPECT_EQ(ask("/api/scenes?key=x", 11).status, 401);  // the first to wait after
+  const RemoteReply waiting = ask("/api/live?key=right-key", 50, true);
+  EXPECT_EQ(waiting.status, 429);
+  EXPECT_EQ(waiting.retryAfterSeconds, 1);
+  EXPECT_EQ(ask("/api/scenes?key=right-key", 110).status, 429);
+  EXPECT_EQ(ask("/api/scenes?key=right-key", 111).status, 200);
+  // Forgiven: a few wrong keys again before any wait.
+  EXPECT_EQ(ask("/api/scenes?key=x", 112).status, 401);
+  EXPECT_EQ(ask("/api/scenes?key=x", 113).status, 401);
+  EXPECT_EQ(ask("/", 114).status, 200);
+}
+
+TEST(RemoteApi, APlayThatCannotBeHandedOverSaysWhyAndAShortKeyIsTold) {
+  RecordingHost host;
+  host.handoffWritable = false;
+  RemoteApi api(host, QStringLiteral("1234567"));
+  RemoteRequest r = request("POST", "/api/play", R"({"scene": "摇头"})");
+  r.authorization = "Bearer 1234567";
+  const RemoteReply reply = api.answer(r);
+  EXPECT_EQ(reply.status, 503);
+  EXPECT_EQ(json(reply)[QStringLiteral("error")].toString(), QStringLiteral("磁盘已满"));
+  EXPECT_TRUE(api.shortKey());
+  EXPECT_FALSE(RemoteApi(host, QStringLiteral("舞台舞台舞台舞台")).shortKey());
+  EXPECT_FALSE(RemoteApi(host, QString()).shortKey());
 }
 
 TEST(RemoteApi, TheSceneListComesAPageAtATime) {

@@ -20,7 +20,7 @@ namespace {
 class CountingHost : public RemoteHost {
  public:
   QStringList sceneNames() const override { return {}; }
-  bool play(const QString&) override { return false; }
+  PlayResult play(const QString&) override { return {}; }
   QString playing() const override { return {}; }
   // Different at every look when asked to: each feed tick then has something new to send.
   std::vector<std::uint8_t> levels() const override {

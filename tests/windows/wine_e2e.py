@@ -801,7 +801,8 @@ def api(remote_port, method, path, body=None):
     nothing answers."""
     data = None if body is None else json.dumps(body).encode('utf-8')
     request = urllib.request.Request('http://127.0.0.1:%d%s' % (remote_port, path), data=data,
-                                     method=method)
+                                     method=method,
+                                     headers={'Content-Type': 'application/json'})
     try:
         with urllib.request.urlopen(request, timeout=5) as reply:
             return reply.status, json.loads(reply.read().decode('utf-8'))
