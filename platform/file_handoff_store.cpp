@@ -4,8 +4,8 @@
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QLoggingCategory>
-#include <QSaveFile>
 #include <QSettings>
+#include <QTemporaryFile>
 
 #include "log_categories.h"
 #include "platform.h"
@@ -106,7 +106,10 @@ QString FileHandoffStore::decode(const QByteArray& bytes) {
 }
 
 QString FileHandoffStore::read() {
-  const platform::RegularFileRead file = platform::readRegularFile(path_, kMaxFileBytes);
+  // Only the file itself: through a link of any kind the driver would play whatever another
+  // file says.
+  const platform::RegularFileRead file =
+      platform::readRegularFile(path_, kMaxFileBytes, platform::Links::RefuseShared);
   // Read at every poll: a refusal is told once, and again only after it ended or changed.
   if (file.refusal != lastRefusal_) {
     lastRefusal_ = file.refusal;
@@ -117,19 +120,20 @@ QString FileHandoffStore::read() {
 }
 
 bool FileHandoffStore::write(const QString& value) {
-  if (!QDir().mkpath(QFileInfo(path_).absolutePath())) return false;
+  const QString folder = QFileInfo(path_).absolutePath();
+  if (!QDir().mkpath(folder)) return false;
   const QByteArray bytes = encode(value);
   if (bytes.size() > kMaxFileBytes) return false;
-  // QSaveFile writes where a link points, and renames its new file over whatever is there: a
-  // link to a device would have the device replaced.
-  if (const QFileInfo info(path_); info.isSymLink() && !info.isFile()) return false;
-  QSaveFile file(path_);
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  if (file.write(bytes) != bytes.size()) {
-    file.cancelWriting();
-    return false;
-  }
-  return file.commit();
+  // A new file renamed over the name: a link there (symbolic or hard) is replaced itself, and
+  // whatever it stood for keeps its contents. QSaveFile would write through a symbolic link.
+  QTemporaryFile file(folder + QStringLiteral("/.LUVRIN.ini.XXXXXX"));
+  if (!file.open()) return false;
+  if (file.write(bytes) != bytes.size() || !file.flush()) return false;
+  const QString written = file.fileName();
+  file.close();
+  if (!platform::replaceFile(written, path_)) return false;
+  file.setAutoRemove(false);  // it is the hand-off file now
+  return true;
 }
 
 const QString RegistryHandoffStore::kDefaultKey =
