@@ -37,13 +37,6 @@ void quietPlatformProbe(QtMsgType type, const QMessageLogContext& context, const
   }
 }
 
-QString lockFilePath() {
-  const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-  if (!folder.isEmpty() && QDir().mkpath(folder)) return folder + QStringLiteral("/LUVRIN.lock");
-  // The temporary folder is shared by all users: the lock there is one per user too.
-  return QDir::tempPath() + QStringLiteral("/LUVRIN-%1.lock").arg(luvrin::platform::userKey());
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -53,7 +46,7 @@ int main(int argc, char* argv[]) {
   luvrin::installMessageLog(*log);
 
   // One driver per user.
-  QLockFile lock(lockFilePath());
+  QLockFile lock(luvrin::driverLockPath());
   if (!luvrin::takeDriverLock(lock)) return 0;
 
   // Run status shows nothing, so it needs no display. Otherwise the display is tried and, when it

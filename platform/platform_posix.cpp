@@ -75,6 +75,15 @@ QString userLogFolder() {
 
 QString userKey() { return QString::number(::getuid()); }
 
+bool ownPrivateFolder(const QString& path) {
+  const QByteArray name = QFile::encodeName(path);
+  if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST) return false;
+  // Judged by what is there, not by what was asked: another user may have made it first.
+  struct stat st {};
+  return ::lstat(name.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+         (st.st_mode & 077) == 0;
+}
+
 bool ownedByAnotherUser(const QString& path) {
   struct stat st {};
   if (::lstat(QFile::encodeName(path).constData(), &st) != 0) return false;
