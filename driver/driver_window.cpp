@@ -202,7 +202,7 @@ void Form1::showOutputStatus() {
   if (status == loggedStatus_) return;
   loggedStatus_ = status;
   // A hidden driver has no window: the log is where its user finds out why nothing arrives.
-  if (!status.isEmpty()) logLine(QStringLiteral("输出: ") + status);
+  if (!status.isEmpty()) logKeptLine(QStringLiteral("output"), QStringLiteral("输出: ") + status);
 }
 
 void Form1::Timer3_Timer() { output_.tick(); }

@@ -54,6 +54,9 @@ int main(int argc, char* argv[]) {
   const QString folder = luvrin::platform::programFolder(argv[0]);
   const luvrin::SerialConfiguration settings = luvrin::readSerialConfiguration(folder);
   const QString& status = settings.status;
+  luvrin::logKeptLine(QStringLiteral("start"),
+                      QStringLiteral("驱动程序启动 (driver started): %1, 端口 \"%2\", 状态 \"%3\"")
+                          .arg(QDir::toNativeSeparators(folder), settings.port, status));
   const bool hidden = status == QStringLiteral("运行");
   const bool offscreenChosen = qgetenv("QT_QPA_PLATFORM").startsWith("offscreen");
   const QByteArray platforms =
@@ -117,7 +120,7 @@ int main(int argc, char* argv[]) {
     remote = std::make_unique<luvrin::RemoteServer>(*remoteHost, settings.remoteKey);
     remote->start(*settings.remotePort);
     driver.RemoteLine.setCaption(remote->statusText());
-    luvrin::logLine(remote->statusText());
+    luvrin::logKeptLine(QStringLiteral("remote"), remote->statusText());
   }
   if (driver.visible()) luvrin::installViews(driver);
 
