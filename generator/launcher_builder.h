@@ -12,6 +12,8 @@ namespace luvrin {
 // The scenes of the catalogue that get a launcher, in file order: every named line but a
 // description entry ("<scene>说明") right after its scene.
 QStringList sceneNames(const CatalogueEntries& entries);
+// Why a catalogue that could not be read gives no launchers, as 生成 says it; "" for none.
+QString catalogueProblem(FileRead::Failure failure);
 
 // The launcher builder: hidden, loaded at first use. Reads the scene catalogue and writes one
 // launcher per scene, a copy of the launcher that last started the driver (the stub when there

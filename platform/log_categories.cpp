@@ -10,5 +10,6 @@ Q_LOGGING_CATEGORY(lcFiles, "luvrin.files", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcSettings, "luvrin.settings", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcHandoff, "luvrin.handoff", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcRemote, "luvrin.remote", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcFixtures, "luvrin.fixtures", QtWarningMsg)
 
 }  // namespace luvrin

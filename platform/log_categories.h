@@ -14,5 +14,6 @@ Q_DECLARE_LOGGING_CATEGORY(lcFiles)     // "luvrin.files": show files refused wh
 Q_DECLARE_LOGGING_CATEGORY(lcSettings)  // "luvrin.settings": 串口配置.ini refused
 Q_DECLARE_LOGGING_CATEGORY(lcHandoff)   // "luvrin.handoff": the hand-off file refused
 Q_DECLARE_LOGGING_CATEGORY(lcRemote)    // "luvrin.remote": the remote's requests and clients
+Q_DECLARE_LOGGING_CATEGORY(lcFixtures)  // "luvrin.fixtures": definitions and patch lines refused
 
 }  // namespace luvrin

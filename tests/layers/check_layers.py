@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Fails when a source file includes a header of a layer above its own.
 
-The layers, lowest first: platform, runtime, files, output, engine, then editor, generator and remote
+The layers, lowest first: platform, runtime, files, output, fixtures (files and below), engine, then editor, generator and remote
 side by side, then driver; programs (stub, tools) on top. A layer may use only the layers before it;
-editor and generator do not use each other; the launcher stub uses platform alone.
+editor and generator do not use each other; the remote uses platform and runtime alone; the
+launcher stub uses platform alone.
 
 usage: check_layers.py SOURCE_ROOT     check the tree
        check_layers.py --self-test     check the checker on a planted tree
@@ -13,14 +14,17 @@ import re
 import sys
 import tempfile
 
-ORDER = ["platform", "runtime", "files", "output", "engine", "editor", "generator", "remote",
+ORDER = ["platform", "runtime", "files", "output", "fixtures", "engine", "editor", "generator", "remote",
          "driver"]
 PROGRAMS = ["stub", "tools"]
 # What each folder may include besides itself.
 ALLOWED = {layer: set(ORDER[:i]) for i, layer in enumerate(ORDER)}
 ALLOWED["generator"].discard("editor")
-# The remote knows no window: it talks to the driver through its own small interface.
-ALLOWED["remote"] -= {"editor", "generator"}
+# The remote knows no window and no show file: it talks to the driver through its own small
+# interface, on the window's scheduler.
+ALLOWED["remote"] = {"platform", "runtime"}
+# Fixture definitions and the patch are files of the show: they know no output.
+ALLOWED["fixtures"] = {"platform", "runtime", "files"}
 ALLOWED["stub"] = {"platform"}
 ALLOWED["tools"] = set(ORDER)
 
