@@ -251,7 +251,8 @@ def long_script(length, actions, delay):
     parts = []
     for i in range(actions):
         parts.append("\r\n" + frame_text([(i + k) % 256 for k in range(length)]))
-        parts.append(f"\r\n!T{delay:06d}'100mS")
+        if delay is not None:
+            parts.append(f"\r\n!T{delay:06d}'100mS")
     parts.append("\r\n!GT000")
     return ('"' + "".join(parts) + '"\r\n').encode("ascii")
 
@@ -263,9 +264,15 @@ def measure_cpu(build, seconds):
         "idle (no frame timer)": ({"发送定时器时间": "0"}, (), None, None),
         "long script playing at 1 ms": (FAST_512, ["Long=long.ini"],
                                         {"long.ini": long_script(512, 1000, 2)}, "Long"),
+        # Looping scripts whose looks wait no tick: one pass per frame tick is all the wire sees.
+        "loop of looks with !T000001, 1 ms": (FAST_128, ["Spin=spin.ini"],
+                                             {"spin.ini": long_script(128, 4, 1)}, "Spin"),
+        "loop of looks with no delay, 1 ms": (FAST_128, ["Spin=spin.ini"],
+                                             {"spin.ini": long_script(128, 4, None)}, "Spin"),
     }
     for label, (settings, catalog, files, scene) in cases.items():
-        show, wire, driver = session(build, 512 if files else 128, settings, catalog, files)
+        length = 512 if settings is FAST_512 else 128
+        show, wire, driver = session(build, length, settings, catalog, files)
         if scene:
             show.handoff(scene)
         time.sleep(1.5)
@@ -359,9 +366,9 @@ def main():
             f">= {0.95 * limit:.1f} (95% of {limit:.1f})", fps >= 0.95 * limit)
     if wanted("cpu"):
         for label, pct in measure_cpu(a.build, a.seconds * 2).items():
-            limit_ok = pct < 5 if "1 ms" in label else True
+            limit = 20 if "loop of looks" in label else 5 if "1 ms" in label else None
             row(f"CPU of LUVRIN, {label} (% of a core)", f"{pct:.2f}",
-                "< 5" if "1 ms" in label else "(reported)", limit_ok)
+                f"< {limit}" if limit else "(reported)", limit is None or pct < limit)
     if wanted("gaps"):
         g = measure_gaps(a.build, a.seconds * 2)
         row("gap between frames, 2 MB script, N=512, 1 ms (median/p99/max ms)",

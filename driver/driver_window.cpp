@@ -65,7 +65,8 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, std::unique_ptr<Output
       editor_(scheduler, folder_, editorSide_),
       engine_(scheduler, DriverPlayback::Window{
                              {&Text4, &Text7, &Label3, &timdelay, [this] { return OUTBUFCNT; }},
-                             [this] { Timer1_Timer(); }}) {
+                             [this] { Timer1_Timer(); },
+                             [this] { return Timer3.interval(); }}) {
   setCaption(QStringLiteral("LUVRINV3-150919A."));
   Label1.setGeometry(120, 240, 450, 180);
   Text2.setGeometry(600, 120, 2175, 375);
@@ -212,7 +213,7 @@ void Form1::logOutputStatus() {
   if (status == loggedStatus_) return;
   loggedStatus_ = status;
   // A hidden driver has no window: the log is where its user finds out why nothing arrives.
-  if (!status.isEmpty()) logLine(QStringLiteral("输出: ") + status);
+  if (!status.isEmpty()) logKeptLine(QStringLiteral("output"), QStringLiteral("输出: ") + status);
 }
 
 void Form1::Timer3_Timer() { output_.tick(); }

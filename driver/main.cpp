@@ -37,13 +37,6 @@ void quietPlatformProbe(QtMsgType type, const QMessageLogContext& context, const
   }
 }
 
-QString lockFilePath() {
-  const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-  if (!folder.isEmpty() && QDir().mkpath(folder)) return folder + QStringLiteral("/LUVRIN.lock");
-  // The temporary folder is shared by all users: the lock there is one per user too.
-  return QDir::tempPath() + QStringLiteral("/LUVRIN-%1.lock").arg(luvrin::platform::userKey());
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -53,7 +46,7 @@ int main(int argc, char* argv[]) {
   luvrin::installMessageLog(*log);
 
   // One driver per user.
-  QLockFile lock(lockFilePath());
+  QLockFile lock(luvrin::driverLockPath());
   if (!luvrin::takeDriverLock(lock)) return 0;
 
   // Run status shows nothing, so it needs no display. Otherwise the display is tried and, when it
@@ -61,6 +54,9 @@ int main(int argc, char* argv[]) {
   const QString folder = luvrin::platform::programFolder(argv[0]);
   const luvrin::SerialConfiguration settings = luvrin::readSerialConfiguration(folder);
   const QString& status = settings.status;
+  luvrin::logKeptLine(QStringLiteral("start"),
+                      QStringLiteral("驱动程序启动 (driver started): %1, 端口 \"%2\", 状态 \"%3\"")
+                          .arg(QDir::toNativeSeparators(folder), settings.port, status));
   const bool hidden = status == QStringLiteral("运行");
   const bool offscreenChosen = qgetenv("QT_QPA_PLATFORM").startsWith("offscreen");
   const QByteArray platforms =
@@ -133,7 +129,7 @@ int main(int argc, char* argv[]) {
         std::make_unique<luvrin::RemoteServer>(*remoteHost, settings.remoteKey, scheduler, access);
     remote->start(*settings.remotePort);
     driver.RemoteLine.setCaption(remote->statusText());
-    luvrin::logLine(remote->statusText());
+    luvrin::logKeptLine(QStringLiteral("remote"), remote->statusText());
   }
   if (driver.visible()) luvrin::installViews(driver);
 

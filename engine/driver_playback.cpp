@@ -86,6 +86,8 @@ Task DriverPlayback::play(RunList::Run run) {
   qsizetype lastStep = 1;
   int sinceYield = 0;
   bool passDidWork = false;
+  bool passWaited = false;
+  std::int64_t passStart = scheduler_.now();
   while (c.inside()) {
     lastStep = c.position();
     const QString& s = box.text();
@@ -105,6 +107,7 @@ Task DriverPlayback::play(RunList::Run run) {
         // must still step like a loop without work, or it holds the one thread for ever.
         if (delayWaits(*count)) {
           passDidWork = true;
+          passWaited = true;
           sinceYield = 0;
         }
         co_await DelayTim(*count);
@@ -116,8 +119,17 @@ Task DriverPlayback::play(RunList::Run run) {
       if (!passDidWork) {
         co_await scheduler_.waitUntil([] { return false; }, scheduler_.now() + kIdleLoopMs);
         if (!runs_.contains(run)) co_return;
+      } else if (!passWaited) {
+        const std::int64_t frame = w_.frameInterval ? w_.frameInterval() : 0;
+        const std::int64_t next = passStart + (frame > 0 ? frame : kTickMs);
+        if (next > scheduler_.now()) {
+          co_await scheduler_.waitUntil([] { return false; }, next);
+          if (!runs_.contains(run)) co_return;
+        }
       }
       passDidWork = false;
+      passWaited = false;
+      passStart = scheduler_.now();
       c.restart();
     }
     if (++sinceYield >= kScanChunk) {

@@ -18,6 +18,10 @@ class DriverPlayback {
   // The countdown timer runs freely; each of its ticks during a delay runs one intake pass.
   struct Window : ScriptWindow {
     std::function<void()> intake;  // one intake pass
+    // The frame timer's interval in ms (0: none). A looping pass whose delays wait no tick runs
+    // once per frame tick, or once per intake tick without a frame timer: no look could reach
+    // the wire faster.
+    std::function<std::int64_t()> frameInterval;
   };
 
   DriverPlayback(Scheduler& scheduler, Window window);

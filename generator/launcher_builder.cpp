@@ -138,7 +138,7 @@ void Form2::Command1_Click() {
   const QString suffix = launcherSuffix();
   // The template name comes from the hand-off value: it must name a file of the launcher folder,
   // or nothing is copied from anywhere.
-  const QString name = templateName();
+  QString name = templateName();
   platform::RegularFileRead launcher;
   QString problem;
   if (List1.listCount() == 0) {
@@ -147,11 +147,23 @@ void Form2::Command1_Click() {
     problem = QStringLiteral("模板启动器名 %1 不能作文件名").arg(name);
   } else {
     launcher = readLauncherTemplate(folder + name + suffix);
+    // A fresh show: the scene was handed over by the remote, or its launcher was removed; every
+    // launcher is a copy of the stub anyway.
+    if (launcher.refusal == platform::FileRefusal::Missing && name != stubName()) {
+      platform::RegularFileRead stub = readLauncherTemplate(folder + stubName() + suffix);
+      if (stub.refusal != platform::FileRefusal::Missing) {
+        name = stubName();
+        launcher = std::move(stub);
+      }
+    }
     problem = templateProblem(name + suffix, launcher.refusal);
+    if (problem.isEmpty() && !looksLikeProgram(launcher.bytes))
+      problem = QStringLiteral("模板启动器 %1 不是程序").arg(name + suffix);
   }
   const auto stub = platform::regularFileStamp(folder + stubName() + suffix);
 
   int written = 0, badNames = 0, leftAlone = 0, failed = 0;
+  QStringList kept;  // files that are no launcher: the user's, never written
   for (int i = 0; i < List1.listCount(); ++i) {
     List1.setListIndex(i);
     if (!problem.isEmpty()) continue;
@@ -168,6 +180,12 @@ void Form2::Command1_Click() {
     if (isStubName(scene) || sameFile(launcher.stamp, current) ||
         (stub && sameFile(*stub, current))) {
       ++leftAlone;
+      continue;
+    }
+    // A script a scene names always ends in ".ini" (the driver plays no other), and neither a
+    // script nor anything else the user saved holds a program.
+    if (isScriptFileName(scene + suffix) || launcherTarget(target) == LauncherTarget::Other) {
+      if (!kept.contains(scene + suffix)) kept.append(scene + suffix);
       continue;
     }
     if (writeLauncher(target, launcher.bytes, launcher.permissions)) {
@@ -187,9 +205,13 @@ void Form2::Command1_Click() {
     if (failed > 0) outcome += QStringLiteral(",%1 个无法写入").arg(failed);
     if (leftAlone > 0)
       outcome += QStringLiteral(",%1 个是模板或 %2 本身,未改动").arg(leftAlone).arg(stubName());
+    if (!kept.isEmpty())
+      outcome += QStringLiteral(",%1 个不是启动器(脚本或其他文件),未改动:%2")
+                     .arg(kept.size())
+                     .arg(kept.join(QStringLiteral("、")));
   }
   Label1.setCaption(outcome);
-  if (written == 0) {
+  if (written == 0 || !kept.isEmpty()) {
     qCWarning(lcLauncher).noquote() << outcome;
   } else {
     qCDebug(lcLauncher).noquote() << outcome;

@@ -16,7 +16,9 @@ QStringList sceneNames(const CatalogueEntries& entries);
 QString catalogueProblem(FileRead::Failure failure);
 
 // The launcher builder: hidden, loaded at first use. Reads the scene catalogue and writes one
-// launcher per scene, a copy of the launcher that last started the driver.
+// launcher per scene, a copy of the launcher that last started the driver (the stub when there
+// is none). It replaces only launchers: a script a scene names, a file ending in ".ini" and
+// anything that holds no program are the user's, left alone and named in Label1.
 class Form2 : public FormState {
  public:
   static constexpr qint64 kCatalogueLimit = SceneCatalogue::kMaxFileBytes;
@@ -40,7 +42,7 @@ class Form2 : public FormState {
 
  private:
   void loadOnce();
-  // The template launcher's file; with no hand-off value yet (a driver started from the
+  // The template launcher's name; with no hand-off value yet (a driver started from the
   // Start menu, no launcher run so far) the stub itself.
   QString templateName() const;
 

@@ -54,6 +54,25 @@ platform::RegularFileRead readLauncherTemplate(const QString& path) {
   return platform::readRegularFile(path, kMaxLauncherBytes, platform::Links::Refuse);
 }
 
+bool isScriptFileName(const QString& fileName) {
+  return fileName.endsWith(QStringLiteral(".ini"), Qt::CaseInsensitive);
+}
+
+bool looksLikeProgram(QByteArrayView head) {
+  return head.startsWith("MZ") || head.startsWith(
+                                      "\x7f"
+                                      "ELF");
+}
+
+LauncherTarget launcherTarget(const QString& path) {
+  QFile file;
+  const platform::OpenedFile opened =
+      platform::openRegularFile(path, file, platform::Links::Refuse);
+  if (opened.refusal == platform::FileRefusal::Missing) return LauncherTarget::Absent;
+  if (opened.refusal != platform::FileRefusal::None) return LauncherTarget::Other;
+  return looksLikeProgram(file.read(4)) ? LauncherTarget::Launcher : LauncherTarget::Other;
+}
+
 bool writeLauncher(const QString& target, const QByteArray& bytes,
                    QFileDevice::Permissions permissions) {
   const QFileInfo targetInfo(target);

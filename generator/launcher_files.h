@@ -32,6 +32,20 @@ inline constexpr qint64 kMaxLauncherBytes = 64 * 1024 * 1024;
 // to (which could be any file the user can read), never a FIFO or a device.
 platform::RegularFileRead readLauncherTemplate(const QString& path);
 
+// Whether a file name ends like a script file (".ini", in any letter case): the builder never
+// writes one, whatever the scene is called.
+bool isScriptFileName(const QString& fileName);
+
+// Whether bytes begin like a program of either system (a Windows or a Linux executable): what a
+// launcher is, and what no script or text the user saved ever is.
+bool looksLikeProgram(QByteArrayView head);
+
+// What the file at path is to the builder: nothing yet, a launcher it may replace (a regular
+// file holding a program), or anything else (a link, a folder, a device, the user's text),
+// which it never writes.
+enum class LauncherTarget { Absent, Launcher, Other };
+LauncherTarget launcherTarget(const QString& path);
+
 // Writes bytes as the launcher at target through a temporary file in its folder, with the given
 // permissions, then renames it over target; leaves target as it was on any failure. Only a
 // regular file is replaced: a target that is a folder, a link or a device is not touched.

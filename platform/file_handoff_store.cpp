@@ -4,8 +4,8 @@
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QLoggingCategory>
-#include <QSaveFile>
 #include <QSettings>
+#include <QTemporaryFile>
 
 #include "log_categories.h"
 #include "platform.h"
@@ -106,7 +106,10 @@ QString FileHandoffStore::decode(const QByteArray& bytes) {
 }
 
 QString FileHandoffStore::read() {
-  const platform::RegularFileRead file = platform::readRegularFile(path_, kMaxFileBytes);
+  // Only the file itself: through a link of any kind the driver would play whatever another
+  // file says.
+  const platform::RegularFileRead file =
+      platform::readRegularFile(path_, kMaxFileBytes, platform::Links::RefuseShared);
   // Read at every poll: a refusal is told once, and again only after it ended or changed.
   if (file.refusal != lastRefusal_) {
     lastRefusal_ = file.refusal;
@@ -121,22 +124,20 @@ bool FileHandoffStore::write(const QString& value) {
     writeError_ = QStringLiteral("无法写入 %1: %2").arg(QDir::toNativeSeparators(path_), why);
     return false;
   };
-  if (!QDir().mkpath(QFileInfo(path_).absolutePath()))
-    return fail(QStringLiteral("无法创建文件夹"));
+  const QString folder = QFileInfo(path_).absolutePath();
+  if (!QDir().mkpath(folder)) return fail(QStringLiteral("无法创建文件夹"));
   const QByteArray bytes = encode(value);
   if (bytes.size() > kMaxFileBytes) return fail(QStringLiteral("名称太长"));
-  // QSaveFile writes where a link points, and renames its new file over whatever is there: a
-  // link to a device would have the device replaced.
-  if (const QFileInfo info(path_); info.isSymLink() && !info.isFile())
-    return fail(QStringLiteral("是一个链接"));
-  QSaveFile file(path_);
-  if (!file.open(QIODevice::WriteOnly)) return fail(file.errorString());
-  if (file.write(bytes) != bytes.size()) {
-    const QString why = file.errorString();
-    file.cancelWriting();
-    return fail(why);
-  }
-  return file.commit() || fail(file.errorString());
+  // A new file renamed over the name: a link there (symbolic or hard) is replaced itself, and
+  // whatever it stood for keeps its contents. QSaveFile would write through a symbolic link.
+  QTemporaryFile file(folder + QStringLiteral("/.LUVRIN.ini.XXXXXX"));
+  if (!file.open()) return fail(file.errorString());
+  if (file.write(bytes) != bytes.size() || !file.flush()) return fail(file.errorString());
+  const QString written = file.fileName();
+  file.close();
+  if (!platform::replaceFile(written, path_)) return fail(QStringLiteral("无法替换文件"));
+  file.setAutoRemove(false);  // it is the hand-off file now
+  return true;
 }
 
 const QString RegistryHandoffStore::kDefaultKey =

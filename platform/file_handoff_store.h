@@ -11,8 +11,10 @@ class QFileSystemWatcher;
 
 namespace luvrin {
 
-// The hand-off value as a small UTF-8 INI file ([LUVRIN], 场景=name). Written whole through
-// QSaveFile, so a reader sees the old or the new value, never half of one; read from the disk
+// The hand-off value as a small UTF-8 INI file ([LUVRIN], 场景=name). Written whole into a new
+// file renamed over the old, so a reader sees the old or the new value, never half of one, and
+// a link put in its place is replaced, never written through; only the file itself is read
+// (no symbolic link, no file that other names share), from the disk
 // at every read(), because two launchers may write names of equal length within one
 // modification-time tick (a settings cache keyed on size and time would miss the second).
 class FileHandoffStore final : public HandoffStore {

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <atomic>
 #include <utility>
 
@@ -28,19 +29,37 @@ LogFile::~LogFile() {
 
 QString LogFile::defaultPath() { return platform::userLogFolder() + QStringLiteral("/LUVRIN.log"); }
 
+QString LogFile::stamped(const QString& line) const {
+  return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")) +
+         (program_.isEmpty() ? QString() : program_ + QStringLiteral(": ")) + line;
+}
+
 void LogFile::write(const QString& line) {
-  const QString stamped =
-      QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")) +
-      (program_.isEmpty() ? QString() : program_ + QStringLiteral(": ")) + line;
+  const QString text = stamped(line);
   {
     const std::lock_guard lock(mutex_);
     if (queue_.size() >= kMaxQueued) {
       ++dropped_;
       return;
     }
-    queue_.push_back(stamped);
+    queue_.push_back(text);
   }
   wake_.notify_one();
+}
+
+void LogFile::writeKept(const QString& key, const QString& line) {
+  {
+    const std::lock_guard lock(mutex_);
+    const QString text = stamped(line);
+    auto it =
+        std::find_if(kept_.begin(), kept_.end(), [&](const auto& k) { return k.first == key; });
+    if (it == kept_.end()) {
+      kept_.emplace_back(key, text);
+    } else {
+      it->second = text;
+    }
+  }
+  write(line);
 }
 
 void LogFile::run() {
@@ -57,26 +76,34 @@ void LogFile::run() {
       text += queue_.front().toUtf8() + '\n';
       queue_.pop_front();
     }
+    QByteArray top;
+    for (const auto& [key, line] : kept_) top += line.toUtf8() + '\n';
     lock.unlock();
-    append(text);
+    append(text, top);
     lock.lock();
   }
 }
 
-void LogFile::append(const QByteArray& text) {
+void LogFile::append(const QByteArray& text, const QByteArray& top) {
   // Only a regular file (or none yet): a FIFO or a device put there would block or swallow it.
   const QFileInfo info(path_);
   if (info.isSymLink() || (info.exists() && !info.isFile())) return;
   QDir().mkpath(info.absolutePath());
+  bool turned = false;
   if (info.exists() && info.size() + text.size() > kMaxBytes) {
     const QString old = path_ + QStringLiteral(".1");
     QFile::remove(old);
     QFile::rename(path_, old);
+    turned = true;
   }
   QFile file(path_);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) return;
+  // The kept lines stay far below the bound; what follows them is cut to fit beside them.
+  const QByteArray head = turned && top.size() < kMaxBytes / 4 ? top : QByteArray();
+  if (!head.isEmpty()) file.write(head);
+  const qint64 room = kMaxBytes - head.size();
   // A single line larger than the bound keeps only its end.
-  file.write(text.size() > kMaxBytes ? text.right(kMaxBytes) : text);
+  file.write(text.size() > room ? text.right(room) : text);
 }
 
 namespace {
@@ -113,6 +140,10 @@ void removeMessageLog() {
 
 void logLine(const QString& line) {
   if (LogFile* log = installed.load()) log->write(line);
+}
+
+void logKeptLine(const QString& key, const QString& line) {
+  if (LogFile* log = installed.load()) log->writeKept(key, line);
 }
 
 }  // namespace luvrin

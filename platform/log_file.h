@@ -5,6 +5,8 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace luvrin {
 
@@ -27,20 +29,26 @@ class LogFile {
 
   // Adds a line, stamped with the local date and time and the program's name.
   void write(const QString& line);
+  // Adds a line that says how the program runs (its output, the remote's address): written now,
+  // and again at the top of every new file the log turns to, so that a log rotated by a flood
+  // of other lines still says it. A later line of the same key takes its place.
+  void writeKept(const QString& key, const QString& line);
   const QString& path() const { return path_; }
 
   // LUVRIN.log in the user's log folder.
   static QString defaultPath();
 
  private:
+  QString stamped(const QString& line) const;
   void run();
-  void append(const QByteArray& text);
+  void append(const QByteArray& text, const QByteArray& top);
 
   QString path_;
   QString program_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<QString> queue_;
+  std::vector<std::pair<QString, QString>> kept_;  // key, stamped line
   std::size_t dropped_ = 0;
   bool ending_ = false;
   std::thread writer_;
@@ -53,5 +61,7 @@ void installMessageLog(LogFile& log);
 void removeMessageLog();
 // A line for the installed log, if there is one (the output's status, a refused file).
 void logLine(const QString& line);
+// A kept line (LogFile::writeKept) for the installed log, if there is one.
+void logKeptLine(const QString& key, const QString& line);
 
 }  // namespace luvrin

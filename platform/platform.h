@@ -42,6 +42,11 @@ QString installedFixtureFolder(const QString& programFolder);
 // must be per user in a folder all users share.
 QString userKey();
 
+// Whether path is a folder of the current user's alone (created, mode 0700, when missing): on
+// Linux a real folder, no link, owned by the user and closed to everyone else, so that no other
+// user can put files in it; on Windows, whose temporary folder is the user's own, any folder.
+bool ownPrivateFolder(const QString& path);
+
 // Whether the file at path belongs to another user (false where the system cannot tell).
 bool ownedByAnotherUser(const QString& path);
 

@@ -87,6 +87,15 @@ QString installedFixtureFolder(const QString&) {
 
 QString userKey() { return QString::number(::getuid()); }
 
+bool ownPrivateFolder(const QString& path) {
+  const QByteArray name = QFile::encodeName(path);
+  if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST) return false;
+  // Judged by what is there, not by what was asked: another user may have made it first.
+  struct stat st {};
+  return ::lstat(name.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+         (st.st_mode & 077) == 0;
+}
+
 bool ownedByAnotherUser(const QString& path) {
   struct stat st {};
   if (::lstat(QFile::encodeName(path).constData(), &st) != 0) return false;
@@ -185,8 +194,9 @@ OpenedFile openRegularFile(const QString& path, QFile& file, Links links) {
   // The type first: a device is not even opened (opening a serial line raises its control
   // lines), and a FIFO's open would wait for a writer.
   struct stat before {};
-  const int statResult = links == Links::Refuse ? ::lstat(name.constData(), &before)
-                                                : ::stat(name.constData(), &before);
+  const bool follow = links == Links::Follow;
+  const int statResult =
+      follow ? ::stat(name.constData(), &before) : ::lstat(name.constData(), &before);
   if (statResult != 0) {
     result.refusal = refusalOfErrno(errno);
     result.error = qt_error_string(errno);
@@ -199,7 +209,7 @@ OpenedFile openRegularFile(const QString& path, QFile& file, Links links) {
   // Whatever the name holds by the time it is opened, the open does not wait, and what was
   // opened is checked again.
   int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-  if (links == Links::Refuse) flags |= O_NOFOLLOW;
+  if (!follow) flags |= O_NOFOLLOW;
   int fd = -1;
   do {
     fd = ::open(name.constData(), flags);
@@ -215,7 +225,8 @@ OpenedFile openRegularFile(const QString& path, QFile& file, Links links) {
     return result;
   }
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      (links == Links::RefuseShared && st.st_nlink != 1)) {
     ::close(fd);
     result.refusal = FileRefusal::NotRegular;
     return result;
@@ -230,6 +241,16 @@ OpenedFile openRegularFile(const QString& path, QFile& file, Links links) {
   result.stamp = stampOf(st);
   result.permissions = permissionsOf(st.st_mode);
   return result;
+}
+
+bool replaceFile(const QString& from, const QString& to) {
+  const QByteArray source = QFile::encodeName(from);
+  const int fd = ::open(source.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  const bool synced = ::fsync(fd) == 0;
+  ::close(fd);
+  // rename() replaces the name itself, never what a link at that name points to.
+  return synced && ::rename(source.constData(), QFile::encodeName(to).constData()) == 0;
 }
 
 std::optional<FileStamp> regularFileStamp(const QString& path) {

@@ -108,6 +108,8 @@ QString userKey() {
 }
 
 // Files of other users do not get into a user's own folders there.
+bool ownPrivateFolder(const QString& path) { return QDir().mkpath(path); }
+
 bool ownedByAnotherUser(const QString&) { return false; }
 
 namespace {
@@ -218,7 +220,8 @@ OpenedFile openRegularFile(const QString& path, QFile& file, Links links) {
     return result;
   }
   BY_HANDLE_FILE_INFORMATION handleInfo{};
-  if (!isRegular(handle, follow, &handleInfo)) {
+  if (!isRegular(handle, follow, &handleInfo) ||
+      (links == Links::RefuseShared && handleInfo.nNumberOfLinks != 1)) {
     CloseHandle(handle);
     result.refusal = FileRefusal::NotRegular;
     return result;
@@ -240,6 +243,13 @@ OpenedFile openRegularFile(const QString& path, QFile& file, Links links) {
   result.stamp = stampOf(handleInfo);
   result.permissions = QFile::permissions(path);
   return result;
+}
+
+bool replaceFile(const QString& from, const QString& to) {
+  const std::wstring source = QDir::toNativeSeparators(from).toStdWString();
+  const std::wstring target = QDir::toNativeSeparators(to).toStdWString();
+  return MoveFileExW(source.c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 std::optional<FileStamp> regularFileStamp(const QString& path) {

@@ -34,8 +34,9 @@ enum class FileRefusal {
 };
 
 // Links to a regular file are followed for the show's files; a file that is copied onto
-// others (the template launcher) must be the file itself.
-enum class Links { Follow, Refuse };
+// others (the template launcher) must be the file itself; a file that other names share as
+// well (a hard link: the hand-off file) must be its own, or what is read is another file's.
+enum class Links { Follow, Refuse, RefuseShared };
 
 struct OpenedFile {
   FileRefusal refusal = FileRefusal::None;
@@ -63,6 +64,11 @@ struct RegularFileRead {
 // Reads a whole regular file of at most maxBytes; a larger one is refused unread where its
 // size tells, or after maxBytes + 1 bytes where it grows while being read.
 RegularFileRead readRegularFile(const QString& path, qint64 maxBytes, Links links = Links::Follow);
+
+// Puts the written file from in the place of to in one step (a reader sees the old file or the
+// new one), after its bytes reached the disk. Whatever to is (a symbolic or hard link too) is
+// itself replaced; what it pointed at, or shared its contents, is not touched.
+bool replaceFile(const QString& from, const QString& to);
 
 // A line for the user's log saying why the file at path was not read, and what was expected
 // of it ("" for None and Missing, which are not faults).

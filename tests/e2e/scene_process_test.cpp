@@ -135,3 +135,39 @@ TEST(SceneProcess, GeneratedLaunchersPlayTheirScenes) {
     return lastFrame(pty, kChannels) == Levels{250, 251, 252, 253, 0};
   }));
 }
+
+// A fresh show whose scenes keep their scripts beside the launchers, one of them named like a
+// scene: the builder writes the launchers from the stub (the scene handed over has no launcher
+// yet) and leaves the scripts alone, so the scene that plays a script still plays it.
+TEST(SceneProcess, TheBuilderLeavesTheScriptsBesideTheLaunchersAlone) {
+  Show show;
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  writePtySettings(show, pty, QStringLiteral("运行"));
+  show.writeCatalog({QStringLiteral("演示=..\\s1.ini"), QStringLiteral("s1.ini=DMX001,"),
+                     QStringLiteral("备份.ini=DMX002,")});
+  const QByteArray script = "\"\r\nDMX011,022,033,044,\r\n!T000005'500mS\r\n!GT000\"\r\n";
+  const QByteArray backup = luvrin::encodeGbk(QStringLiteral("\"\r\nDMX255,\r\n\"\r\n"));
+  const QString scriptFile = show.launcherFolder() + QStringLiteral("/s1.ini");
+  const QString backupFile = show.launcherFolder() + QStringLiteral("/备份.ini");
+  for (const auto& [file, bytes] : {std::pair{scriptFile, script}, std::pair{backupFile, backup}}) {
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+  }
+  luvrin::TextBox handedName(QStringLiteral("演示"));
+  luvrin::Form2 builder(show.driverFolder(), handedName);
+  builder.Command2_Click();
+  EXPECT_TRUE(builder.Label1.caption().contains(QStringLiteral("s1.ini、备份.ini")))
+      << builder.Label1.caption().toStdString();
+  for (const auto& [file, bytes] : {std::pair{scriptFile, script}, std::pair{backupFile, backup}}) {
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), bytes) << file.toStdString();
+  }
+
+  ASSERT_EQ(show.run(show.launcherFolder() + QStringLiteral("/演示"), show.environment()), 0);
+  EXPECT_TRUE(pty.waitFor([&](const QByteArray&) {
+    return lastFrame(pty, kChannels) == Levels{11, 22, 33, 44, 0};
+  }));
+}

@@ -30,10 +30,12 @@ struct DriverEngine {
   Timer timdelay{scheduler, 100, true};
   double channels;
   int intakes = 0;
+  std::int64_t frameMs = 1;
   std::vector<std::pair<std::int64_t, QString>> frames;
   DriverPlayback engine{scheduler, DriverPlayback::Window{{&box, &data, &label, &timdelay,
                                                            [this] { return channels; }},
-                                                          [this] { ++intakes; }}};
+                                                          [this] { ++intakes; },
+                                                          [this] { return frameMs; }}};
 };
 
 QString lines(std::initializer_list<const char*> parts) {
@@ -199,6 +201,35 @@ TEST(DriverPlayback, LoopWithoutWorkStepsInsteadOfSpinning) {
   e.scheduler.advanceBy(1000ms);
   EXPECT_TRUE(e.engine.running());
   EXPECT_LE(passes, 1000 / 5 + 2);
+}
+
+// Looks that wait no tick: the loop runs once per frame tick (per intake tick with no frame
+// timer), its looks still in their order, instead of as fast as a core allows.
+TEST(DriverPlayback, LoopOfLooksThatDoNotWaitRunsOncePerFrameTick) {
+  struct Case {
+    const char* script;
+    std::int64_t frameMs;
+    int passes;  // in one second
+  };
+  const Case cases[] = {
+      {"DMX001,\r\n!T000001'100mS\r\nDMX002,\r\n!T000001'100mS\r\n!GT000", 1, 1000},
+      {"DMX001,\r\nDMX002,\r\n!GT000", 1, 1000},
+      {"DMX001,\r\n!T000000\r\nDMX002,\r\n!GT000", 25, 40},
+      {"DMX001,\r\nDMX002,\r\n!GT000", 0, 10},
+  };
+  for (const Case& c : cases) {
+    DriverEngine e(1);
+    e.frameMs = c.frameMs;
+    e.play(QString::fromUtf8(c.script));
+    e.scheduler.advanceBy(1000ms);
+    ASSERT_FALSE(e.frames.empty()) << c.script;
+    for (std::size_t i = 0; i < e.frames.size(); ++i)
+      ASSERT_EQ(e.frames[i].second, i % 2 ? QStringLiteral("DMX002,") : QStringLiteral("DMX001,"))
+          << c.script << " look " << i;
+    const int passes = static_cast<int>((e.frames.size() + 1) / 2);
+    EXPECT_GE(passes, c.passes - 1) << c.script << " frame " << c.frameMs;
+    EXPECT_LE(passes, c.passes + 1) << c.script << " frame " << c.frameMs;
+  }
 }
 
 TEST(DriverPlayback, LoopOfDelaysThatDoNotWaitStepsInsteadOfHanging) {

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <filesystem>
 #include <functional>
 
 #include "codepage.h"
@@ -444,8 +445,7 @@ TEST(LauncherBuilderGeneration, UnusableTemplateWritesNothingAndKeepsOldLauncher
   show.writeLauncherFile(QStringLiteral("A"), programBytes(100, 'a'));
   show.writeCatalogue({"[DMX]", "A=1", "B=2"});
   const QStringList before = show.launcherFolderEntries();
-  for (const char* handoff :
-       {"Missing", "Folder", "../secret", "..\\secret", "驱动/../../secret"}) {
+  for (const char* handoff : {"Folder", "../secret", "..\\secret", "驱动/../../secret"}) {
     Builder b(show, QString::fromUtf8(handoff));
     b.form.Command2_Click();
     EXPECT_EQ(b.form.List1.listCount(), 2) << handoff;
@@ -455,13 +455,117 @@ TEST(LauncherBuilderGeneration, UnusableTemplateWritesNothingAndKeepsOldLauncher
 }
 
 TEST(LauncherBuilderGeneration, WithNoLauncherRunYetTheStubIsTheTemplate) {
-  Installation show;
-  show.writeCatalogue({"[DMX]", "A=1", "B=2"});
-  Builder b(show, QString());
-  b.form.Command2_Click();
-  EXPECT_EQ(readAll(show.launcher(QStringLiteral("A"))), show.templateBytes);
-  EXPECT_EQ(readAll(show.launcher(QStringLiteral("B"))), show.templateBytes);
-  EXPECT_EQ(b.form.Label1.caption(), QStringLiteral("已写入 2 个启动器"));
+  // No hand-off value, or one the remote handed over before any launcher existed.
+  for (const QString& handoff : {QString(), QStringLiteral("演示")}) {
+    Installation show;
+    show.writeCatalogue({"[DMX]", "A=1", "B=2"});
+    Builder b(show, handoff);
+    b.form.Command2_Click();
+    EXPECT_EQ(readAll(show.launcher(QStringLiteral("A"))), show.templateBytes);
+    EXPECT_EQ(readAll(show.launcher(QStringLiteral("B"))), show.templateBytes);
+    EXPECT_EQ(b.form.Label1.caption(), QStringLiteral("已写入 2 个启动器"))
+        << handoff.toStdString();
+  }
+}
+
+// What the user saved beside the launchers (scripts, notes, a link to the stub) and the stub
+// itself stay as they are, whatever the scenes are called; the window names what was left.
+TEST(LauncherBuilderGeneration, NoFileTheUserSavedIsWrittenOver) {
+  struct Case {
+    const char* what;
+    bool anySystem;  // else only where launchers have no suffix
+    QStringList catalogue;
+    std::function<void(const Installation&)> prepare;
+    QString handoff;
+    QStringList untouched;  // launcher names whose file (or absence) must stay
+    QString said;
+  };
+  const QString sfx = launcherSuffix();
+  const QByteArray script = "\"\r\nDMX001,002,\r\n!T000005'500mS\r\n!GT000\"\r\n";
+  const std::vector<Case> cases = {
+      {"scripts beside the launchers",
+       true,
+       {"[DMX]", "演示=..\\s1.ini", "s1.ini=DMX001,", "备份.ini=DMX002,"},
+       [&](const Installation& show) {
+         show.writeLauncherFile(QStringLiteral("s1.ini"), script);
+         show.writeLauncherFile(QStringLiteral("备份.ini"), "DMX255,255,");
+       },
+       kTemplate,
+       {"s1.ini", "备份.ini"},
+       QStringLiteral(
+           "已写入 1 个启动器,2 个不是启动器(脚本或其他文件),未改动:s1.ini%1、备份.ini%1")
+           .arg(sfx)},
+      {"notes named like a scene",
+       true,
+       {"[DMX]", "Notes=DMX1", "A=DMX2"},
+       [](const Installation& show) {
+         show.writeLauncherFile(QStringLiteral("Notes"), "bring the ladder\r\n");
+       },
+       kTemplate,
+       {"Notes"},
+       QStringLiteral("已写入 1 个启动器,1 个不是启动器(脚本或其他文件),未改动:Notes%1").arg(sfx)},
+      {"an empty file",
+       true,
+       {"[DMX]", "Empty=DMX1"},
+       [](const Installation& show) { show.writeLauncherFile(QStringLiteral("Empty"), ""); },
+       kTemplate,
+       {"Empty"},
+       QStringLiteral("已写入 0 个启动器,1 个不是启动器(脚本或其他文件),未改动:Empty%1").arg(sfx)},
+      {"a script ending holding a program",
+       false,
+       {"[DMX]", "old.INI=DMX1"},
+       [](const Installation& show) {
+         show.writeLauncherFile(QStringLiteral("old.INI"), programBytes(64, 'o'));
+       },
+       kTemplate,
+       {"old.INI"},
+       QStringLiteral("已写入 0 个启动器,1 个不是启动器(脚本或其他文件),未改动:old.INI")},
+      {"a script ending not there yet",
+       false,
+       {"[DMX]", "演示=s2.ini", "s2.ini=DMX1"},
+       [](const Installation&) {},
+       kTemplate,
+       {"s2.ini"},
+       QStringLiteral("已写入 1 个启动器,1 个不是启动器(脚本或其他文件),未改动:s2.ini")},
+      {"a scene named like the stub while the stub is absent",
+       true,
+       {"[DMX]", "A=1", kTemplate + QStringLiteral("=2")},
+       [](const Installation& show) {
+         show.writeLauncherFile(QStringLiteral("Other"), programBytes(64, 'x'));
+         QFile::remove(show.launcher(kTemplate));
+       },
+       QStringLiteral("Other"),
+       {kTemplate},
+       QStringLiteral("已写入 1 个启动器,1 个是模板或 LUVRINpREG 本身,未改动")},
+      {"a launcher that is a hard link to the stub",
+       true,
+       {"[DMX]", "A=1"},
+       [](const Installation& show) {
+         show.writeLauncherFile(QStringLiteral("Other"), programBytes(64, 'x'));
+         std::filesystem::create_hard_link(show.launcher(kTemplate).toStdU16String(),
+                                           show.launcher(QStringLiteral("A")).toStdU16String());
+       },
+       QStringLiteral("Other"),
+       {kTemplate, "A"},
+       QStringLiteral("已写入 0 个启动器,1 个是模板或 LUVRINpREG 本身,未改动")},
+  };
+  for (const Case& c : cases) {
+    if (!c.anySystem && !sfx.isEmpty()) continue;
+    Installation show;
+    show.writeCatalogue(c.catalogue);
+    c.prepare(show);
+    std::vector<std::pair<bool, QByteArray>> before;
+    for (const QString& name : c.untouched)
+      before.emplace_back(QFileInfo::exists(show.launcher(name)), readAll(show.launcher(name)));
+    Builder b(show, c.handoff);
+    b.form.Command2_Click();
+    for (std::size_t i = 0; i < before.size(); ++i) {
+      const QString file = show.launcher(c.untouched[i]);
+      EXPECT_EQ(QFileInfo::exists(file), before[i].first) << c.what << ": " << file.toStdString();
+      EXPECT_EQ(readAll(file), before[i].second) << c.what << ": " << file.toStdString();
+    }
+    EXPECT_EQ(b.form.Label1.caption(), c.said) << c.what;
+  }
 }
 
 TEST(LauncherBuilderGeneration, TheStubIsNeverReplaced) {
@@ -508,11 +612,18 @@ TEST(LauncherBuilderGeneration, TheWindowSaysHowManyWereWrittenAndWhyNone) {
          ASSERT_TRUE(f.resize(Form2::kCatalogueLimit + 1));
        },
        QStringLiteral("未写入启动器:场景.ini 超过 16 MiB")},
-      {"template missing", QStringLiteral("Missing"),
+      {"template and stub missing", QStringLiteral("Missing"),
        [](const Installation& show) {
          show.writeCatalogue({"[DMX]", "A=1"});
+         QFile::remove(show.launcher(kTemplate));
        },
        QStringLiteral("未写入启动器:模板启动器 Missing%1 不存在").arg(suffix)},
+      {"template no program", QStringLiteral("Text"),
+       [](const Installation& show) {
+         show.writeCatalogue({"[DMX]", "A=1"});
+         show.writeLauncherFile(QStringLiteral("Text"), "DMX001,");
+       },
+       QStringLiteral("未写入启动器:模板启动器 Text%1 不是程序").arg(suffix)},
       {"template a folder", QStringLiteral("Folder"),
        [&](const Installation& show) {
          show.writeCatalogue({"[DMX]", "A=1"});

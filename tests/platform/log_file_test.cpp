@@ -56,5 +56,29 @@ TEST(LogFile, SomethingElseInItsPlaceIsLeftAloneAndHoldsNothingUp) {
   EXPECT_FALSE(QFileInfo::exists(target));
 }
 
+// A flood of other lines turns the log over and over; every new file still starts with how the
+// program runs, and the disk never holds more than the log and one older file.
+TEST(LogFile, KeptLinesHeadEveryNewFileAndTwoFilesAtMostStay) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("LUVRIN.log"));
+  const QString kilobyte(1000, u'x');
+  {
+    LogFile log(path, QStringLiteral("LUVRIN"));
+    log.writeKept(QStringLiteral("remote"), QStringLiteral("远程: http://0.0.0.0:8080/"));
+    log.writeKept(QStringLiteral("output"), QStringLiteral("输出: 端口 /dev/ttyUSB0 无法打开"));
+    log.writeKept(QStringLiteral("output"), QStringLiteral("输出: 正在发送"));
+    for (int i = 0; i < 2600; ++i) log.write(kilobyte);  // past the bound twice
+  }
+  for (const QString& file : {path, path + QStringLiteral(".1")}) {
+    const QStringList lines = readText(file).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_GE(lines.size(), 2) << file.toStdString();
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral("远程: http://0.0.0.0:8080/")))
+        << file.toStdString();
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral("输出: 正在发送"))) << file.toStdString();
+    EXPECT_LE(QFileInfo(file).size(), LogFile::kMaxBytes) << file.toStdString();
+  }
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+}
+
 }  // namespace
 }  // namespace luvrin

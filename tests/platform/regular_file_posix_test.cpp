@@ -2,6 +2,7 @@
 // gigabytes. Each is refused without waiting, and without reading more than the limit.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -38,6 +39,12 @@ class Place {
   }
   QString link(const char* name, const QString& target) const {
     EXPECT_TRUE(QFile::link(target, path(name)));
+    return path(name);
+  }
+  QString hardLink(const char* name, const QString& target) const {
+    EXPECT_EQ(
+        ::link(QFile::encodeName(target).constData(), QFile::encodeName(path(name)).constData()),
+        0);
     return path(name);
   }
   QString sparse(const char* name, qint64 size) const {
@@ -86,6 +93,18 @@ TEST(RegularFile, OnlyRegularFilesUpToTheLimitAreReadAndNothingWaits) {
       {"link to a file, where links are refused",
        [](const Place& p) { return p.link("b", p.file("a", "x")); }, Links::Refuse,
        FileRefusal::NotRegular, ""},
+      {"file of its own, where shared files are refused",
+       [](const Place& p) { return p.file("a", "x"); }, Links::RefuseShared, FileRefusal::None,
+       "x"},
+      {"link to a file, where shared files are refused",
+       [](const Place& p) { return p.link("b", p.file("a", "x")); }, Links::RefuseShared,
+       FileRefusal::NotRegular, ""},
+      {"hard link, where shared files are refused",
+       [](const Place& p) { return p.hardLink("b", p.file("a", "x")); }, Links::RefuseShared,
+       FileRefusal::NotRegular, ""},
+      {"hard link, where links are refused",
+       [](const Place& p) { return p.hardLink("b", p.file("a", "x")); }, Links::Refuse,
+       FileRefusal::None, "x"},
   };
   for (const Case& c : cases) {
     const Place place;
@@ -170,13 +189,14 @@ TEST(HandoffFile, AnythingButASmallRegularFileReadsAsNoValueUntilALauncherWrites
     })) << c.what;
     // Polled ten times a second, it is told once.
     EXPECT_EQ(Warnings::seen.size(), 1) << c.what;
-    // A launcher never writes through a link to something else than a file. Tried on the FIFO
-    // of the test's own folder only: a store that did would replace what the link points to.
+    // A launcher never writes through a link: it replaces the link. Tried on the FIFO of the
+    // test's own folder only: a store that did would replace what the link points to.
+    if (QFileInfo(at).isSymLink() && QFileInfo(at).symLinkTarget() == place.path("f")) {
+      EXPECT_TRUE(store.write(QStringLiteral("Intro"))) << c.what;
+      EXPECT_FALSE(QFileInfo(place.path("f")).isFile()) << c.what;
+      EXPECT_FALSE(QFileInfo(at).isSymLink()) << c.what;
+    }
     if (QFileInfo(at).isSymLink()) {
-      if (QFileInfo(at).symLinkTarget() == place.path("f")) {
-        EXPECT_FALSE(store.write(QStringLiteral("Intro"))) << c.what;
-        EXPECT_FALSE(QFileInfo(place.path("f")).isFile()) << c.what;
-      }
       ASSERT_TRUE(QFile::remove(at));
     }
     QDir().rmdir(at);
@@ -191,6 +211,30 @@ TEST(HandoffFile, AnythingButASmallRegularFileReadsAsNoValueUntilALauncherWrites
   EXPECT_FALSE(store.write(QString(FileHandoffStore::kMaxFileBytes, u'场')));
   EXPECT_TRUE(store.write(QString(255, u'场')));
   EXPECT_EQ(store.read(), QString(255, u'场'));
+}
+
+// A hand-off file that someone replaced by a link (to a system file, to another user's file) is
+// neither read nor written through: the driver plays nothing from it, and a launcher's write
+// puts a file of its own in the link's place.
+TEST(HandoffFile, ALinkInItsPlaceIsNeverReadNorWrittenThrough) {
+  const QByteArray victimBytes = "[LUVRIN]\n场景=Evil\n";
+  const std::pair<const char*, bool> cases[] = {{"symbolic link", false}, {"hard link", true}};
+  for (const auto& [what, hard] : cases) {
+    const Place place;
+    const QString victim = place.file("victim", victimBytes);
+    const QString at =
+        hard ? place.hardLink("LUVRIN.ini", victim) : place.link("LUVRIN.ini", victim);
+    FileHandoffStore store(at);
+    EXPECT_EQ(store.read(), QString()) << what;
+    EXPECT_TRUE(store.write(QStringLiteral("Intro"))) << what;
+    EXPECT_EQ(store.read(), QStringLiteral("Intro")) << what;
+    QFile f(victim);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), victimBytes) << what;
+    struct stat st {};
+    ASSERT_EQ(::lstat(QFile::encodeName(at).constData(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode) && st.st_nlink == 1) << what;
+  }
 }
 
 }  // namespace
