@@ -16,11 +16,18 @@ QStringList DriverRemoteHost::sceneNames() const {
   const QDateTime modified = file.exists() ? file.lastModified() : QDateTime();
   const qint64 size = file.exists() ? file.size() : -1;
   if (modified != namesModified_ || size != namesSize_ || size < 0) {
-    names_ = luvrin::sceneNames(catalogue.entries());
+    const CatalogueEntries entries = catalogue.entries();
+    names_ = luvrin::sceneNames(entries);
+    namesProblem_ = luvrin::catalogueProblem(entries.failure);
     namesModified_ = modified;
     namesSize_ = size;
   }
   return names_;
+}
+
+QString DriverRemoteHost::catalogueProblem() const {
+  sceneNames();
+  return namesProblem_;
 }
 
 bool DriverRemoteHost::play(const QString& name) {

@@ -16,6 +16,7 @@ class DriverRemoteHost : public RemoteHost {
   DriverRemoteHost(Form1& driver, HandoffStore& handoff);
 
   QStringList sceneNames() const override;
+  QString catalogueProblem() const override;
   bool play(const QString& name) override;
   QString playing() const override;
   std::vector<std::uint8_t> levels() const override;
@@ -31,6 +32,7 @@ class DriverRemoteHost : public RemoteHost {
   mutable QStringList names_;
   mutable QDateTime namesModified_;
   mutable qint64 namesSize_ = -1;
+  mutable QString namesProblem_;
 };
 
 }  // namespace luvrin

@@ -107,6 +107,7 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, std::unique_ptr<Output
     statusBack_.setEnabled(false);
     showOutputStatus();
   };
+  statusSettled_.onTimer = [this] { logOutputStatus(); };
   output_.watch([this] { countFrames(); }, [this] { showOutputStatus(); });
 }
 
@@ -222,6 +223,15 @@ void Form1::countFrames() {
 void Form1::showOutputStatus() {
   const QString status = output_.status();
   if (!statusBack_.enabled()) StatusLine.setCaption(status);
+  // An output passes through a few states as it starts (opening, the first frame's universes):
+  // only one that lasts tells the user anything, so the log waits for the status to settle.
+  statusSettled_.setEnabled(false);
+  statusSettled_.setEnabled(status != loggedStatus_);
+}
+
+void Form1::logOutputStatus() {
+  statusSettled_.setEnabled(false);
+  const QString status = output_.status();
   if (status == loggedStatus_) return;
   loggedStatus_ = status;
   // A hidden driver has no window: the log is where its user finds out why nothing arrives.

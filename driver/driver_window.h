@@ -29,6 +29,8 @@ class Form1 : public FormState {
   static constexpr int kChannelSlots = static_cast<int>(kMaxChannelCount) + 1;
   static constexpr int kLogLimit = 20000;
   static constexpr int kBuilderMessageMs = 10000;
+  // How long the output's status must stay as it is before the log records it.
+  static constexpr int kStatusSettleMs = 300;
 
   // The output's frames go from its own thread, ticked there.
   Form1(Scheduler& scheduler, QString programFolder, OutputLink& output, HandoffStore& handoff);
@@ -116,6 +118,7 @@ class Form1 : public FormState {
   // The frame counter is Label4's own number: it adds the frames the output counted.
   void countFrames();
   void showOutputStatus();
+  void logOutputStatus();
 
   Scheduler& scheduler_;
   QString folder_;
@@ -147,6 +150,7 @@ class Form1 : public FormState {
   DriverPlayback engine_;
   // Gives the status line back to the output after the launcher builder's message.
   Timer statusBack_{scheduler_, kBuilderMessageMs, false};
+  Timer statusSettled_{scheduler_, kStatusSettleMs, false};
   QString loggedStatus_;
 };
 

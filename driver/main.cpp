@@ -121,7 +121,7 @@ int main(int argc, char* argv[]) {
   std::unique_ptr<luvrin::RemoteServer> remote;
   if (settings.remotePort) {
     remoteHost = std::make_unique<luvrin::DriverRemoteHost>(driver, *handoff);
-    remote = std::make_unique<luvrin::RemoteServer>(*remoteHost, settings.remoteKey);
+    remote = std::make_unique<luvrin::RemoteServer>(*remoteHost, settings.remoteKey, scheduler);
     remote->start(*settings.remotePort);
     driver.RemoteLine.setCaption(remote->statusText());
     luvrin::logLine(remote->statusText());

@@ -16,22 +16,6 @@ namespace {
 
 const QString kNoneWritten = QStringLiteral("未写入启动器:");
 
-QString catalogueProblem(FileRead::Failure failure) {
-  switch (failure) {
-    case FileRead::Failure::Missing:
-      return QStringLiteral("找不到 场景.ini");
-    case FileRead::Failure::NotRegular:
-      return QStringLiteral("场景.ini 不是普通文件");
-    case FileRead::Failure::TooLarge:
-      return QStringLiteral("场景.ini 超过 16 MiB");
-    case FileRead::Failure::Unreadable:
-      return QStringLiteral("无法读取 场景.ini");
-    case FileRead::Failure::None:
-      break;
-  }
-  return QString();
-}
-
 QString templateProblem(const QString& file, platform::FileRefusal refusal) {
   switch (refusal) {
     case platform::FileRefusal::Missing:
@@ -91,6 +75,22 @@ void Form2::Form_Load() {
   QString launcherFolder = QFileInfo(driverFolder).absolutePath();
   if (!launcherFolder.endsWith(u'/')) launcherFolder += u'/';
   Text3.setText(QDir::toNativeSeparators(launcherFolder));
+}
+
+QString catalogueProblem(FileRead::Failure failure) {
+  switch (failure) {
+    case FileRead::Failure::Missing:
+      return QStringLiteral("找不到 场景.ini");
+    case FileRead::Failure::NotRegular:
+      return QStringLiteral("场景.ini 不是普通文件");
+    case FileRead::Failure::TooLarge:
+      return QStringLiteral("场景.ini 超过 16 MiB");
+    case FileRead::Failure::Unreadable:
+      return QStringLiteral("无法读取 场景.ini");
+    case FileRead::Failure::None:
+      break;
+  }
+  return QString();
 }
 
 void Form2::Command2_Click() {

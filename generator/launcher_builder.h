@@ -10,6 +10,9 @@
 
 namespace luvrin {
 
+// Why a catalogue that could not be read gives no launchers, as 生成 says it; "" for none.
+QString catalogueProblem(FileRead::Failure failure);
+
 // The launcher builder: hidden, loaded at first use. Reads the scene catalogue and writes one
 // launcher per scene, a copy of the launcher that last started the driver.
 class Form2 : public FormState {

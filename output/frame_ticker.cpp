@@ -4,9 +4,7 @@
 
 namespace luvrin {
 
-namespace {
-constexpr std::int64_t kNsPerMs = 1'000'000;
-}
+namespace {}
 
 FrameTicker::FrameTicker(Scheduler& scheduler, int intervalMs, std::unique_ptr<Waker> periodic)
     : timer_(scheduler, std::max(0, intervalMs), periodic == nullptr),

@@ -32,10 +32,6 @@ struct ParsedOutputAddress {
 
 constexpr std::uint16_t kOlaDefaultRpcPort = 9010;
 
-// Whether 端口 takes one of the forms above (well-formed or not) rather than a serial port.
-bool isOutputAddress(QStringView text);
-ParsedOutputAddress parseOutputAddress(QStringView text);
-
 // usbpro:P, a USB Pro widget on serial port P, which is what 端口 takes for a serial port: a
 // number (COMn on Windows; /dev/ttyUSB(n-1), else /dev/ttyS(n-1), on Linux) or an absolute
 // device path.
@@ -53,12 +49,5 @@ struct ParsedUsbProAddress {
 };
 
 constexpr int kMaxSerialPortNumber = 256;
-
-// "COMn" (either case), as Windows names port n: n, 1 to kMaxSerialPortNumber.
-std::optional<int> comPortNumber(QStringView text);
-
-// Whether 端口 begins with usbpro: (well-formed or not).
-bool isUsbProAddress(QStringView text);
-ParsedUsbProAddress parseUsbProAddress(QStringView text);
 
 }  // namespace luvrin

@@ -1,9 +1,9 @@
 #include "output_factory.h"
 
+#include "address_forms.h"
 #include "log_categories.h"
 #include "network_output.h"
 #include "ola_output.h"
-#include "output_address.h"
 #include "qt_serial_port.h"
 #include "serial_box_output.h"
 #include "source_cid.h"
@@ -30,7 +30,7 @@ class RefusedOutput final : public FrameOutput {
 };
 
 OutputChoice refuse(const QString& why) {
-  qCWarning(lcSerial).noquote() << why + QStringLiteral("; nothing is sent");
+  qCWarning(lcOutput).noquote() << why + QStringLiteral("; nothing is sent");
   return {std::make_unique<RefusedOutput>(why), why};
 }
 

@@ -27,7 +27,7 @@ struct OutputChoice {
 // The output 串口配置.ini names, set up from it: the serial box on the port 端口 names, with 设置's
 // line; a USB Pro widget (usbpro:P) on port P with the same line; or olad, sACN or Art-Net. Built
 // on the scheduler of the thread that will use it. A refusal is also reported, once, on the
-// luvrin.serial category (which prints warnings by default).
+// luvrin.output category (which prints warnings by default).
 OutputChoice makeOutput(const SerialConfiguration& settings, Scheduler& scheduler,
                         const OutputDevices& devices);
 

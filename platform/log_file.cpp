@@ -1,5 +1,6 @@
 #include "log_file.h"
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -83,7 +84,16 @@ namespace {
 std::atomic<LogFile*> installed{nullptr};
 QtMessageHandler previous = nullptr;
 
+// Qt's HTTP server says this of every WebSocket upgrade it is told to refuse. The remote refuses
+// them on purpose (a wrong key, a wrong path), so a peer could push everything else out of the
+// log with it, and it tells the user nothing.
+bool qtChatter(const QMessageLogContext& context, const QString& message) {
+  return context.category != nullptr && qstrcmp(context.category, "qt.httpserver") == 0 &&
+         message.startsWith(QLatin1String("WebSocket received but no slots connected"));
+}
+
 void handler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (qtChatter(context, message)) return;
   if (LogFile* log = installed.load()) log->write(qFormatLogMessage(type, context, message));
   if (previous != nullptr) previous(type, context, message);
 }

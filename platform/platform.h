@@ -30,6 +30,14 @@ QString userSettingsFolder();
 // ($XDG_STATE_HOME, else ~/.local/state), in the local application data folder on Windows.
 QString userLogFolder();
 
+// The user's own fixture definitions: TALVEN/灯库 in the user's data folder ($XDG_DATA_HOME, else
+// ~/.local/share, on Linux; the local application data folder on Windows).
+QString userFixtureFolder();
+
+// The fixture definitions that come with the program: the system's shared library on Linux, the
+// copy shipped beside the driver on Windows.
+QString installedFixtureFolder(const QString& programFolder);
+
 // A name for the current user that is safe in a file name (the user id on Linux), for files that
 // must be per user in a folder all users share.
 QString userKey();
@@ -42,6 +50,10 @@ bool ownedByAnotherUser(const QString& path);
 // are no such signals, by the event named endRequestEventName(its process id) being set, as the
 // installer and the uninstaller do. Null when nothing can be listened to.
 std::unique_ptr<QObject> onTerminationRequest(std::function<void()> onSignal);
+
+// A write to a socket its peer has closed fails instead of ending the program (SIGPIPE on Linux;
+// Windows has no such signal).
+void ignoreBrokenPipes();
 
 // Windows: the name of the event that asks the process processId to end (see above).
 QString endRequestEventName(quint32 processId);

@@ -73,6 +73,18 @@ QString userLogFolder() {
   return base + QStringLiteral("/TALVEN");
 }
 
+QString userFixtureFolder() {
+  QString base = qEnvironmentVariable("XDG_DATA_HOME");
+  if (base.isEmpty() || !QDir::isAbsolutePath(base))
+    base = QDir::homePath() + QStringLiteral("/.local/share");
+  return base + QStringLiteral("/TALVEN/灯库");
+}
+
+// Debian's package of open fixture definitions puts them here.
+QString installedFixtureFolder(const QString&) {
+  return QStringLiteral("/usr/share/qlcplus/fixtures");
+}
+
 QString userKey() { return QString::number(::getuid()); }
 
 bool ownedByAnotherUser(const QString& path) {
@@ -115,6 +127,8 @@ class SignalListener final : public QObject {
 };
 
 }  // namespace
+
+void ignoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }
 
 std::unique_ptr<QObject> onTerminationRequest(std::function<void()> onSignal) {
   if (signalPipe[0] < 0) {

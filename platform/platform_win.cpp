@@ -88,6 +88,16 @@ QString userLogFolder() {
          QStringLiteral("/TALVEN");
 }
 
+QString userFixtureFolder() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+         QStringLiteral("/TALVEN/灯库");
+}
+
+// Not 灯库 itself: that folder beside the driver is the show's own, which the user edits.
+QString installedFixtureFolder(const QString& programFolder) {
+  return programFolder + QStringLiteral("/内置灯库");
+}
+
 QString userKey() {
   // The temporary folder is the user's own on Windows; the name only keeps the file apart.
   wchar_t name[256];
@@ -125,6 +135,8 @@ class EndRequestListener final : public QObject {
 };
 
 }  // namespace
+
+void ignoreBrokenPipes() {}
 
 std::unique_ptr<QObject> onTerminationRequest(std::function<void()> onSignal) {
   const std::wstring name = endRequestEventName(GetCurrentProcessId()).toStdWString();

@@ -7,8 +7,6 @@ namespace luvrin {
 
 namespace {
 
-constexpr std::int64_t kNsPerMs = 1'000'000;
-
 class QtWaker final : public Waker {
  public:
   QtWaker() {

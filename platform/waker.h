@@ -6,6 +6,8 @@
 
 namespace luvrin {
 
+inline constexpr std::int64_t kNsPerMs = 1'000'000;
+
 // A waiting primitive of the event loop: it wakes its owner once, or periodically, from the event
 // loop. The system's are Qt timers, the kernel's interval timer on Linux and waitable timers on
 // Windows; tests put virtual ones on virtual time.

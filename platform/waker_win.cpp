@@ -25,8 +25,6 @@ namespace luvrin {
 
 namespace {
 
-constexpr std::int64_t kNsPerMs = 1'000'000;
-
 // Qt's precise timers on Windows are multimedia timers, and a QTimer started again after every
 // wake sets one up and kills it each time, each wake going through the multimedia timer thread and
 // a posted message. The wakers here are one waitable timer each, made once and set again as

@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <utility>
@@ -42,15 +43,21 @@ QJsonArray numbers(const Numbers& values) {
   return array;
 }
 
-// A channel number as a client writes it: plain decimal digits, 1 to 512.
-std::optional<int> channelNumber(const QString& text) {
-  if (text.isEmpty() || text.size() > 3) return std::nullopt;
+// Plain decimal digits, at most nine of them.
+std::optional<int> plainNumber(const QString& text) {
+  if (text.isEmpty() || text.size() > 9) return std::nullopt;
   int n = 0;
   for (const QChar c : text) {
     if (c < u'0' || c > u'9') return std::nullopt;
     n = n * 10 + (c.unicode() - u'0');
   }
-  if (n < 1 || n > RemoteApi::kChannels) return std::nullopt;
+  return n;
+}
+
+// A channel number as a client writes it: plain decimal digits, 1 to 512.
+std::optional<int> channelNumber(const QString& text) {
+  const auto n = text.size() > 3 ? std::nullopt : plainNumber(text);
+  if (!n || *n < 1 || *n > RemoteApi::kChannels) return std::nullopt;
   return n;
 }
 
@@ -88,16 +95,7 @@ RemoteReply RemoteApi::answer(const RemoteRequest& request) {
   if (!authorized(request.query, request.authorization))
     return failure(401, QStringLiteral("key required"));
 
-  if (get && path == u"/api/scenes") {
-    return json(200, {{QStringLiteral("scenes"),
-                       [&] {
-                         QJsonArray scenes;
-                         for (const QString& name : host_.sceneNames())
-                           scenes.append(QJsonObject{{QStringLiteral("name"), name}});
-                         return scenes;
-                       }()},
-                      {QStringLiteral("playing"), host_.playing()}});
-  }
+  if (get && path == u"/api/scenes") return scenes(request.query);
   if (get && path == u"/api/levels") {
     return json(200, {{QStringLiteral("levels"), numbers(host_.levels())},
                       {QStringLiteral("fps"), host_.framesPerSecond()},
@@ -106,6 +104,30 @@ RemoteReply RemoteApi::answer(const RemoteRequest& request) {
   if (post && path == u"/api/play") return play(request.body);
   if (post && path == u"/api/channels") return channels(request.body);
   return failure(404, QStringLiteral("not found"));
+}
+
+RemoteReply RemoteApi::scenes(const QUrlQuery& query) {
+  const auto given = [&](const QString& name, int absent) -> std::optional<int> {
+    if (!query.hasQueryItem(name)) return absent;
+    return plainNumber(query.queryItemValue(name, QUrl::FullyDecoded));
+  };
+  const auto offset = given(QStringLiteral("offset"), 0);
+  const auto limit = given(QStringLiteral("limit"), kMaxScenesPerAnswer);
+  if (!offset || !limit) return failure(400, QStringLiteral("offset and limit: plain numbers"));
+  // Shared, not copied: only the page asked for is gone through.
+  const QStringList names = host_.sceneNames();
+  QJsonArray page;
+  const qsizetype end =
+      std::min<qsizetype>(names.size(), qsizetype{*offset} + std::min(*limit, kMaxScenesPerAnswer));
+  for (qsizetype i = *offset; i < end; ++i)
+    page.append(QJsonObject{{QStringLiteral("name"), names[i]}});
+  QJsonObject answer{{QStringLiteral("scenes"), page},
+                     {QStringLiteral("total"), static_cast<qint64>(names.size())},
+                     {QStringLiteral("offset"), *offset},
+                     {QStringLiteral("playing"), host_.playing()}};
+  if (const QString problem = host_.catalogueProblem(); !problem.isEmpty())
+    answer.insert(QStringLiteral("error"), problem);
+  return json(200, answer);
 }
 
 RemoteReply RemoteApi::play(const QByteArray& body) {

@@ -31,6 +31,9 @@ class RemoteApi {
   static constexpr int kMaxLevel = 255;
   // Requests are a few hundred bytes; a larger body is refused unread.
   static constexpr qsizetype kMaxBodyBytes = 64 * 1024;
+  // The scene list comes a page at a time, so no answer holds the window for long however large
+  // the catalogue.
+  static constexpr int kMaxScenesPerAnswer = 1000;
 
   RemoteApi(RemoteHost& host, QString key);
 
@@ -42,6 +45,7 @@ class RemoteApi {
   QByteArray liveMessage() const;
 
  private:
+  RemoteReply scenes(const QUrlQuery& query);
   RemoteReply play(const QByteArray& body);
   RemoteReply channels(const QByteArray& body);
 

@@ -16,6 +16,8 @@ class RemoteHost {
 
   // The scenes a launcher can be made for, in the catalogue's order.
   virtual QStringList sceneNames() const = 0;
+  // Why the catalogue gives no names (as the window's status says it), "" when it is read.
+  virtual QString catalogueProblem() const { return {}; }
   // Hands the scene over as its launcher would. False, and nothing changes, for a name the
   // catalogue does not hold.
   virtual bool play(const QString& name) = 0;

@@ -1,7 +1,6 @@
 #include "remote_server.h"
 
 #include <QAbstractHttpServer>
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
@@ -56,54 +55,73 @@ class GuardedTcpServer : public QTcpServer {
 // Qt's HTTP server, answering every request from the remote's API.
 class RemoteHttp : public QAbstractHttpServer {
  public:
-  explicit RemoteHttp(RemoteApi& api) : api_(api) {}
+  RemoteHttp(RemoteServer& server, RemoteApi& api) : server_(server), api_(api) {}
 
  protected:
   bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override {
-    // Taken, and left unanswered: Qt's server then hands the socket over to the live feed,
-    // which judges the path and the key.
-    if (isWebSocket(request)) return true;
+    // An upgrade the feed takes is left unanswered: Qt's server then hands the socket over to
+    // it. A refused one is answered here over HTTP and closed (false: missingHandler answers),
+    // before any WebSocket is made for it: a WebSocket closed from this side is never deleted.
+    if (isWebSocket(request)) {
+      refusal_ = server_.refusedUpgrade(request);
+      return !refusal_;
+    }
+    // A client that does not read its answers gets no more of them.
+    if (socket->bytesToWrite() > RemoteServer::kMaxUnsentBytes) {
+      qCDebug(lcRemote) << "connection dropped: more than" << RemoteServer::kMaxUnsentBytes
+                        << "bytes of answers unread";
+      socket->abort();
+      return true;
+    }
     const RemoteReply reply =
         api_.answer({methodName(request.method()), request.url().path(), request.query(),
                      request.value("authorization"), request.body()});
     qCDebug(lcRemote) << methodName(request.method()) << request.url().path() << reply.status;
-    makeResponder(request, socket)
-        .write(reply.body, reply.contentType,
-               static_cast<QHttpServerResponder::StatusCode>(reply.status));
+    write(request, socket, reply);
     return true;
   }
   void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override {
-    if (isWebSocket(request)) return;
+    if (isWebSocket(request) && refusal_) {
+      qCDebug(lcRemote) << "upgrade refused" << request.url().path() << refusal_->status;
+      write(request, socket, *refusal_);
+      refusal_.reset();
+      return;
+    }
     makeResponder(request, socket).write(QHttpServerResponder::StatusCode::NotFound);
   }
 
  private:
+  void write(const QHttpServerRequest& request, QTcpSocket* socket, const RemoteReply& reply) {
+    makeResponder(request, socket)
+        .write(reply.body, reply.contentType,
+               static_cast<QHttpServerResponder::StatusCode>(reply.status));
+  }
+
+  RemoteServer& server_;
   RemoteApi& api_;
+  std::optional<RemoteReply> refusal_;
 };
 
-RemoteServer::RemoteServer(RemoteHost& host, const QString& key, QObject* parent)
-    : QObject(parent), api_(host, key), http_(std::make_unique<RemoteHttp>(api_)) {
-  QElapsedTimer clock;
-  clock.start();
-  epoch_ = clock.msecsSinceReference();
-  liveTimer_.setTimerType(Qt::PreciseTimer);
-  liveTimer_.setInterval(kLiveIntervalMs);
-  connect(&liveTimer_, &QTimer::timeout, this, &RemoteServer::sendLive);
-  sweepTimer_.setInterval(kIdleMs / 4);
-  connect(&sweepTimer_, &QTimer::timeout, this, &RemoteServer::sweep);
+RemoteServer::RemoteServer(RemoteHost& host, const QString& key, Scheduler& scheduler,
+                           QObject* parent)
+    : QObject(parent),
+      api_(host, key),
+      scheduler_(scheduler),
+      http_(std::make_unique<RemoteHttp>(*this, api_)),
+      liveTimer_(scheduler, kLiveIntervalMs, false, [this] { sendLive(); }),
+      sweepTimer_(scheduler, kIdleMs / 4, false, [this] { sweep(); }) {
   connect(http_.get(), &QAbstractHttpServer::newWebSocketConnection, this,
           &RemoteServer::takeLiveClients);
 }
 
 RemoteServer::~RemoteServer() {
+  // A WebSocket says it disconnected while it is being destroyed: nobody listens any more.
+  for (const auto& client : live_) {
+    client->socket->disconnect(this);
+    if (client->tcp) client->tcp->disconnect(this);
+  }
   live_.clear();
   http_.reset();
-}
-
-qint64 RemoteServer::now() const {
-  QElapsedTimer clock;
-  clock.start();
-  return clock.msecsSinceReference() - epoch_;
 }
 
 bool RemoteServer::start(quint16 port) {
@@ -118,7 +136,7 @@ bool RemoteServer::start(quint16 port) {
   }
   tcp_ = tcp.release();
   http_->bind(tcp_);
-  sweepTimer_.start();
+  sweepTimer_.setEnabled(true);
   return true;
 }
 
@@ -179,60 +197,89 @@ void RemoteServer::sweep() {
   std::erase_if(connections_, [](const Connection& c) { return c.socket.isNull(); });
 }
 
+std::optional<RemoteReply> RemoteServer::refusedUpgrade(const QHttpServerRequest& request) const {
+  const auto refused = [](int status, const char* why) {
+    return RemoteReply{status, "text/plain; charset=utf-8", why};
+  };
+  if (request.url().path() != QLatin1String(kLivePath)) return refused(404, "not found");
+  if (!api_.authorized(request.query(), request.value("authorization")))
+    return refused(401, "key required");
+  if (liveClients() >= kMaxLiveClients) return refused(503, "too many clients");
+  return std::nullopt;
+}
+
 void RemoteServer::takeLiveClients() {
-  // The feed's sockets are no longer the HTTP server's: they leave the idle sweep.
-  for (Connection& c : connections_) {
-    if (!c.socket.isNull() && c.socket->parent() != tcp_) c.upgraded = true;
-  }
   while (http_->hasPendingWebSocketConnections()) {
     std::unique_ptr<QWebSocket> socket = http_->nextPendingWebSocketConnection();
     if (!socket) continue;
-    const QUrl url = socket->requestUrl();
-    QWebSocket* raw = socket.get();
-    if (url.path() != QLatin1String(kLivePath)) {
-      raw->close(QWebSocketProtocol::CloseCodeNormal, QStringLiteral("not found"));
-    } else if (!api_.authorized(QUrlQuery(url), socket->request().rawHeader("Authorization"))) {
-      raw->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("key required"));
-    } else if (liveClients() >= kMaxLiveClients) {
-      raw->close(QWebSocketProtocol::CloseCodeGoingAway, QStringLiteral("too many clients"));
-    } else {
-      // Clients only listen: anything they send is small and dropped.
-      raw->setMaxAllowedIncomingFrameSize(4096);
-      raw->setMaxAllowedIncomingMessageSize(4096);
-      auto client = std::make_unique<LiveClient>();
-      client->socket = std::move(socket);
-      LiveClient* c = client.get();
-      connect(raw, &QWebSocket::bytesWritten, this,
-              [c](qint64 n) { c->backlog = std::max<qint64>(0, c->backlog - n); });
-      connect(raw, &QWebSocket::disconnected, this, [this, raw] {
-        const auto it = std::find_if(live_.begin(), live_.end(),
-                                     [raw](const auto& l) { return l->socket.get() == raw; });
-        if (it == live_.end()) return;
-        (*it)->socket.release()->deleteLater();
-        live_.erase(it);
-        if (live_.empty()) liveTimer_.stop();
-      });
-      live_.push_back(std::move(client));
-      if (!liveTimer_.isActive()) liveTimer_.start();
-      qCDebug(lcRemote) << "live client" << liveClients() << "from"
-                        << raw->peerAddress().toString();
+    // Upgrades that were judged while the room was still there.
+    if (liveClients() >= kMaxLiveClients) {
+      socket->abort();
       continue;
     }
-    // Closed ones go once their close is sent.
-    connect(raw, &QWebSocket::disconnected, raw, &QObject::deleteLater);
-    socket.release();
+    QWebSocket* raw = socket.get();
+    // Clients only listen: anything they send is small and dropped.
+    raw->setMaxAllowedIncomingFrameSize(4096);
+    raw->setMaxAllowedIncomingMessageSize(4096);
+    auto client = std::make_unique<LiveClient>();
+    client->socket = std::move(socket);
+    live_.push_back(std::move(client));
+    watchLive(raw);
+    liveTimer_.setEnabled(true);
+    qCDebug(lcRemote) << "live client" << liveClients() << "from" << raw->peerAddress().toString();
   }
+}
+
+void RemoteServer::watchLive(QWebSocket* raw) {
+  connect(raw, &QWebSocket::disconnected, this, [this, raw] { dropLive(raw); });
+  // The connection under the WebSocket, found by its peer (Qt gives no way from one to the
+  // other). It is no longer the HTTP server's: it leaves the idle sweep.
+  QTcpSocket* tcp = nullptr;
+  for (Connection& c : connections_) {
+    if (c.socket.isNull() || c.socket->peerPort() != raw->peerPort() ||
+        c.socket->peerAddress() != raw->peerAddress())
+      continue;
+    c.upgraded = true;
+    tcp = c.socket;
+  }
+  if (tcp == nullptr) return;
+  for (const auto& client : live_)
+    if (client->socket.get() == raw) client->tcp = tcp;
+  // Qt answers every ping with a pong of its own, queued however much waits already: what a
+  // client that sends pings and reads nothing makes wait is checked after each arrival (this
+  // runs after the WebSocket's own reading, which was connected first).
+  connect(tcp, &QTcpSocket::readyRead, this, [this, raw] {
+    const auto it = std::find_if(live_.begin(), live_.end(),
+                                 [raw](const auto& l) { return l->socket.get() == raw; });
+    if (it == live_.end()) return;
+    if (raw->bytesToWrite() > (*it)->sent.size() + kMaxLivePongBytes) {
+      qCDebug(lcRemote) << "live client dropped: it does not read";
+      dropLive(raw);
+    }
+  });
+}
+
+void RemoteServer::dropLive(QWebSocket* raw) {
+  const auto it = std::find_if(live_.begin(), live_.end(),
+                               [raw](const auto& l) { return l->socket.get() == raw; });
+  if (it == live_.end()) return;
+  raw->disconnect(this);
+  if ((*it)->tcp) (*it)->tcp->disconnect(this);
+  raw->abort();
+  // Possibly inside one of its own signals: it goes once that returned.
+  (*it)->socket.release()->deleteLater();
+  live_.erase(it);
+  if (live_.empty()) liveTimer_.setEnabled(false);
 }
 
 void RemoteServer::sendLive() {
   // One message for everyone, made once a tick; a client gets it when it differs from what it
-  // last got. A client that does not read falls behind and is skipped: it gets the newest once
-  // it caught up, never a queue.
+  // last got and the one before has gone. A client that does not read is skipped: it gets the
+  // newest once it caught up, never a queue.
   const QByteArray message = api_.liveMessage();
   for (const auto& client : live_) {
-    if (client->sent == message || client->backlog > kMaxLiveBacklogBytes) continue;
+    if (client->sent == message || client->socket->bytesToWrite() > 0) continue;
     client->socket->sendTextMessage(QString::fromUtf8(message));
-    client->backlog += message.size();
     client->sent = message;
   }
 }

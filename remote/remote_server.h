@@ -4,12 +4,14 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "remote_api.h"
+#include "scheduler.h"
 
+class QHttpServerRequest;
 class QTcpServer;
 class QTcpSocket;
 class QWebSocket;
@@ -20,23 +22,31 @@ class RemoteHttp;
 
 // The remote on the network: the API and the page over HTTP, the live feed over WebSocket, on
 // every IPv4 interface. Runs on the window's thread; each handler is short and the frames go from
-// the output's own thread, so no client can hold a frame back.
+// the output's own thread, so no client can hold a frame back. Its timers (the feed's rate, the
+// idle close) run on the window's scheduler.
 class RemoteServer : public QObject {
   Q_OBJECT
 
  public:
-  // What one client can make the driver hold: connections, unanswered bytes on one, feed clients
-  // and what waits to be sent to one of them.
+  // What one client can make the driver hold: connections, unanswered bytes on one, answers it
+  // has not read, feed clients and what waits to be sent to one of them.
   static constexpr int kMaxConnections = 128;
   static constexpr qint64 kMaxUnansweredBytes = 256 * 1024;
+  // A connection whose answers wait unsent past this is closed before it gets another: a client
+  // that reads gets each answer into the system's buffers at once, so this only meets one that
+  // asks and never reads.
+  static constexpr qint64 kMaxUnsentBytes = 64 * 1024;
   static constexpr int kIdleMs = 60000;
   static constexpr int kMaxLiveClients = 64;
-  static constexpr qint64 kMaxLiveBacklogBytes = 256 * 1024;
+  // A feed client gets a message only when the one before has gone; beside it, only the pongs to
+  // its pings may wait, up to this, or it is closed.
+  static constexpr qint64 kMaxLivePongBytes = 16 * 1024;
   // At most 20 messages a second to each feed client.
   static constexpr int kLiveIntervalMs = 50;
   static constexpr const char* kLivePath = "/api/live";
 
-  RemoteServer(RemoteHost& host, const QString& key, QObject* parent = nullptr);
+  RemoteServer(RemoteHost& host, const QString& key, Scheduler& scheduler,
+               QObject* parent = nullptr);
   ~RemoteServer() override;
 
   // Listens on every IPv4 interface; false, with error() saying why, when it cannot.
@@ -56,8 +66,8 @@ class RemoteServer : public QObject {
  private:
   struct LiveClient {
     std::unique_ptr<QWebSocket> socket;
+    QPointer<QTcpSocket> tcp;  // the connection under it, watched for what it makes wait
     QByteArray sent;
-    qint64 backlog = 0;
   };
   struct Connection {
     QPointer<QTcpSocket> socket;
@@ -66,22 +76,28 @@ class RemoteServer : public QObject {
     bool upgraded = false;
   };
 
+  friend class RemoteHttp;
   void accept(QTcpSocket* socket);
   void sweep();
+  // Why an upgrade is refused (an HTTP answer that leaves nothing behind), none when the feed
+  // takes it.
+  std::optional<RemoteReply> refusedUpgrade(const QHttpServerRequest& request) const;
   void takeLiveClients();
+  void watchLive(QWebSocket* raw);
+  void dropLive(QWebSocket* raw);
   void sendLive();
-  qint64 now() const;
+  qint64 now() const { return scheduler_.now(); }
 
   RemoteApi api_;
+  Scheduler& scheduler_;
   std::unique_ptr<RemoteHttp> http_;
   QTcpServer* tcp_ = nullptr;  // owned by http_
   std::vector<std::unique_ptr<LiveClient>> live_;
   std::vector<Connection> connections_;
-  QTimer liveTimer_;
-  QTimer sweepTimer_;
+  Timer liveTimer_;
+  Timer sweepTimer_;
   QString error_;
   quint16 requestedPort_ = 0;
-  qint64 epoch_ = 0;
 };
 
 }  // namespace luvrin

@@ -5,7 +5,6 @@
 namespace luvrin {
 
 namespace {
-constexpr std::int64_t kNsPerMs = 1'000'000;
 // Longest single sleep; the pump re-arms after it, so a clock that jumps is caught up with.
 constexpr std::int64_t kLongestWaitMs = 60'000;
 // Wakes come a third into the due millisecond: the wake-up's own delay then never carries them

@@ -6,10 +6,10 @@ win_build=$win_root/build
 # The unit test programs that are built for Windows and run under wine (the widget tests need Qt
 # Test, which the Qt for Windows lacks; the end-to-end tests are POSIX).
 windows_unit_tests=(platform_tests runtime_tests files_tests output_tests engine_tests editor_tests
-                    generator_tests driver_tests commands_tests stub_tests)
+                    generator_tests driver_tests commands_tests stub_tests fixtures_tests)
 qt_archive_name=qt6.4.2-mingw-w64.tar.xz
 win_packages=(g++-mingw-w64-x86-64-posix wine wine64 nsis qt6-translations-l10n
-              qt6-base-dev-tools python3 xdotool)
+              qt6-base-dev-tools python3 xdotool qlcplus-data)
 
 # Tells what is missing and how to get it.
 explain_missing_qt() {

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Fails when a source file includes a header of a layer above its own.
 
-The layers, lowest first: platform, runtime, files, output, engine, then editor, generator and remote
+The layers, lowest first: platform, runtime, files, output, fixtures (files and below), engine, then editor, generator and remote
 side by side, then driver; programs (stub, tools) on top. A layer may use only the layers before it;
-editor and generator do not use each other; the launcher stub uses platform alone.
+editor and generator do not use each other; the remote uses platform and runtime alone; the
+launcher stub uses platform alone.
 
 usage: check_layers.py SOURCE_ROOT     check the tree
        check_layers.py --self-test     check the checker on a planted tree
@@ -13,14 +14,17 @@ import re
 import sys
 import tempfile
 
-ORDER = ["platform", "runtime", "files", "output", "engine", "editor", "generator", "remote",
+ORDER = ["platform", "runtime", "files", "output", "fixtures", "engine", "editor", "generator", "remote",
          "driver"]
 PROGRAMS = ["stub", "tools"]
 # What each folder may include besides itself.
 ALLOWED = {layer: set(ORDER[:i]) for i, layer in enumerate(ORDER)}
 ALLOWED["generator"].discard("editor")
-# The remote knows no window: it talks to the driver through its own small interface.
-ALLOWED["remote"] -= {"editor", "generator"}
+# The remote knows no window and no show file: it talks to the driver through its own small
+# interface, on the window's scheduler.
+ALLOWED["remote"] = {"platform", "runtime"}
+# Fixture definitions and the patch are files of the show: they know no output.
+ALLOWED["fixtures"] = {"platform", "runtime", "files"}
 ALLOWED["stub"] = {"platform"}
 ALLOWED["tools"] = set(ORDER)
 
@@ -65,6 +69,34 @@ def violations(root):
     return found
 
 
+# Inside output/: each interface's folder uses the shared part and what it names here; the shared
+# part uses none of them, except the factory and the reading of 端口's forms, which sit on top.
+OUTPUT_PARTS = {"serial": set(), "usbpro": {"serial"}, "net": set(), "ola": set()}
+OUTPUT_TOP = {"output_factory.h", "output_factory.cpp", "address_forms.h", "address_forms.cpp"}
+
+
+def output_violations(root):
+    base = os.path.join(root, "output")
+    owner = {}
+    for part in OUTPUT_PARTS:
+        for path in sources(base, part):
+            owner[os.path.basename(path)] = part
+    found = []
+    for path in sources(root, "output"):
+        rel = os.path.relpath(path, base)
+        part = rel.split(os.sep)[0] if os.sep in rel else None
+        if part is None and os.path.basename(path) in OUTPUT_TOP:
+            continue
+        allowed = OUTPUT_PARTS.get(part, set()) | {part}
+        with open(path, encoding="utf-8", errors="replace") as f:
+            text = f.read()
+        for header in INCLUDE.findall(text):
+            other = owner.get(os.path.basename(header))
+            if other is not None and other not in allowed:
+                found.append(f"output/{rel}: includes {header} of output/{other}")
+    return found
+
+
 def self_test():
     with tempfile.TemporaryDirectory() as root:
         def write(rel, text):
@@ -92,6 +124,16 @@ def self_test():
         expect([line.split(":")[0] for line in got] ==
                ["files/x.cpp", "generator/launcher_builder.cpp", "runtime/scheduler.cpp", "stub/launcher.cpp"],
                f"four planted upward includes give {got}")
+        write("output/frame_output.h", "#pragma once\n")
+        write("output/serial/serial_port.h", '#include "frame_output.h"\n')
+        write("output/usbpro/usb_pro_output.h", '#include "serial_port.h"\n')
+        write("output/output_factory.cpp", '#include "usb_pro_output.h"\n')
+        expect(output_violations(root) == [], f"a clean output/ reports {output_violations(root)}")
+        write("output/output_link.h", '#include "serial_port.h"\n')
+        write("output/net/udp_sink.h", '#include "usb_pro_output.h"\n')
+        got = sorted(line.split(":")[0] for line in output_violations(root))
+        expect(got == ["output/net/udp_sink.h", "output/output_link.h"],
+               f"two planted includes across output/ give {got}")
     print("self-test passed")
 
 
@@ -108,7 +150,7 @@ def main():
     if missing:
         print(f"{root} is no source root: no {', '.join(missing)}", file=sys.stderr)
         return 2
-    found = violations(root)
+    found = violations(root) + output_violations(root)
     for line in found:
         print(line)
     if found:

@@ -1,4 +1,4 @@
-#include "output_address.h"
+#include "address_forms.h"
 
 #include <gtest/gtest.h>
 

@@ -69,7 +69,7 @@ TEST(Outputs, MalformedValueIsRefusedOnceOnTheSerialCategoryAndNeverOpens) {
     EXPECT_FALSE(choice.output->send(std::vector<std::uint8_t>{1}));
     ASSERT_EQ(Messages::captured().size(), 1) << value.toStdString();
     EXPECT_TRUE(Messages::captured().front().startsWith(
-        QStringLiteral("luvrin.serial: 端口 \"%1\"").arg(value)))
+        QStringLiteral("luvrin.output: 端口 \"%1\"").arg(value)))
         << Messages::captured().front().toStdString();
   }
 }

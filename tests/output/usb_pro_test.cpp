@@ -3,7 +3,7 @@
 #include <QTemporaryDir>
 #include <chrono>
 
-#include "output_address.h"
+#include "address_forms.h"
 #include "output_factory.h"
 #include "output_link.h"
 #include "support/recording_port.h"

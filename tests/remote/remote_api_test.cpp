@@ -15,6 +15,7 @@ namespace {
 class RecordingHost : public RemoteHost {
  public:
   QStringList sceneNames() const override { return names; }
+  QString catalogueProblem() const override { return problem; }
   bool play(const QString& name) override {
     if (!names.contains(name)) return false;
     handedOver.append(name);
@@ -30,6 +31,7 @@ class RecordingHost : public RemoteHost {
   QStringList names{QStringLiteral("摇头"), QStringLiteral("a/b %20 c")};
   QStringList handedOver;
   std::vector<std::map<int, int>> moves;
+  QString problem;
 };
 
 RemoteRequest request(const char* method, const char* target, QByteArray body = {}) {
@@ -158,4 +160,49 @@ TEST(RemoteApi, AKeyIsNeededForEveryApiRequestButNotForThePage) {
 TEST(RemoteApi, KeysMatchOnlyWhenEqual) {
   EXPECT_TRUE(keysMatch("abc", "abc"));
   for (const char* other : {"", "ab", "abd", "abcd", "ABC"}) EXPECT_FALSE(keysMatch(other, "abc"));
+}
+
+TEST(RemoteApi, TheSceneListComesAPageAtATime) {
+  struct Case {
+    const char* target;
+    int status;
+    int first;  // index of the first name in the answer
+    int count;
+  };
+  const Case cases[] = {
+      {"/api/scenes", 200, 0, 1000},
+      {"/api/scenes?offset=1000", 200, 1000, 1000},
+      {"/api/scenes?offset=2400&limit=50", 200, 2400, 50},
+      {"/api/scenes?offset=2480&limit=1000", 200, 2480, 20},
+      {"/api/scenes?limit=100000", 200, 0, 1000},
+      {"/api/scenes?offset=2500", 200, 2500, 0},
+      {"/api/scenes?offset=999999999", 200, 999999999, 0},
+      {"/api/scenes?limit=0", 200, 0, 0},
+      {"/api/scenes?offset=-1", 400, 0, 0},
+      {"/api/scenes?offset=1e3", 400, 0, 0},
+      {"/api/scenes?limit=", 400, 0, 0},
+      {"/api/scenes?offset=9999999999", 400, 0, 0},
+  };
+  RecordingHost host;
+  host.names.clear();
+  for (int i = 0; i < 2500; ++i) host.names.append(QString::number(i));
+  RemoteApi api(host, QString());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target);
+    const RemoteReply reply = api.answer(request("GET", c.target));
+    ASSERT_EQ(reply.status, c.status);
+    if (c.status != 200) continue;
+    const QJsonArray scenes = json(reply)[QStringLiteral("scenes")].toArray();
+    EXPECT_EQ(json(reply)[QStringLiteral("total")].toInt(), 2500);
+    ASSERT_EQ(scenes.size(), c.count);
+    for (int i = 0; i < c.count; ++i)
+      EXPECT_EQ(scenes[i].toObject()[QStringLiteral("name")].toString(),
+                QString::number(c.first + i));
+  }
+  // A catalogue the driver refuses: no names, and why.
+  host.problem = QStringLiteral("场景.ini 超过 16 MiB");
+  host.names.clear();
+  const QJsonObject refused = json(api.answer(request("GET", "/api/scenes")));
+  EXPECT_EQ(refused[QStringLiteral("error")].toString(), host.problem);
+  EXPECT_EQ(refused[QStringLiteral("total")].toInt(), 0);
 }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "log_categories.h"
+#include "output_shared.h"
 
 namespace luvrin {
 
@@ -73,7 +74,7 @@ void UsbProOutput::startSession() {
   unanswered_ = false;
   const QByteArray queries = usbpro::encode(usbpro::kGetParameters, QByteArray(2, '\0')) +
                              usbpro::encode(usbpro::kGetSerialNumber, {});
-  if (!port_.writeFrame(queries, {}, {})) qCDebug(lcSerial) << "cannot ask the widget";
+  if (!port_.writeFrame(queries, {}, {})) qCDebug(lcUsbPro) << "cannot ask the widget";
   answerWait_.setEnabled(false);
   answerWait_.setEnabled(true);
   reader_.setEnabled(true);
@@ -91,7 +92,7 @@ void UsbProOutput::answerWaitOver() {
   answerWait_.setEnabled(false);
   if (parameters_ || serialNumber_) return;
   unanswered_ = true;
-  qCDebug(lcSerial) << port_.systemName() << "did not answer; sending anyway";
+  qCDebug(lcUsbPro) << port_.systemName() << "did not answer; sending anyway";
   statusChanged();
 }
 
@@ -105,7 +106,7 @@ void UsbProOutput::readReplies() {
       if (!p || p == parameters_) continue;
       parameters_ = p;
       changed = true;
-      qCDebug(lcSerial) << "firmware" << p->firmwareMajor << p->firmwareMinor << "break"
+      qCDebug(lcUsbPro) << "firmware" << p->firmwareMajor << p->firmwareMinor << "break"
                         << p->breakTime << "mark after break" << p->markAfterBreakTime
                         << "refresh rate" << p->refreshRate;
     } else if (m.label == usbpro::kGetSerialNumber) {
@@ -113,7 +114,7 @@ void UsbProOutput::readReplies() {
       if (!s || s == serialNumber_) continue;
       serialNumber_ = s;
       changed = true;
-      qCDebug(lcSerial) << "serial number" << *s;
+      qCDebug(lcUsbPro) << "serial number" << *s;
     }
   }
   if (changed) {
@@ -126,8 +127,7 @@ QString UsbProOutput::status() const {
   const QString name = QStringLiteral("USB Pro %1").arg(port_.systemName());
   if (!port_.isOpen()) {
     if (!wanted_) return name;
-    return name +
-           QStringLiteral(": 无法打开, 每秒重试 (cannot be opened; trying again every second)");
+    return cannotOpenRetrying(name);
   }
   QStringList about;
   if (parameters_)
@@ -164,9 +164,7 @@ void UsbProOutput::armReady() {
     port_.whenReady([this] { checkReady(); });
     return;
   }
-  constexpr std::int64_t kNsPerMs = 1'000'000;
-  rateWait_.setInterval(
-      static_cast<int>(std::max<std::int64_t>(1, (ns + kNsPerMs - 1) / kNsPerMs)));
+  rateWait_.setInterval(static_cast<int>(std::max<std::int64_t>(1, wholeMsAfter(ns))));
   rateWait_.setEnabled(true);
 }
 

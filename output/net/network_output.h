@@ -10,6 +10,7 @@
 #include "e131_packet.h"
 #include "frame_output.h"
 #include "output_address.h"
+#include "output_shared.h"
 #include "scheduler.h"
 
 namespace luvrin {
@@ -28,27 +29,6 @@ class DatagramSink {
   virtual ~DatagramSink() = default;
   virtual bool open() = 0;
   virtual bool send(std::span<const std::uint8_t> packet, const Destination& to) = 0;
-};
-
-// At most 44 packets a second, the refresh limit of a DMX512 line, which is what the receiving
-// node drives. Packets are due on a fixed grid of 1/44 s, so a frame timer that ticks a little
-// late does not lower the rate: a send less than one step behind its due time keeps the grid.
-class PacketRate {
- public:
-  static constexpr std::int64_t kPerSecond = 44;
-
-  bool ready(std::int64_t nowNs) const { return !started_ || nowNs * kPerSecond >= nextDue_; }
-  // Nanoseconds until ready() holds; 0 when it holds now.
-  std::int64_t nsUntilReady(std::int64_t nowNs) const {
-    return ready(nowNs) ? 0 : (nextDue_ - nowNs * kPerSecond + kPerSecond - 1) / kPerSecond;
-  }
-  void sent(std::int64_t nowNs);
-
- private:
-  static constexpr std::int64_t kSecondNs = 1'000'000'000;
-  bool started_ = false;
-  // Due time of the next packet in units of 1/44 ns, so the grid never drifts by rounding.
-  std::int64_t nextDue_ = 0;
 };
 
 // sACN or Art-Net, one universe for each 512 levels of the frame (universe_split.h), each
@@ -110,6 +90,7 @@ class NetworkOutput final : public FrameOutput {
   bool hasFrame_ = false;
   std::uint64_t packetsSent_ = 0;
   bool open_ = false;
+  bool wanted_ = false;
 };
 
 // A UDP socket for datagrams to any address; multicast ones stay on the local network and are

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "output_shared.h"
+
 namespace luvrin {
 
 namespace {
@@ -44,8 +46,7 @@ QString SerialBoxOutput::status() const {
   const QString port = QStringLiteral("串口 %1").arg(port_.systemName());
   if (port_.isOpen()) return port + QStringLiteral(": 已打开");
   if (!wanted_) return port;
-  return port +
-         QStringLiteral(": 无法打开, 每秒重试 (cannot be opened; trying again every second)");
+  return cannotOpenRetrying(port);
 }
 
 }  // namespace luvrin

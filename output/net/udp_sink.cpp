@@ -11,7 +11,7 @@ UdpSink::UdpSink(bool multicast) : multicast_(multicast) {}
 bool UdpSink::open() {
   if (socket_.state() == QAbstractSocket::BoundState) return true;
   if (!socket_.bind(QHostAddress(QHostAddress::AnyIPv4), 0)) {
-    qCDebug(lcSerial) << "cannot make a UDP socket:" << socket_.errorString();
+    qCDebug(lcNet) << "cannot make a UDP socket:" << socket_.errorString();
     return false;
   }
   if (multicast_) {
@@ -26,7 +26,7 @@ const QHostAddress& UdpSink::address(std::uint32_t ipv4) {
   auto it = addresses_.find(ipv4);
   if (it == addresses_.end()) {
     it = addresses_.emplace(ipv4, QHostAddress(ipv4)).first;
-    qCDebug(lcSerial) << "sending to" << it->second.toString();
+    qCDebug(lcNet) << "sending to" << it->second.toString();
   }
   return it->second;
 }
@@ -37,7 +37,7 @@ bool UdpSink::send(std::span<const std::uint8_t> packet, const Destination& to) 
                                                address(to.ipv4), to.port);
   if (written != size) {
     // A network that is down now may be back at the next frame; the socket stays.
-    qCDebug(lcSerial) << "datagram not sent:" << socket_.errorString();
+    qCDebug(lcNet) << "datagram not sent:" << socket_.errorString();
     return false;
   }
   return true;

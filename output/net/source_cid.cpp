@@ -29,7 +29,7 @@ e131::Cid bytesOf(const QUuid& id) {
 }  // namespace
 
 e131::Cid stableCid(const QString& file) {
-  const FileRead kept = readSmallFile(file, kMaxCidFileBytes, lcSerial());
+  const FileRead kept = readSmallFile(file, kMaxCidFileBytes, lcNet());
   if (kept) {
     const QUuid id = QUuid::fromString(QString::fromLatin1(kept.bytes.trimmed()));
     if (!id.isNull()) return bytesOf(id);

@@ -5,12 +5,13 @@
 #include <span>
 #include <vector>
 
+#include "universe_split.h"
+
 // Art-Net ArtDmx packets (protocol revision 14).
 namespace luvrin::artnet {
 
 constexpr std::uint16_t kPort = 6454;
 constexpr std::uint16_t kMaxPortAddress = 32767;
-constexpr std::size_t kMaxSlots = 512;
 constexpr std::size_t kHeaderBytes = 18;
 // Where the sequence number sits, for a packet built once and sent again with new levels.
 constexpr std::size_t kSequenceAt = 12;

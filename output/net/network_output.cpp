@@ -8,15 +8,6 @@
 
 namespace luvrin {
 
-void PacketRate::sent(std::int64_t nowNs) {
-  const std::int64_t now = nowNs * kPerSecond;
-  if (started_ && now - nextDue_ < kSecondNs)
-    nextDue_ += kSecondNs;
-  else
-    nextDue_ = now + kSecondNs;
-  started_ = true;
-}
-
 namespace {
 
 std::uint32_t ipv4Number(const QString& dotted) {
@@ -36,10 +27,6 @@ QString dottedIpv4(std::uint32_t n) {
 std::uint32_t groupOf(std::uint16_t universe) {
   const auto g = e131::multicastGroup(universe);
   return std::uint32_t{g[0]} << 24 | std::uint32_t{g[1]} << 16 | std::uint32_t{g[2]} << 8 | g[3];
-}
-
-QString range(std::uint64_t first, std::uint64_t last) {
-  return first == last ? QString::number(first) : QStringLiteral("%1-%2").arg(first).arg(last);
 }
 
 }  // namespace
@@ -68,6 +55,7 @@ NetworkOutput::NetworkOutput(Scheduler& scheduler, const OutputAddress& address,
 }
 
 bool NetworkOutput::open() {
+  wanted_ = true;
   if (!open_) {
     open_ = sink_->open();
     statusChanged();
@@ -100,14 +88,14 @@ QString NetworkOutput::status() const {
     where += u'-' + dottedIpv4(universes_[sending_ - 1].to.ipv4);
   QString s = QStringLiteral("%1 %2 → %3:%4")
                   .arg(artnet() ? QStringLiteral("Art-Net") : QStringLiteral("sACN 宇宙"))
-                  .arg(range(first, first + covered_ - 1))
+                  .arg(universeRange(first, first + covered_ - 1))
                   .arg(where)
                   .arg(address_.port);
   if (sending_ < covered_)
     s += QStringLiteral("; 宇宙 %1 超出范围, 不发送 (the last is %2)")
-             .arg(range(first + sending_, first + covered_ - 1))
+             .arg(universeRange(first + sending_, first + covered_ - 1))
              .arg(lastUniverse());
-  if (!open_) s += QStringLiteral(": 无法发送 (cannot send)");
+  if (wanted_ && !open_) s += QStringLiteral(": 无法发送 (cannot send)");
   return s;
 }
 
@@ -117,8 +105,7 @@ void NetworkOutput::whenReady(std::function<void()> ready) {
   ready_ = std::move(ready);
   readyCheck_.setEnabled(false);
   if (!ready_ || !open_) return;
-  constexpr std::int64_t kNsPerMs = 1'000'000;
-  const std::int64_t ms = (rate_.nsUntilReady(nowNs()) + kNsPerMs - 1) / kNsPerMs;
+  const std::int64_t ms = wholeMsAfter(rate_.nsUntilReady(nowNs()));
   readyCheck_.setInterval(static_cast<int>(std::max<std::int64_t>(1, ms)));
   readyCheck_.setEnabled(true);
 }

@@ -46,7 +46,7 @@ std::uint16_t flagsAndLength(std::size_t total, std::size_t from) {
 std::vector<std::uint8_t> buildDataPacket(const Source& source, std::uint16_t universe,
                                           std::uint8_t sequence,
                                           std::span<const std::uint8_t> levels) {
-  const std::size_t slots = std::min(levels.size(), kMaxSlots);
+  const std::size_t slots = std::min(levels.size(), kUniverseSlots);
   const std::size_t total = kHeaderBytes + slots;
   std::vector<std::uint8_t> p(total, 0);
 
@@ -79,7 +79,7 @@ std::vector<std::uint8_t> buildDataPacket(const Source& source, std::uint16_t un
 }
 
 std::optional<DataPacket> parseDataPacket(std::span<const std::uint8_t> p) {
-  if (p.size() < kHeaderBytes || p.size() > kHeaderBytes + kMaxSlots) return std::nullopt;
+  if (p.size() < kHeaderBytes || p.size() > kHeaderBytes + kUniverseSlots) return std::nullopt;
   if (get16(p, 0) != 0x0010 || get16(p, 2) != 0) return std::nullopt;
   if (!std::equal(kAcnIdentifier.begin(), kAcnIdentifier.end(), p.begin() + 4)) return std::nullopt;
   if (get16(p, kRootPdu) != flagsAndLength(p.size(), kRootPdu) || get32(p, 18) != kVectorRootData ||

@@ -9,6 +9,8 @@
 #include <span>
 #include <vector>
 
+#include "universe_split.h"
+
 namespace luvrin::usbpro {
 
 // A USB Pro message: 0x7E, label, payload length (LSB, MSB), payload, 0xE7. The length alone
@@ -19,7 +21,6 @@ constexpr qsizetype kHeaderBytes = 4;
 // The longest payload a widget takes or sends: a start code, 512 slots and room for the
 // parameter reply's user configuration.
 constexpr qsizetype kMaxPayload = 600;
-constexpr std::size_t kMaxSlots = 512;
 
 enum Label : std::uint8_t {
   kGetParameters = 3,  // ask: user configuration size (2 bytes); reply: the widget's parameters

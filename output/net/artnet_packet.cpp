@@ -16,7 +16,7 @@ constexpr std::uint16_t kProtocolVersion = 14;
 std::vector<std::uint8_t> buildDmxPacket(std::uint16_t portAddress, std::uint8_t sequence,
                                          std::span<const std::uint8_t> levels,
                                          std::uint8_t physical) {
-  const std::size_t slots = std::min(levels.size(), kMaxSlots);
+  const std::size_t slots = std::min(levels.size(), kUniverseSlots);
   const std::size_t length = std::max<std::size_t>(2, slots + (slots & 1));
   std::vector<std::uint8_t> p(kHeaderBytes + length, 0);
   std::copy(kId.begin(), kId.end(), p.begin());
@@ -40,7 +40,7 @@ std::optional<DmxPacket> parseDmxPacket(std::span<const std::uint8_t> p) {
   if ((p[8] | p[9] << 8) != kOpDmx) return std::nullopt;
   if ((p[10] << 8 | p[11]) < kProtocolVersion) return std::nullopt;
   const std::size_t length = static_cast<std::size_t>(p[16] << 8 | p[17]);
-  if (length < 2 || length > kMaxSlots || length % 2 != 0 || p.size() < kHeaderBytes + length)
+  if (length < 2 || length > kUniverseSlots || length % 2 != 0 || p.size() < kHeaderBytes + length)
     return std::nullopt;
   DmxPacket d;
   d.sequence = p[kSequenceAt];

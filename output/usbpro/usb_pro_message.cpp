@@ -31,7 +31,7 @@ QByteArray encode(std::uint8_t label, QByteArrayView payload) {
   return m;
 }
 
-std::size_t levelsSent(std::size_t levels) { return std::min(levels, kMaxSlots); }
+std::size_t levelsSent(std::size_t levels) { return std::min(levels, kUniverseSlots); }
 
 QByteArray dmxHeader(std::size_t levels) {
   QByteArray h = header(kSendDmx, 1 + static_cast<qsizetype>(levelsSent(levels)));

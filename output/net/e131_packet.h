@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "universe_split.h"
+
 // E1.31 (streaming DMX over ACN) data packets: the root, framing and DMP layers in one datagram.
 namespace luvrin::e131 {
 
 constexpr std::uint16_t kPort = 5568;
 constexpr std::uint16_t kMinUniverse = 1;
 constexpr std::uint16_t kMaxUniverse = 63999;
-constexpr std::size_t kMaxSlots = 512;
 // Bytes before the first level: the layers' headers and the start code.
 constexpr std::size_t kHeaderBytes = 126;
 constexpr std::size_t kSourceNameBytes = 64;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "frame_output.h"
-#include "network_output.h"
+#include "output_shared.h"
 #include "scheduler.h"
 #include "serial_port.h"
 #include "usb_pro_message.h"

@@ -1,9 +1,8 @@
 #include <ola/DmxBuffer.h>
 #include <ola/client/StreamingClient.h>
 
-#include <csignal>
-
 #include "ola_output.h"
+#include "platform.h"
 
 namespace luvrin {
 
@@ -15,7 +14,7 @@ class StreamingOlaLink final : public OlaLink {
     options_.auto_start = false;  // olad is the user's to start, as a service or by hand
     options_.server_port = rpcPort;
     // A write to a connection olad has just closed must fail, not end the program.
-    std::signal(SIGPIPE, SIG_IGN);
+    platform::ignoreBrokenPipes();
   }
 
   bool connect() override {

@@ -3,17 +3,13 @@
 #include <algorithm>
 
 #include "log_categories.h"
-#include "universe_split.h"
+#include "output_shared.h"
 
 namespace luvrin {
 
 namespace {
 
 constexpr std::uint64_t kLastUniverse = 0xFFFFFFFF;
-
-QString range(std::uint64_t first, std::uint64_t last) {
-  return first == last ? QString::number(first) : QStringLiteral("%1-%2").arg(first).arg(last);
-}
 
 }  // namespace
 
@@ -45,7 +41,7 @@ bool OlaOutput::tryConnect() {
   for (Universe& u : universes_) u.sent = false;
   if (connected_ != was) statusChanged();
   if (connected_ && ready_) scheduler_.post(std::exchange(ready_, nullptr));
-  qCDebug(lcSerial) << (connected_ ? "connected to olad" : "olad not reached");
+  qCDebug(lcOla) << (connected_ ? "connected to olad" : "olad not reached");
   return connected_;
 }
 
@@ -78,7 +74,7 @@ bool OlaOutput::send(std::span<const std::uint8_t> frame) {
   cover(universeCount(frame.size()));
   const Outcome outcome = sendDue(frame);
   if (outcome != Outcome::OladGone) return outcome == Outcome::Sent;
-  qCDebug(lcSerial) << "olad went away; trying again every" << kReconnectMs << "ms";
+  qCDebug(lcOla) << "olad went away; trying again every" << kReconnectMs << "ms";
   link_->close();
   connected_ = false;
   statusChanged();
@@ -89,10 +85,11 @@ bool OlaOutput::send(std::span<const std::uint8_t> frame) {
 }
 
 QString OlaOutput::status() const {
-  QString name = QStringLiteral("olad 宇宙 %1").arg(range(universe_, universe_ + covered_ - 1));
+  QString name =
+      QStringLiteral("olad 宇宙 %1").arg(universeRange(universe_, universe_ + covered_ - 1));
   if (sending_ < covered_)
     name += QStringLiteral("; 宇宙 %1 超出范围, 不发送 (the last is %2)")
-                .arg(range(universe_ + sending_, universe_ + covered_ - 1))
+                .arg(universeRange(universe_ + sending_, universe_ + covered_ - 1))
                 .arg(kLastUniverse);
   if (connected_) return name + QStringLiteral(": 已连接");
   return name + QStringLiteral(": 未连接, 每秒重试 (olad not reached; trying again every second)");

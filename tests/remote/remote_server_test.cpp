@@ -1,0 +1,113 @@
+// The remote's limits on virtual time: its timers run on the window's scheduler, its sockets are
+// real ones on the loopback interface.
+#include "remote_server.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTcpSocket>
+#include <QWebSocket>
+#include <functional>
+
+#include "virtual_time.h"
+
+using namespace luvrin;
+using namespace std::chrono_literals;
+
+namespace {
+
+class CountingHost : public RemoteHost {
+ public:
+  QStringList sceneNames() const override { return {}; }
+  bool play(const QString&) override { return false; }
+  QString playing() const override { return {}; }
+  // Different at every look when asked to: each feed tick then has something new to send.
+  std::vector<std::uint8_t> levels() const override {
+    if (changing) ++looks;
+    return {static_cast<std::uint8_t>(looks)};
+  }
+  int framesPerSecond() const override { return 0; }
+  QString outputStatus() const override { return {}; }
+  std::vector<int> faders() const override { return {}; }
+  void setChannels(const std::map<int, int>&) override {}
+
+  bool changing = true;
+  mutable int looks = 0;
+};
+
+// Lets the sockets run in real time while virtual time stands still; true once predicate holds.
+bool spinUntil(const std::function<bool()>& predicate, int ms = 5000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!predicate()) {
+    if (clock.elapsed() > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+
+class RemoteServerTime : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "remote_server_test";
+    static char* argv[] = {name, nullptr};
+    if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);
+  }
+  void SetUp() override { ASSERT_TRUE(server.start(0)) << server.error().toStdString(); }
+
+  ManualClock clock;
+  VirtualScheduler scheduler{clock};
+  CountingHost host;
+  RemoteServer server{host, QString(), scheduler};
+};
+
+}  // namespace
+
+TEST_F(RemoteServerTime, AnIdleConnectionIsClosedByTheSweepAfterAMinute) {
+  QTcpSocket client;
+  client.connectToHost(QHostAddress::LocalHost, server.port());
+  ASSERT_TRUE(spinUntil([&] { return server.connections() == 1; }));
+  // The sweep looks every quarter minute and closes what has been idle longer than a minute.
+  const struct {
+    std::int64_t at;
+    bool open;
+  } steps[] = {{15'000, true}, {60'000, true}, {74'999, true}, {75'000, false}};
+  for (const auto& step : steps) {
+    scheduler.advanceTo(step.at);
+    const bool closed =
+        spinUntil([&] { return client.state() == QAbstractSocket::UnconnectedState; },
+                  step.open ? 200 : 5000);
+    EXPECT_EQ(closed, !step.open) << "at " << step.at << " ms";
+  }
+}
+
+TEST_F(RemoteServerTime, TheFeedSendsAtMostOneMessageATickAndNeverAQueue) {
+  QWebSocket client;
+  int received = 0;
+  QObject::connect(&client, &QWebSocket::textMessageReceived, [&](const QString&) { ++received; });
+  client.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/live").arg(server.port())));
+  ASSERT_TRUE(spinUntil([&] { return server.liveClients() == 1; }));
+  const struct {
+    std::chrono::milliseconds advance;
+    bool changing;
+    int messages;  // that arrive for it
+  } steps[] = {
+      {49ms, true, 0},
+      {1ms, true, 1},
+      {50ms, true, 1},
+      // Ten ticks before the socket could send: the first message waits, the rest are skipped.
+      {500ms, true, 1},
+      {50ms, false, 1},  // the newest, once
+      {50ms, false, 0},  // nothing new, nothing sent
+      {1000ms, true, 1},
+  };
+  for (const auto& step : steps) {
+    host.changing = step.changing;
+    const int before = received;
+    scheduler.advanceBy(step.advance);
+    spinUntil([&] { return received > before + step.messages; }, 300);
+    EXPECT_EQ(received - before, step.messages) << "after " << scheduler.now() << " ms";
+  }
+}
