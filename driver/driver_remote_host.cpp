@@ -3,15 +3,13 @@
 #include <QFileInfo>
 #include <algorithm>
 
-#include "launcher_builder.h"
 #include "log_categories.h"
-#include "numeric.h"
 #include "scene_catalogue.h"
 
 namespace luvrin {
 
-DriverRemoteHost::DriverRemoteHost(Form1& driver, HandoffStore& handoff, Scheduler& scheduler)
-    : driver_(driver), handoff_(handoff), scheduler_(scheduler) {}
+DriverRemoteHost::DriverRemoteHost(Form1& driver, HandoffStore& handoff)
+    : driver_(driver), handoff_(handoff) {}
 
 QStringList DriverRemoteHost::sceneNames() const {
   const SceneCatalogue catalogue(driver_.programFolder());
@@ -47,7 +45,7 @@ PlayResult DriverRemoteHost::play(const QString& name) {
                                          .arg(*found, why);
     return {PlayResult::Outcome::NotHandedOver, *found, why};
   }
-  scheduler_.post([this] { driver_.Timer1_Timer(); });
+  driver_.requestIntake();
   return {PlayResult::Outcome::Played, *found, {}};
 }
 
@@ -56,10 +54,7 @@ QString DriverRemoteHost::playing() const { return handoff_.read(); }
 
 std::vector<std::uint8_t> DriverRemoteHost::levels() const { return driver_.outputFrame(); }
 
-int DriverRemoteHost::framesPerSecond() const {
-  // "发送频率N次/秒": the meter's own number.
-  return static_cast<int>(numericValue(driver_.Label5.caption().mid(4)));
-}
+int DriverRemoteHost::framesPerSecond() const { return driver_.framesPerSecond(); }
 
 QString DriverRemoteHost::outputStatus() const { return driver_.outputStatus(); }
 
@@ -75,8 +70,10 @@ std::vector<int> DriverRemoteHost::faders() const {
 void DriverRemoteHost::setChannels(const std::map<int, int>& levels) {
   // 调试状态 first, so the faders start from the levels on the wire.
   if (!driver_.editor().visible()) driver_.Command3_Click();
-  for (const auto& [channel, level] : levels)
-    driver_.editor().VScroll1[static_cast<std::size_t>(channel - 1)].setValue(level);
+  std::vector<std::pair<int, int>> values;
+  values.reserve(levels.size());
+  for (const auto& [channel, level] : levels) values.emplace_back(channel - 1, level);
+  driver_.editor().setFaders(values);
 }
 
 }  // namespace luvrin

@@ -6,7 +6,6 @@
 #include "driver_window.h"
 #include "handoff_store.h"
 #include "remote_host.h"
-#include "scheduler.h"
 
 namespace luvrin {
 
@@ -14,7 +13,7 @@ namespace luvrin {
 // move as the editor's own do.
 class DriverRemoteHost : public RemoteHost {
  public:
-  DriverRemoteHost(Form1& driver, HandoffStore& handoff, Scheduler& scheduler);
+  DriverRemoteHost(Form1& driver, HandoffStore& handoff);
 
   QStringList sceneNames() const override;
   QString catalogueProblem() const override;
@@ -29,7 +28,6 @@ class DriverRemoteHost : public RemoteHost {
  private:
   Form1& driver_;
   HandoffStore& handoff_;
-  Scheduler& scheduler_;
   // The names, read again only when the catalogue changed: a phone asks for them often.
   mutable QStringList names_;
   mutable QDateTime namesModified_;

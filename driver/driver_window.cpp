@@ -132,7 +132,7 @@ void Form1::Form_Load(const SerialConfiguration& settings) {
   output_.open();
   showOutputStatus();
   // A new scene is taken up as soon as a launcher writes it, not at the next poll.
-  handoff_.watch([this] { scheduler_.post([this] { Timer1_Timer(); }); });
+  handoff_.watch([this] { requestIntake(); });
 
   Text2.setText(settings.status);
   Text5.setText(settings.sendDataLength);
@@ -141,6 +141,8 @@ void Form1::Form_Load(const SerialConfiguration& settings) {
   OUTBUFCNT = numericValue(Text5.text());
   const int clear = groupCount(OUTBUFCNT + 1.0, kChannelSlots);
   std::fill_n(channels_.begin(), clear, std::uint8_t{0});
+  parsedGroups_ = -1;
+  channelsChanged_ = true;
 
   if (Text2.text() != kRunStatus) setVisible(true);
 
@@ -158,14 +160,13 @@ void Form1::resizeFrame() {
     frame_.resize(static_cast<std::size_t>(*n) + 1, 0);
 }
 
+void Form1::requestIntake() {
+  scheduler_.post([this] { Timer1_Timer(); });
+}
+
 void Form1::Timer1_Timer() {
   Text1.setText(handoff_.read());
-
-  const QString s = Text7.text();
-  const int parsed = groupCount(OUTBUFCNT, kChannelSlots);
-  for (int k = 0; k < parsed; ++k) {
-    if (auto level = readLevel(s, k)) channels_[static_cast<std::size_t>(k)] = *level;
-  }
+  parseChannelData();
 
   if (Text2.text() == kTestStatus) return;
 
@@ -178,16 +179,39 @@ void Form1::Timer1_Timer() {
   }
 
   resizeFrame();
+  handOverFrame();
+}
+
+void Form1::parseChannelData() {
+  const QString& s = Text7.text();
+  const int parsed = groupCount(OUTBUFCNT, kChannelSlots);
+  // The same text read over the same slots gives the same levels (a group of 999 keeps what the
+  // slot holds either way): a look that stands costs no pass a read of 65535 groups.
+  if (parsed == parsedGroups_ && (s.isSharedWith(parsedText_) || s == parsedText_)) return;
+  for (int k = 0; k < parsed; ++k) {
+    if (auto level = readLevel(s, k)) channels_[static_cast<std::size_t>(k)] = *level;
+  }
+  parsedText_ = s;
+  parsedGroups_ = parsed;
+  channelsChanged_ = true;
+}
+
+void Form1::handOverFrame() {
   // Elements 0 to the length, both ends included: none for a negative length.
   const auto copy = std::min<std::size_t>(
       frame_.size(),
       static_cast<std::size_t>(groupCount(numericValue(Text5.text()) + 1.0, kChannelSlots)));
+  if (!channelsChanged_ && frame_.size() == handedSize_ && copy == handedCopy_) return;
   std::copy_n(channels_.begin(), copy, frame_.begin());
   output_.setFrame(frame_);
+  channelsChanged_ = false;
+  handedSize_ = frame_.size();
+  handedCopy_ = copy;
 }
 
 void Form1::Timer2_Timer() {
   countFrames();
+  framesPerSecond_ = static_cast<int>(numericValue(Label4.caption()));
   Label5.setCaption(QStringLiteral("发送频率") + Label4.caption() + QStringLiteral("次/秒"));
   Label4.setCaption(QStringLiteral("0"));
 }
@@ -296,7 +320,7 @@ void Form1::Command1_Click() {
 }
 
 void Form1::Command2_Click() {
-  if (!builder_) builder_ = std::make_unique<Form2>(folder_, Text1);
+  if (!builder_) builder_ = std::make_unique<Form2>(folder_, [this] { return Text1.text(); });
   builder_->Command2_Click();
   // The builder shows no window of its own: what it wrote, or why nothing, shows in the status
   // line for a while, then the output's status comes back.
@@ -308,12 +332,14 @@ void Form1::Command2_Click() {
 void Form1::Command3_Click() {
   const QString s = Text7.text();
   const int faders = groupCount(OUTBUFCNT, Form3::kFaderCount);
-  if (faders > 0) editor_.Load();
+  std::vector<std::pair<int, int>> values;
+  values.reserve(static_cast<std::size_t>(faders));
   for (int k = 0; k < faders; ++k) {
     const auto value = readLevelValue(s, k);
     if (!value || *value < -32768 || *value > 32767) continue;
-    editor_.VScroll1[static_cast<std::size_t>(k)].setValue(*value);
+    values.emplace_back(k, *value);
   }
+  if (faders > 0) editor_.setFaders(values);
   editor_.Show();
 }
 

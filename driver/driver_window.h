@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,6 +13,7 @@
 #include "form.h"
 #include "handoff_store.h"
 #include "launcher_builder.h"
+#include "numeric.h"
 #include "output_link.h"
 #include "scheduler.h"
 #include "serial_settings.h"
@@ -25,7 +25,8 @@ namespace luvrin {
 // the driver's playback engine and its commands. Runs the same with or without a view.
 class Form1 : public FormState {
  public:
-  static constexpr int kChannelSlots = 513;
+  // Slots 0 to N for the largest send data length: every universe of a frame has its levels.
+  static constexpr int kChannelSlots = static_cast<int>(kMaxChannelCount) + 1;
   static constexpr int kLogLimit = 20000;
   static constexpr int kBuilderMessageMs = 10000;
   // How long the output's status must stay as it is before the log records it.
@@ -62,12 +63,16 @@ class Form1 : public FormState {
   // The send data length: always the numeric value of Text5.
   double OUTBUFCNT = 0;
 
-  const std::array<std::uint8_t, kChannelSlots>& channelBuffer() const { return channels_; }
+  const std::vector<std::uint8_t>& channelBuffer() const { return channels_; }
   const std::vector<std::uint8_t>& outputFrame() const { return frame_; }
   const QString& programFolder() const { return folder_; }
   QString outputStatus() const { return output_.status(); }
   std::int32_t countdown() const { return engine_.countdown(); }
   DriverPlayback& engine() { return engine_; }
+  // The rate meter's last reading: frames sent in the last whole second.
+  int framesPerSecond() const { return framesPerSecond_; }
+  // An intake pass as soon as pending events have run, as when a launcher writes its scene.
+  void requestIntake();
 
   Form3& editor() { return editor_; }
   Form4& notes() { return notes_; }
@@ -108,6 +113,8 @@ class Form1 : public FormState {
   Form1(Scheduler& scheduler, QString programFolder, std::unique_ptr<OutputLink> own,
         OutputLink* given, HandoffStore& handoff);
   void resizeFrame();
+  void parseChannelData();
+  void handOverFrame();
   // The frame counter is Label4's own number: it adds the frames the output counted.
   void countFrames();
   void showOutputStatus();
@@ -119,8 +126,17 @@ class Form1 : public FormState {
   std::unique_ptr<OutputLink> ownLink_;
   OutputLink& output_;
   HandoffStore& handoff_;
-  std::array<std::uint8_t, kChannelSlots> channels_{};
+  std::vector<std::uint8_t> channels_ = std::vector<std::uint8_t>(kChannelSlots, 0);
   std::vector<std::uint8_t> frame_;
+  // What the last parse read, so a text that stands is not read again at every pass.
+  QString parsedText_;
+  int parsedGroups_ = -1;
+  // The frame last handed to the output, by what it was made from: a frame that would come out
+  // the same is not copied and handed over again.
+  bool channelsChanged_ = true;
+  std::size_t handedSize_ = 0;
+  std::size_t handedCopy_ = 0;
+  int framesPerSecond_ = 0;
   StreamingGbkDecoder inputDecoder_;
   struct EditorSide final : DriverLink {
     explicit EditorSide(Form1& driver) : driver_(driver) {}

@@ -122,7 +122,7 @@ int main(int argc, char* argv[]) {
     luvrin::logLine(why);
   }
   if (settings.remotePort) {
-    remoteHost = std::make_unique<luvrin::DriverRemoteHost>(driver, *handoff, scheduler);
+    remoteHost = std::make_unique<luvrin::DriverRemoteHost>(driver, *handoff);
     luvrin::RemoteAccess access;
     access.hostNames = settings.remoteHostNames;
     remote =

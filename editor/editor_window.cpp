@@ -124,6 +124,14 @@ void Form3::Load() {
   Form_Load();
 }
 
+void Form3::setFaders(std::span<const std::pair<int, int>> values) {
+  Load();
+  for (const auto& [index, value] : values) {
+    if (index < 0 || index >= kFaderCount) continue;
+    VScroll1[static_cast<std::size_t>(index)].setValue(value);
+  }
+}
+
 void Form3::Show() {
   Load();
   // Showing a window that is already shown brings it to the front.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -70,6 +71,10 @@ class Form3 : public FormState {
   void Unload();  // closes: timers stop, runs end, faders and boxes are discarded
 
   void Form_Load();
+  // Moves faders as a hand would (fader index from 0, then its value), loading the window
+  // first: how the driver's 调试状态 and the remote set levels. A value outside a fader's range,
+  // or an index past the last fader, moves nothing.
+  void setFaders(std::span<const std::pair<int, int>> values);
   void Option1_Click(int Index);
   void VScroll1_Scroll(int Index);
   void VScroll1_Change(int Index);

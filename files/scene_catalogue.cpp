@@ -148,4 +148,17 @@ CatalogueEntries SceneCatalogue::entries() const {
   return result;
 }
 
+QStringList sceneNames(const CatalogueEntries& entries) {
+  const QString descriptionSuffix = QStringLiteral("说明");
+  QStringList names;
+  QString previousKey;
+  for (const CatalogueLine& line : entries.lines) {
+    if (!line.hasName) continue;
+    // A description entry directly after its scene gets no launcher.
+    if (line.name != previousKey + descriptionSuffix) names.append(line.name);
+    previousKey = line.name;
+  }
+  return names;
+}
+
 }  // namespace luvrin

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include "program_file.h"
 
@@ -50,5 +51,9 @@ class SceneCatalogue {
  private:
   QString folder_;
 };
+
+// The scenes of the catalogue that get a launcher, in file order: every named line but a
+// description entry ("<scene>说明") right after its scene.
+QStringList sceneNames(const CatalogueEntries& entries);
 
 }  // namespace luvrin

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <optional>
+#include <utility>
 
 #include "launcher_files.h"
 #include "log_categories.h"
@@ -42,13 +43,13 @@ bool isStubName(const QString& name) {
 
 }  // namespace
 
-Form2::Form2(QString driverFolder, const TextBox& driverText1)
+Form2::Form2(QString driverFolder, std::function<QString()> launcherName)
     : Command2(QStringLiteral("加载")),
       Command1(QStringLiteral("生成EXE")),
       Text2(QStringLiteral("Text2")),
       Text3(QStringLiteral("Text3")),
       folder_(std::move(driverFolder)),
-      driverText1_(driverText1) {
+      launcherName_(std::move(launcherName)) {
   setCaption(QStringLiteral("Form2"));
   Command2.setGeometry(1080, 0, 975, 375);
   Command1.setGeometry(5400, 0, 1215, 375);
@@ -92,19 +93,6 @@ QString catalogueProblem(FileRead::Failure failure) {
   return QString();
 }
 
-QStringList sceneNames(const CatalogueEntries& entries) {
-  const QString descriptionSuffix = QStringLiteral("说明");
-  QStringList names;
-  QString previousKey;
-  for (const CatalogueLine& line : entries.lines) {
-    if (!line.hasName) continue;
-    // A description entry directly after its scene gets no launcher.
-    if (line.name != previousKey + descriptionSuffix) names.append(line.name);
-    previousKey = line.name;
-  }
-  return names;
-}
-
 void Form2::Command2_Click() {
   loadOnce();
   Text1.setText(QString());
@@ -128,7 +116,7 @@ void Form2::Command2_Click() {
 }
 
 QString Form2::templateName() const {
-  const QString handedOver = driverText1_.text();
+  const QString handedOver = launcherName_ ? launcherName_() : QString();
   return handedOver.isEmpty() ? stubName() : handedOver;
 }
 

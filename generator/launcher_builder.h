@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 #include "controls.h"
 #include "form.h"
@@ -9,9 +10,6 @@
 
 namespace luvrin {
 
-// The scenes of the catalogue that get a launcher, in file order: every named line but a
-// description entry ("<scene>说明") right after its scene.
-QStringList sceneNames(const CatalogueEntries& entries);
 // Why a catalogue that could not be read gives no launchers, as 生成 says it; "" for none.
 QString catalogueProblem(FileRead::Failure failure);
 
@@ -23,8 +21,9 @@ class Form2 : public FormState {
  public:
   static constexpr qint64 kCatalogueLimit = SceneCatalogue::kMaxFileBytes;
 
-  // driverFolder: the program's own folder; driverText1: the driver's launcher name box.
-  Form2(QString driverFolder, const TextBox& driverText1);
+  // driverFolder: the program's own folder; launcherName: the name of the launcher that last
+  // started the driver, read at each generation.
+  Form2(QString driverFolder, std::function<QString()> launcherName);
 
   void Form_Load();
   void Command2_Click();  // catalogue load, then generation
@@ -47,7 +46,7 @@ class Form2 : public FormState {
   QString templateName() const;
 
   QString folder_;
-  const TextBox& driverText1_;
+  std::function<QString()> launcherName_;
 };
 
 }  // namespace luvrin

@@ -190,17 +190,104 @@ TEST(Intake, ShortEmptyOrBadTextAndOutOfRangeGroups) {
   EXPECT_EQ(f.outputFrame(), (std::vector<std::uint8_t>{0, 0, 0, 0, 0}));
 }
 
-TEST(Intake, LengthAboveTheBufferKeepsExtraFrameBytesZero) {
+TEST(Intake, LengthAboveOneUniverseFillsEverySlot) {
   Driver d({{key("发送数据长度"), key("600")}});
   Form1& f = d.load();
   QString text = QStringLiteral("DMX");
-  for (int i = 0; i < 600; ++i) text += QStringLiteral("200,");
+  for (int i = 0; i < 600; ++i) text += QStringLiteral("%1,").arg(i % 200 + 1, 3, 10, QChar(u'0'));
   f.Text7.setText(text);
   d.run(100ms);
   ASSERT_EQ(f.outputFrame().size(), 601u);
-  EXPECT_EQ(f.outputFrame()[512], 200);
-  EXPECT_EQ(f.outputFrame()[513], 0);
+  EXPECT_EQ(f.outputFrame()[512], 113);
+  EXPECT_EQ(f.outputFrame()[513], 114);
+  EXPECT_EQ(f.outputFrame()[599], 200);
   EXPECT_EQ(f.outputFrame()[600], 0);
+}
+
+// A text that stands is read once; what is read again is decided by the text and by how many
+// groups the length covers, so neither change can be missed.
+TEST(Intake, StandingTextIsReadAgainForALongerLengthAndAChangedGroup) {
+  struct Step {
+    const char* length;
+    int group;  // -1: the text stays as it is
+    int level;
+    std::size_t slot;
+    int expected;
+  };
+  const Step steps[] = {
+      {"300", -1, 0, 299, 100}, {"300", -1, 0, 300, 0},  {"600", -1, 0, 300, 101},
+      {"600", -1, 0, 599, 200}, {"600", 550, 7, 550, 7}, {"600", 551, 999, 551, 152},
+  };
+  Driver d({{key("发送数据长度"), key("300")}});
+  Form1& f = d.load();
+  QString text = QStringLiteral("DMX");
+  for (int i = 0; i < 600; ++i) text += QStringLiteral("%1,").arg(i % 200 + 1, 3, 10, QChar(u'0'));
+  f.Text7.setText(text);
+  for (const Step& step : steps) {
+    f.Text5.setText(QString::fromUtf8(step.length));
+    if (step.group >= 0)
+      f.Text7.setText(QString(f.Text7.text())
+                          .replace(3 + 4 * step.group, 3,
+                                   QStringLiteral("%1").arg(step.level, 3, 10, QChar(u'0'))));
+    d.run(100ms);
+    EXPECT_EQ(f.outputFrame()[step.slot], step.expected) << step.length << " " << step.slot;
+  }
+}
+
+namespace {
+
+// Counts the frames the window hands over; they go on to the port as a direct link sends them.
+class HandOverCount final : public OutputLink {
+ public:
+  explicit HandOverCount(FrameOutput& output) : link_(output) {}
+  void open() override { link_.open(); }
+  bool ticksOnItsOwn() const override { return false; }
+  void setFrameInterval(int ms) override { link_.setFrameInterval(ms); }
+  void tick() override { link_.tick(); }
+  void setCountOnly(bool countOnly) override { link_.setCountOnly(countOnly); }
+  void setFrame(std::span<const std::uint8_t> frame) override {
+    ++handed;
+    link_.setFrame(frame);
+  }
+  std::int64_t takeFramesCounted() override { return link_.takeFramesCounted(); }
+  QByteArray takeInput() override { return link_.takeInput(); }
+  QString status() const override { return link_.status(); }
+  void watch(std::function<void()> counted, std::function<void()> status) override {
+    link_.watch(std::move(counted), std::move(status));
+  }
+  void detach() override { link_.detach(); }
+  int handed = 0;
+
+ private:
+  DirectOutputLink link_;
+};
+
+}  // namespace
+
+TEST(Intake, OnlyAChangedFrameIsHandedOver) {
+  TempShow show({{key("发送数据长度"), key("65535")}});
+  ManualClock clock;
+  VirtualScheduler scheduler{clock};
+  RecordingPort port;
+  MemoryHandoff handoff;
+  auto output = serialBoxFor(port, show.programFolder());
+  HandOverCount link(*output);
+  Form1 f(scheduler, show.programFolder(), link, handoff);
+  f.Form_Load();
+  f.Text7.setText(QStringLiteral("DMX001,002,"));
+  scheduler.advanceBy(1000ms);
+  const int standing = link.handed;
+  scheduler.advanceBy(1000ms);
+  EXPECT_EQ(link.handed, standing);  // ten passes over a look that stands
+  f.Text7.setText(QStringLiteral("DMX001,003,"));
+  scheduler.advanceBy(100ms);
+  EXPECT_EQ(link.handed, standing + 1);
+  EXPECT_EQ(port.lastFrameLevels().size(), 65536u);
+  EXPECT_EQ(port.lastFrameLevels()[1], 3);
+  f.Text5.setText(QStringLiteral("8192"));
+  scheduler.advanceBy(100ms);
+  EXPECT_EQ(link.handed, standing + 2);
+  EXPECT_EQ(port.lastFrameLevels().size(), 8193u);
 }
 
 TEST(Intake, TypedLengthChangesTheFrameAtTheNextPass) {

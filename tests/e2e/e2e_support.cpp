@@ -203,6 +203,10 @@ void Show::writeSettings(std::initializer_list<std::pair<QString, QString>> keys
 }
 
 void Show::writeCatalog(std::initializer_list<QString> lines) const {
+  writeCatalog(QStringList(lines));
+}
+
+void Show::writeCatalog(const QStringList& lines) const {
   QString text = QStringLiteral("[DMX]\r\n");
   for (const QString& line : lines) text += line + QStringLiteral("\r\n");
   writeFile(driverFolder() + QStringLiteral("/场景.ini"), encodeGbk(text));

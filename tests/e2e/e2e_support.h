@@ -84,6 +84,7 @@ class Show {
   void writeSettings(std::initializer_list<std::pair<QString, QString>> keys) const;
   // [DMX] catalogue lines, GBK.
   void writeCatalog(std::initializer_list<QString> lines) const;
+  void writeCatalog(const QStringList& lines) const;
   // A launcher in the launcher folder: a copy of LUVRINpREG, or a symbolic link to it.
   QString addLauncher(const QString& name, bool asLink = false) const;
   QString handoffValue() const;

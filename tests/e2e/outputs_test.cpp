@@ -344,6 +344,12 @@ const WideLook kWideB{QStringLiteral("WideB"),
                       {{0, 200}, {1, 100}, {2, 50}, {3, 25}, {511, 52}, {512, 62}}};
 const WideLook kWideZeros{QStringLiteral("zeros"), {}};
 constexpr int kWideLength = 600;
+// A level in every slot of a 600-channel script, each universe's different from its neighbours'.
+const WideLook kWideFull{QStringLiteral("WideFull"), [] {
+                           std::map<int, int> levels;
+                           for (int k = 0; k < kWideLength; ++k) levels[k] = (k * 7 + 3) % 256;
+                           return levels;
+                         }()};
 
 // What universe i (0: the first) of a look carries; Art-Net pads it to an even length.
 Levels wideLevels(const WideLook& look, int i, bool padded = false) {
@@ -355,13 +361,14 @@ Levels wideLevels(const WideLook& look, int i, bool padded = false) {
   return levels;
 }
 
-void writeWideShow(const Show& show, const QString& port) {
+void writeWideShow(const Show& show, const QString& port,
+                   std::initializer_list<const WideLook*> looks = {&kWideA, &kWideB}) {
   show.writeSettings({{QStringLiteral("发送定时器时间"), QStringLiteral("25")},
                       {QStringLiteral("端口"), port},
                       {QStringLiteral("状态"), QStringLiteral("运行")},
                       {QStringLiteral("发送数据长度"), QString::number(kWideLength)}});
   QStringList catalog;
-  for (const WideLook* look : {&kWideA, &kWideB}) {
+  for (const WideLook* look : looks) {
     QString line = QStringLiteral("DMX");
     for (int k = 0; k < kWideLength; ++k)
       line += QStringLiteral("%1,").arg(look->levels.count(k) ? look->levels.at(k) : 0, 3, 10,
@@ -372,7 +379,7 @@ void writeWideShow(const Show& show, const QString& port) {
     script.write((u'"' + line + QStringLiteral("\"\r\n")).toLatin1());
     catalog << look->scene + u'=' + file;
   }
-  show.writeCatalog({catalog[0], catalog[1]});
+  show.writeCatalog(catalog);
 }
 
 // One of the driver's packets: universe (port-address), sequence number, levels.
@@ -737,6 +744,43 @@ TEST(NetworkOutputEndToEnd, OladReceivesBothUniversesOfAWideFrameBySacnArtNetAnd
     }
     EXPECT_EQ(universes, (std::set<QString>{QStringLiteral("1"), QStringLiteral("2")}));
   }
+}
+
+// Every level of a 600-channel script reaches the second universe byte for byte: as sACN to a
+// socket of the test's own, and through olad, read back by its client.
+TEST(NetworkOutputEndToEnd, EveryLevelOfAWideScriptReachesTheSecondUniverseBySacn) {
+  const quint16 port = freeUdpPort();
+  QUdpSocket receiver;
+  ASSERT_TRUE(receiver.bind(QHostAddress::LocalHost, port));
+  Show show;
+  ASSERT_NO_FATAL_FAILURE(
+      writeWideShow(show, QStringLiteral("sacn:7@127.0.0.1:%1").arg(port), {&kWideFull}));
+  show.setHandoffValue(kWideFull.scene);
+  show.startDriver();
+  EXPECT_TRUE(receiveWide(receiver, kWideFull, 7, true));
+  show.endAllProcesses();
+}
+
+TEST(OlaOutputEndToEnd, EveryLevelOfAWideScriptReachesTheSecondUniverse) {
+  if (const auto why = Olad::unavailable()) GTEST_SKIP() << why->toStdString();
+  if (!olaPythonInstalled())
+    GTEST_SKIP() << "OLA's Python client (Debian package ola-python) is missing";
+  Olad olad(freeTcpPort());
+  ASSERT_TRUE(olad.start());
+  Show show;
+  ASSERT_NO_FATAL_FAILURE(
+      writeWideShow(show, QStringLiteral("ola:7@127.0.0.1:%1").arg(olad.port()), {&kWideFull}));
+  show.setHandoffValue(kWideFull.scene);
+  LineProcess reader;
+  ASSERT_TRUE(reader.start(
+      python3(), {QStringLiteral(OLA_READER), QString::number(olad.port()), QStringLiteral("8")}));
+  show.startDriver();
+  QStringList levels;
+  for (std::uint8_t v : wideLevels(kWideFull, 1)) levels << QString::number(v);
+  const QString want = QStringLiteral("levels ") + levels.join(u' ');
+  EXPECT_TRUE(reader.waitForLine([&](const QString& l) { return l == want; }))
+      << (reader.lines().empty() ? std::string() : reader.lines().back().toStdString());
+  show.endAllProcesses();
 }
 
 // dmxmon as the network node of the demo: it prints the scene's levels once a second.

@@ -48,7 +48,8 @@ def wait_for(predicate, what, deadline=DEADLINE):
 class Show:
     """A launcher folder with its 驱动/, user folders of its own, the port a pseudo-terminal."""
 
-    def __init__(self, luvrin, stub, scenes, levels_on_start=None, settings=()):
+    def __init__(self, luvrin, stub, scenes, levels_on_start=None, settings=(),
+                 length=CHANNELS - 1, files=None):
         self.root = tempfile.mkdtemp(prefix="luvrin-remote-")
         self.launchers = os.path.join(self.root, "show")
         self.driver_folder = os.path.join(self.launchers, "驱动")
@@ -69,10 +70,13 @@ class Show:
         self.slave = slave
         self.port = free_port()
         gbk_file(os.path.join(self.driver_folder, "串口配置.ini"),
-                 ["[串口配置]", "端口=" + os.ttyname(slave), "发送数据长度=4",
+                 ["[串口配置]", "端口=" + os.ttyname(slave), "发送数据长度=%d" % length,
                   "发送定时器时间=5", "状态=运行", "远程端口=%d" % self.port] + list(settings))
         gbk_file(os.path.join(self.driver_folder, "场景.ini"),
                  ["[DMX]"] + ["%s=%s" % s for s in scenes])
+        for name, data in (files or {}).items():
+            with open(os.path.join(self.driver_folder, name), "wb") as f:
+                f.write(data)
         self.received = b""
         self.driver = None
         self.url = "http://127.0.0.1:%d/" % self.port
@@ -207,11 +211,43 @@ def test(luvrin, stub):
         wait_for(lambda: text(page, "conn") == "未连接", "the page noticed the driver gone")
         show.start()
         wait_for(lambda: text(page, "conn") == "已连接", "the page reconnected")
+        wide(luvrin, stub, page)
         print("ok")
         return 0
     finally:
         if page is not None:
             page.quit()
+        show.close()
+
+
+def wide(luvrin, stub, page):
+    """A frame of 600 channels: the bars show its second universe, channel by channel."""
+    from selenium.webdriver.common.by import By
+
+    levels = [(k * 7 + 3) % 256 for k in range(600)]
+    script = "DMX" + "".join("%03d," % v for v in levels)
+    show = Show(luvrin, stub, [("宽", "宽.ini")], length=600,
+                files={"宽.ini": ('"%s"\r\n' % script).encode("gbk")})
+    try:
+        show.start()
+        wait_for(lambda: _loads(page, show.url), "the page of the wide show")
+        wait_for(lambda: text(page, "conn") == "已连接", "the wide show's feed connected")
+        show.launch("宽")
+
+        def pick(bar, label):
+            for b in page.find_elements(By.CSS_SELECTOR, "#%s button" % bar):
+                if b.text == label:
+                    b.click()
+                    return True
+            return False
+
+        wait_for(lambda: pick("levelUniverses", "513"), "a button for the second universe")
+        wait_for(lambda: pick("levelPages", "593"), "the page of channels 593-632")
+        for channel in (593, 600):
+            wait_for(lambda: page.execute_script(
+                "return document.querySelector('.bar[data-channel=\"%d\"] span').textContent"
+                % channel) == str(levels[channel - 1]), "channel %d's level" % channel)
+    finally:
         show.close()
 
 

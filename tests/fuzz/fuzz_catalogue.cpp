@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::abort();
   }
 
-  luvrin::Form2 builder(show.driverFolder, handoff);
+  luvrin::Form2 builder(show.driverFolder, [&] { return handoff.text(); });
   builder.Command2_Click();
 
   // Every listed name comes from a line with "=", in file order; none holds a line break.

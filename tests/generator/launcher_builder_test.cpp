@@ -124,7 +124,7 @@ class Installation {
 // A builder as the driver holds it: the driver's Text1 carries the last launcher's name.
 struct Builder {
   explicit Builder(const Installation& show, const QString& handoff = kTemplate)
-      : driverText1(handoff), form(show.driverFolder(), driverText1) {}
+      : driverText1(handoff), form(show.driverFolder(), [this] { return driverText1.text(); }) {}
   TextBox driverText1;
   Form2 form;
 };
@@ -148,7 +148,7 @@ TEST(LauncherBuilderLoad, DriverFolderNamedOtherwiseStillGivesItsParent) {
   QTemporaryDir root;
   QDir(root.path()).mkpath(QStringLiteral("Lights/bin"));
   TextBox text1(kTemplate);
-  Form2 form(root.path() + QStringLiteral("/Lights/bin/"), text1);
+  Form2 form(root.path() + QStringLiteral("/Lights/bin/"), [&] { return text1.text(); });
   form.Form_Load();
   EXPECT_EQ(form.Text2.text(),
             QDir::toNativeSeparators(root.path() + QStringLiteral("/Lights/bin")));
@@ -157,7 +157,7 @@ TEST(LauncherBuilderLoad, DriverFolderNamedOtherwiseStillGivesItsParent) {
 
 TEST(LauncherBuilderLoad, DriverInARootKeepsTheRootAsLauncherFolder) {
   TextBox text1(kTemplate);
-  Form2 form(QDir::rootPath(), text1);
+  Form2 form(QDir::rootPath(), [&] { return text1.text(); });
   form.Form_Load();
   EXPECT_EQ(form.Text2.text(), QDir::toNativeSeparators(QDir::rootPath()));
   EXPECT_EQ(form.Text3.text(), QDir::toNativeSeparators(QDir::rootPath()));
