@@ -154,8 +154,7 @@ TEST(SceneProcess, TheBuilderLeavesTheScriptsBesideTheLaunchersAlone) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(bytes);
   }
-  luvrin::TextBox handedName(QStringLiteral("演示"));
-  luvrin::Form2 builder(show.driverFolder(), handedName);
+  luvrin::Form2 builder(show.driverFolder(), [] { return QStringLiteral("演示"); });
   builder.Command2_Click();
   EXPECT_TRUE(builder.Label1.caption().contains(QStringLiteral("s1.ini、备份.ini")))
       << builder.Label1.caption().toStdString();
