@@ -7,9 +7,9 @@
 #include <chrono>
 #include <map>
 
+#include "address_forms.h"
 #include "artnet_packet.h"
 #include "e131_packet.h"
-#include "address_forms.h"
 #include "support/recording_sink.h"
 #include "support/virtual_time.h"
 #include "universe_split.h"

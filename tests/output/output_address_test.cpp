@@ -1,6 +1,6 @@
-#include "address_forms.h"
-
 #include <gtest/gtest.h>
+
+#include "address_forms.h"
 
 namespace luvrin {
 namespace {
