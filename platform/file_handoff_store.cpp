@@ -4,8 +4,8 @@
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QLoggingCategory>
+#include <QRandomGenerator>
 #include <QSettings>
-#include <QTemporaryFile>
 
 #include "log_categories.h"
 #include "platform.h"
@@ -130,13 +130,22 @@ bool FileHandoffStore::write(const QString& value) {
   if (bytes.size() > kMaxFileBytes) return fail(QStringLiteral("名称太长"));
   // A new file renamed over the name: a link there (symbolic or hard) is replaced itself, and
   // whatever it stood for keeps its contents. QSaveFile would write through a symbolic link.
-  QTemporaryFile file(folder + QStringLiteral("/.LUVRIN.ini.XXXXXX"));
-  if (!file.open()) return fail(file.errorString());
-  if (file.write(bytes) != bytes.size() || !file.flush()) return fail(file.errorString());
-  const QString written = file.fileName();
+  // A name of its own in the same folder, made here and closed before the rename: a temporary
+  // file object may still hold its file where the system will not rename an open file.
+  QFile file(folder + QStringLiteral("/.LUVRIN.ini.%1")
+                          .arg(QRandomGenerator::global()->generate64(), 16, 16, QChar(u'0')));
+  if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) return fail(file.errorString());
+  const bool written = file.write(bytes) == bytes.size() && file.flush();
+  const QString why = file.errorString();
   file.close();
-  if (!platform::replaceFile(written, path_)) return fail(QStringLiteral("无法替换文件"));
-  file.setAutoRemove(false);  // it is the hand-off file now
+  if (!written) {
+    file.remove();
+    return fail(why);
+  }
+  if (!platform::replaceFile(file.fileName(), path_)) {
+    file.remove();
+    return fail(QStringLiteral("无法替换文件"));
+  }
   return true;
 }
 

@@ -72,7 +72,7 @@ TEST(HandoffFile, TwoQuickWritesOfEqualLengthAreBothSeen) {
   FileHandoffStore reader(home.storeFile());
 
   // Same size, same second: a reader that trusted size and modification time would keep "AAAA".
-  ASSERT_TRUE(writer.write(QStringLiteral("AAAA")));
+  ASSERT_TRUE(writer.write(QStringLiteral("AAAA"))) << writer.writeError().toStdString();
   EXPECT_EQ(reader.read(), QStringLiteral("AAAA"));
   ASSERT_TRUE(writer.write(QStringLiteral("BBBB")));
   EXPECT_EQ(reader.read(), QStringLiteral("BBBB"));
