@@ -5,8 +5,20 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <vector>
 
 namespace luvrin {
+
+namespace rdm {
+class Transport;
+}
+
+// Levels an interface received from the line (a widget's DMX input, later network input).
+struct ReceivedLevels {
+  std::uint32_t universe = 0;  // the interface's own universe number; 0 for a widget's one input
+  std::uint8_t startCode = 0;
+  std::vector<std::uint8_t> levels;  // slot 1 first
+};
 
 // Where the driver's levels go: the serial box, a USB Pro widget, olad, sACN or Art-Net. The
 // driver hands over levels only; how an interface frames, paces and addresses them is its own.
@@ -38,6 +50,14 @@ class FrameOutput {
 
   // What the interface sent back since the last call, for the window's log; most send nothing.
   virtual QByteArray takeInput() { return {}; }
+
+  // Called on the output's thread for every packet of levels received.
+  std::function<void(const ReceivedLevels&)> onLevelsReceived;
+
+  // RDM with the devices on this interface, used on the output's thread only, its results
+  // called there too. nullptr: this interface carries none, and rdmRefusal() says why.
+  virtual rdm::Transport* rdm() { return nullptr; }
+  virtual QString rdmRefusal() const { return QStringLiteral("此接口不支持 RDM"); }
 
  protected:
   void statusChanged() {

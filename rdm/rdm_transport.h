@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <functional>
+#include <vector>
 
 #include "rdm_message.h"
 
@@ -28,6 +29,20 @@ class Transport {
  public:
   virtual ~Transport() = default;
   virtual void send(const Request& request, std::function<void(LineResult)> done) = 0;
+
+  // An interface that keeps its own table of devices (a network node's, a daemon's) finds them
+  // itself: discovery then asks it instead of searching the line with DISC_UNIQUE_BRANCH.
+  virtual bool findsDevices() const { return false; }
+  struct Found {
+    std::vector<Uid> devices;
+    bool failed = false;
+    QString error;  // for failed: why, in Chinese, for the user
+  };
+  // Only where findsDevices(); done is called once, later, like send's.
+  virtual void findDevices(bool full, std::function<void(Found)> done) {
+    (void)full;
+    (void)done;
+  }
 };
 
 }  // namespace luvrin::rdm

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Fails when a source file includes a header of a layer above its own.
 
-The layers, lowest first: platform, runtime, files, output, fixtures (files and below), engine, then editor, generator and remote
+The layers, lowest first: platform, runtime, files, rdm, output, fixtures (files and below), engine, then editor, generator and remote
 side by side, then driver; programs (stub, tools) on top. A layer may use only the layers before it;
 editor and generator do not use each other; the remote uses platform and runtime alone; the
 launcher stub uses platform alone.
@@ -14,7 +14,7 @@ import re
 import sys
 import tempfile
 
-ORDER = ["platform", "runtime", "files", "output", "rdm", "fixtures", "engine", "editor",
+ORDER = ["platform", "runtime", "files", "rdm", "output", "fixtures", "engine", "editor",
          "generator", "remote", "driver"]
 PROGRAMS = ["stub", "tools"]
 # What each folder may include besides itself.
