@@ -39,6 +39,11 @@ class OutputLink {
   virtual void watch(std::function<void()> counted, std::function<void()> statusChanged) = 0;
   // The window is going: nothing calls into it any more and no frame waits for the line.
   virtual void detach() = 0;
+
+  // RDM with the devices on the output's line, used from the window's thread, its results
+  // called there too. nullptr: the output carries none, and rdmRefusal() says why.
+  virtual rdm::Transport* rdm() { return nullptr; }
+  virtual QString rdmRefusal() const { return QStringLiteral("此接口不支持 RDM"); }
 };
 
 // The frame timer's work on the output's thread: send the newest frame when the output is
