@@ -24,8 +24,12 @@ constexpr qsizetype kMaxPayload = 600;
 
 enum Label : std::uint8_t {
   kGetParameters = 3,  // ask: user configuration size (2 bytes); reply: the widget's parameters
+  kReceived = 5,       // from the widget: a status byte, then what the line brought
   kSendDmx = 6,        // "output only send DMX": start code, then the slots
+  kRdmRequest = 7,     // an RDM packet for the line; the answer comes as kReceived or kRdmTimeout
   kGetSerialNumber = 10,
+  kRdmDiscovery = 11,  // a DISC_UNIQUE_BRANCH, answered with the raw bytes heard
+  kRdmTimeout = 12,    // nothing came back, or not all of an answer
 };
 
 struct Message {

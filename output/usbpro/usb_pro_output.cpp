@@ -21,7 +21,8 @@ UsbProOutput::UsbProOutput(Scheduler& scheduler, SerialPort& port)
       keepAlive_(scheduler, kKeepAliveMs, false),
       rateWait_(scheduler, 1, false),
       reader_(scheduler, kReadIntervalMs, false),
-      answerWait_(scheduler, kAnswerWaitMs, false) {
+      rdmLine_(scheduler, {.write = [this](const QByteArray& m) { return writeMessage(m); },
+                           .changed = [this] { rdmChanged(); }}) {
   port_.onOpenChanged = [this] { portOpenChanged(); };
   keepAlive_.onTimer = [this] {
     // Only after a second without a message; a line still busy then gets its turn next second.
@@ -29,7 +30,12 @@ UsbProOutput::UsbProOutput(Scheduler& scheduler, SerialPort& port)
   };
   rateWait_.onTimer = [this] { checkReady(); };
   reader_.onTimer = [this] { readReplies(); };
-  answerWait_.onTimer = [this] { answerWaitOver(); };
+  for (Query* q : {&parametersQuery_, &serialQuery_}) {
+    q->deadline = std::make_unique<Timer>(scheduler, kAnswerWaitMs, false);
+    q->deadline->onTimer = [this, q] { deadlineOver(*q); };
+  }
+  parametersQuery_.label = usbpro::kGetParameters;
+  serialQuery_.label = usbpro::kGetSerialNumber;
 }
 
 UsbProOutput::UsbProOutput(Scheduler& scheduler, std::unique_ptr<SerialPort> port)
@@ -71,56 +77,118 @@ void UsbProOutput::startSession() {
   decoder_ = {};
   parameters_.reset();
   serialNumber_.reset();
-  unanswered_ = false;
+  // Both questions in one write: the widget answers them in turn.
   const QByteArray queries = usbpro::encode(usbpro::kGetParameters, QByteArray(2, '\0')) +
                              usbpro::encode(usbpro::kGetSerialNumber, {});
   if (!port_.writeFrame(queries, {}, {})) qCDebug(lcUsbPro) << "cannot ask the widget";
-  answerWait_.setEnabled(false);
-  answerWait_.setEnabled(true);
+  ask(parametersQuery_);
+  ask(serialQuery_);
+  reader_.setInterval(kReadIntervalMs);
   reader_.setEnabled(true);
 }
 
 void UsbProOutput::endSession() {
   reader_.setEnabled(false);
-  answerWait_.setEnabled(false);
+  for (Query* q : {&parametersQuery_, &serialQuery_}) q->deadline->setEnabled(false);
+  rdmLine_.portClosed();
   rateWait_.setEnabled(false);
   ready_ = nullptr;
   port_.whenReady({});
 }
 
-void UsbProOutput::answerWaitOver() {
-  answerWait_.setEnabled(false);
-  if (parameters_ || serialNumber_) return;
-  unanswered_ = true;
-  qCDebug(lcUsbPro) << port_.systemName() << "did not answer; sending anyway";
+bool UsbProOutput::writeMessage(const QByteArray& message) {
+  return port_.isOpen() && port_.writeFrame(message, {}, {});
+}
+
+void UsbProOutput::ask(Query& query) {
+  query.state = Query::State::Asked;
+  query.deadline->setEnabled(false);
+  query.deadline->setEnabled(true);
+}
+
+void UsbProOutput::answered(Query& query) {
+  query.state = Query::State::Answered;
+  query.deadline->setEnabled(false);
+}
+
+void UsbProOutput::deadlineOver(Query& query) {
+  query.deadline->setEnabled(false);
+  if (query.state != Query::State::Asked) return;
+  query.state = Query::State::Unanswered;
+  qCDebug(lcUsbPro) << port_.systemName() << "did not answer query" << query.label
+                    << "; sending anyway";
   statusChanged();
 }
 
 void UsbProOutput::readReplies() {
   const QByteArray bytes = port_.readAll();
   if (bytes.isEmpty()) return;
-  bool changed = false;
-  for (const usbpro::Message& m : decoder_.feed(bytes)) {
-    if (m.label == usbpro::kGetParameters) {
-      const auto p = usbpro::parseParameters(m.payload);
-      if (!p || p == parameters_) continue;
-      parameters_ = p;
-      changed = true;
-      qCDebug(lcUsbPro) << "firmware" << p->firmwareMajor << p->firmwareMinor << "break"
-                        << p->breakTime << "mark after break" << p->markAfterBreakTime
-                        << "refresh rate" << p->refreshRate;
-    } else if (m.label == usbpro::kGetSerialNumber) {
-      const auto s = usbpro::parseSerialNumber(m.payload);
-      if (!s || s == serialNumber_) continue;
-      serialNumber_ = s;
-      changed = true;
-      qCDebug(lcUsbPro) << "serial number" << *s;
-    }
-  }
-  if (changed) {
-    unanswered_ = false;
+  for (const usbpro::Message& m : decoder_.feed(bytes)) handle(m);
+}
+
+void UsbProOutput::handle(const usbpro::Message& m) {
+  if (m.label == usbpro::kGetParameters) {
+    const auto p = usbpro::parseParameters(m.payload);
+    if (!p) return;
+    const bool first = parametersQuery_.state != Query::State::Answered;
+    answered(parametersQuery_);
+    if (p == parameters_ && !first) return;
+    parameters_ = p;
+    rdmLine_.setFirmware(p->firmwareMajor, p->firmwareMinor);
+    qCDebug(lcUsbPro) << "firmware" << p->firmwareMajor << p->firmwareMinor << "break"
+                      << p->breakTime << "mark after break" << p->markAfterBreakTime
+                      << "refresh rate" << p->refreshRate;
     statusChanged();
+  } else if (m.label == usbpro::kGetSerialNumber) {
+    const auto s = usbpro::parseSerialNumber(m.payload);
+    if (!s) return;
+    const bool first = serialQuery_.state != Query::State::Answered;
+    answered(serialQuery_);
+    if (s == serialNumber_ && !first) return;
+    serialNumber_ = s;
+    qCDebug(lcUsbPro) << "serial number" << *s;
+    statusChanged();
+  } else if (rdmLine_.received(m)) {
+    return;
+  } else if (usbpro::isReceivedDmx(m)) {
+    // A status byte other than 0 tells of a frame damaged on the line.
+    if (m.payload[0] != 0 || !onLevelsReceived) return;
+    ReceivedLevels in;
+    in.levels.assign(m.payload.begin() + 2, m.payload.end());
+    onLevelsReceived(in);
   }
+}
+
+void UsbProOutput::rdmChanged() {
+  // A widget answers within milliseconds: a transaction is read at once, not on the idle pace.
+  const int interval = rdmLine_.busy() ? 1 : kReadIntervalMs;
+  if (reader_.interval() != interval) reader_.setInterval(interval);
+  // The frame that waited for the transaction goes before the next request.
+  if (!rdmLine_.holdsFrames() && ready_) checkReady();
+}
+
+rdm::Transport* UsbProOutput::rdm() {
+  if (!port_.isOpen() || !parameters_) return nullptr;
+  const int major = parameters_->firmwareMajor, minor = parameters_->firmwareMinor;
+  if (major < kRdmFirmwareMajor || (major == kRdmFirmwareMajor && minor < kRdmFirmwareMinor))
+    return nullptr;
+  return &rdmLine_;
+}
+
+QString UsbProOutput::rdmRefusal() const {
+  if (!port_.isOpen()) return QStringLiteral("USB Pro 接口未打开, 不能使用 RDM");
+  if (!parameters_) {
+    if (parametersQuery_.state == Query::State::Unanswered)
+      return QStringLiteral(
+          "USB Pro 接口没有回答参数查询, 不能使用 RDM (the widget does not answer the parameter "
+          "query)");
+    return QStringLiteral("正在询问 USB Pro 接口的固件版本, 请稍候");
+  }
+  return QStringLiteral("USB Pro 接口固件 %1.%2 早于 %3.%4, 不支持 RDM (firmware too old for RDM)")
+      .arg(parameters_->firmwareMajor)
+      .arg(parameters_->firmwareMinor)
+      .arg(kRdmFirmwareMajor)
+      .arg(kRdmFirmwareMinor);
 }
 
 QString UsbProOutput::status() const {
@@ -135,14 +203,18 @@ QString UsbProOutput::status() const {
                  .arg(parameters_->firmwareMajor)
                  .arg(parameters_->firmwareMinor);
   if (serialNumber_) about << QStringLiteral("序列号 %1").arg(*serialNumber_);
-  if (!about.isEmpty()) return name + QStringLiteral(": ") + about.join(QStringLiteral(", "));
-  if (unanswered_)
+  const bool parametersUnanswered = parametersQuery_.state == Query::State::Unanswered;
+  const bool serialUnanswered = serialQuery_.state == Query::State::Unanswered;
+  if (parametersUnanswered && serialUnanswered)
     return name + QStringLiteral(": 已打开, 无应答 (the widget does not answer; sending anyway)");
+  if (parametersUnanswered) about << QStringLiteral("参数查询无应答");
+  if (serialUnanswered) about << QStringLiteral("序列号查询无应答");
+  if (!about.isEmpty()) return name + QStringLiteral(": ") + about.join(QStringLiteral(", "));
   return name + QStringLiteral(": 已打开");
 }
 
 bool UsbProOutput::readyForFrame() {
-  return port_.isOpen() && rate_.ready(nowNs()) && port_.readyForFrame();
+  return port_.isOpen() && !rdmLine_.holdsFrames() && rate_.ready(nowNs()) && port_.readyForFrame();
 }
 
 void UsbProOutput::whenReady(std::function<void()> ready) {
@@ -159,6 +231,8 @@ void UsbProOutput::whenReady(std::function<void()> ready) {
 
 void UsbProOutput::armReady() {
   const std::int64_t ns = rate_.nsUntilReady(nowNs());
+  // The end of the transaction on the line looks again.
+  if (ns == 0 && rdmLine_.holdsFrames()) return;
   if (ns == 0 && !port_.readyForFrame()) {
     // The rate allows a message; the line is what it waits for.
     port_.whenReady([this] { checkReady(); });

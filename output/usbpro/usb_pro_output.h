@@ -13,6 +13,7 @@
 #include "scheduler.h"
 #include "serial_port.h"
 #include "usb_pro_message.h"
+#include "usb_pro_rdm.h"
 
 namespace luvrin {
 
@@ -23,6 +24,8 @@ namespace luvrin {
 // changes the last levels go again once a second. Every time the port opens (at start and
 // after a replug) the widget is asked for its parameters and serial number, and what it answers
 // shows in the status; frames never wait for the answers, since many widgets never give them.
+// A widget whose firmware is 2.4 or later carries RDM to the devices on its line; levels it
+// receives (a label 5 with start code 0) go to onLevelsReceived.
 class UsbProOutput final : public FrameOutput {
  public:
   static constexpr int kKeepAliveMs = 1000;
@@ -40,6 +43,11 @@ class UsbProOutput final : public FrameOutput {
   void whenReady(std::function<void()> ready) override;
   bool send(std::span<const std::uint8_t> levels) override;
   QString status() const override;
+  rdm::Transport* rdm() override;
+  QString rdmRefusal() const override;
+
+  // The first firmware that carries RDM.
+  static constexpr int kRdmFirmwareMajor = 2, kRdmFirmwareMinor = 4;
 
   // What the widget said about itself since the port last opened.
   const std::optional<usbpro::Parameters>& parameters() const { return parameters_; }
@@ -51,7 +59,20 @@ class UsbProOutput final : public FrameOutput {
   void startSession();
   void endSession();
   void readReplies();
-  void answerWaitOver();
+  bool writeMessage(const QByteArray& message);
+  // A question asked at every opening: answered by a message of its label, or not before its
+  // deadline. Each is handled on its own, so a widget that answers one of them still shows it.
+  struct Query {
+    enum class State { Asked, Answered, Unanswered };
+    std::uint8_t label = 0;
+    State state = State::Asked;
+    std::unique_ptr<Timer> deadline;
+  };
+  void ask(Query& query);
+  void answered(Query& query);
+  void deadlineOver(Query& query);
+  void handle(const usbpro::Message& message);
+  void rdmChanged();
   bool sendLevels();
   void armReady();
   void checkReady();
@@ -64,13 +85,14 @@ class UsbProOutput final : public FrameOutput {
   Timer keepAlive_;
   Timer rateWait_;  // a single shot for whenReady, at the next message the rate allows
   Timer reader_;
-  Timer answerWait_;
+  Query parametersQuery_;
+  Query serialQuery_;
+  usbpro::RdmLine rdmLine_;
   std::function<void()> ready_;
   std::vector<std::uint8_t> levels_;
   usbpro::Decoder decoder_;
   std::optional<usbpro::Parameters> parameters_;
   std::optional<QString> serialNumber_;
-  bool unanswered_ = false;
   bool wanted_ = false;
   std::uint64_t sessions_ = 0;
 };

@@ -4,9 +4,13 @@
 #include <chrono>
 
 #include "address_forms.h"
+#include "discovery.h"
 #include "output_factory.h"
 #include "output_link.h"
+#include "pids.h"
+#include "source_uid.h"
 #include "support/recording_port.h"
+#include "support/scripted_widget.h"
 #include "support/virtual_time.h"
 #include "usb_pro_message.h"
 #include "usb_pro_output.h"
@@ -165,10 +169,14 @@ TEST(UsbProAnswers, WhatTheWidgetAnswersShowsInTheStatusHoweverItArrives) {
        port + QStringLiteral("固件 1.44, 序列号 12345678")},
       {"serial number only",
        {kSerialReply, bytes({0x7E, 3, 2, 0, 44, 1, 0xE7})},  // a reply too short to be one
-       port + QStringLiteral("序列号 12345678")},
+       port + QStringLiteral("序列号 12345678, 参数查询无应答")},
+      {"parameters only", {kParametersReply}, port + QStringLiteral("固件 1.44, 序列号查询无应答")},
+      {"the digit 9",
+       {bytes({0x7E, 10, 4, 0, 0x99, 0x09, 0x90, 0x19, 0xE7})},
+       port + QStringLiteral("序列号 19900999, 参数查询无应答")},
       {"a number that is not BCD",
        {bytes({0x7E, 10, 4, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xE7})},
-       port + QStringLiteral("序列号 4294967295")},
+       port + QStringLiteral("序列号 4294967295, 参数查询无应答")},
       {"no answer",
        {},
        port + QStringLiteral("已打开, 无应答 (the widget does not answer; sending anyway)")},
@@ -212,7 +220,204 @@ TEST(UsbProAnswers, QueriesAreAskedAgainAtEveryReopening) {
   EXPECT_FALSE(rig.output->serialNumber());
   EXPECT_EQ(rig.dmxMessages().size(), 44u);
   rig.deliver({kSerialReply});
-  EXPECT_EQ(rig.output->status(), QStringLiteral("USB Pro /dev/ttyUSB0: 序列号 12345678"));
+  EXPECT_EQ(rig.output->status(),
+            QStringLiteral("USB Pro /dev/ttyUSB0: 序列号 12345678, 参数查询无应答"));
+}
+
+// A widget with responders behind it, fed frames by the driver's sender every millisecond.
+struct RdmRig {
+  explicit RdmRig(int major = 4, int minor = 15, int devices = 3) {
+    widget.firmwareMajor = major;
+    widget.firmwareMinor = minor;
+    widget.line.devices = rdm::sim::consecutive(devices);
+    output = std::make_unique<UsbProOutput>(scheduler, widget);
+    sender = std::make_unique<FrameSender>(*output);
+    sender->setFrame(Levels(512, 7));
+    output->open();
+    frameTimer = std::make_unique<Timer>(scheduler, 1, true, [this] { sender->tick(); });
+    scheduler.advanceBy(50ms);
+  }
+  rdm::LineResult transact(rdm::Request request) {
+    std::optional<rdm::LineResult> got;
+    output->rdm()->send(request, [&](rdm::LineResult r) { got = std::move(r); });
+    scheduler.advanceBy(1s);
+    EXPECT_TRUE(got);
+    return got.value_or(rdm::LineResult{});
+  }
+  std::uint8_t lastRdmLabel() const {
+    for (auto f = widget.frames.rbegin(); f != widget.frames.rend(); ++f)
+      if (f->at(1) != usbpro::kSendDmx) return std::uint8_t(f->at(1));
+    return 0;
+  }
+
+  ManualClock clock;
+  VirtualScheduler scheduler{clock};
+  testing::ScriptedWidget widget{scheduler};
+  std::unique_ptr<UsbProOutput> output;
+  std::unique_ptr<FrameSender> sender;
+  std::unique_ptr<Timer> frameTimer;
+};
+
+const rdm::Uid kMe{rdm::kOwnManufacturer, 1};
+rdm::Request get(rdm::Uid to) {
+  return {to, kMe, 1, 1, 0, rdm::CommandClass::Get, rdm::kDmxStartAddress, {}};
+}
+rdm::Request branch(std::uint64_t lower, std::uint64_t upper) {
+  return {rdm::Uid::broadcast(),
+          kMe,
+          1,
+          1,
+          0,
+          rdm::CommandClass::Discovery,
+          rdm::kDiscUniqueBranch,
+          rdm::branchData(lower, upper)};
+}
+
+struct TransactionCase {
+  const char* name;
+  int major, minor;
+  rdm::Request request;
+  std::uint8_t label;
+  rdm::LineResult::Kind kind;
+};
+
+TEST(UsbProRdm, EachRequestEndsWithItsOwnAnswerAndTheNextOneWithItsOwn) {
+  using K = rdm::LineResult::Kind;
+  const rdm::Request unMute{rdm::Uid::broadcast(), kMe, 1, 1, 0, rdm::CommandClass::Discovery,
+                            rdm::kDiscUnMute,      {}};
+  const std::vector<TransactionCase> cases = {
+      {"get", 4, 15, get({0x7a70, 2}), usbpro::kRdmRequest, K::Answer},
+      {"get, nobody there", 4, 15, get({0x7a70, 9}), usbpro::kRdmRequest, K::Timeout},
+      {"broadcast", 4, 15, unMute, usbpro::kRdmRequest, K::Timeout},
+      {"branch of one", 4, 15, branch(0x7a7000000002, 0x7a7000000002), usbpro::kRdmDiscovery,
+       K::Answer},
+      {"silent branch", 4, 15, branch(0, 5), usbpro::kRdmDiscovery, K::Timeout},
+      {"branch of one, late close", 2, 4, branch(0x7a7000000001, 0x7a7000000001),
+       usbpro::kRdmDiscovery, K::Answer},
+      {"branch of three, late close", 2, 4, branch(0, rdm::Uid::kMax), usbpro::kRdmDiscovery,
+       K::Answer},
+  };
+  for (const TransactionCase& c : cases) {
+    RdmRig rig(c.major, c.minor);
+    ASSERT_NE(rig.output->rdm(), nullptr) << c.name;
+    const rdm::LineResult result = rig.transact(c.request);
+    EXPECT_EQ(rig.lastRdmLabel(), c.label) << c.name;
+    EXPECT_EQ(result.kind, c.kind) << c.name;
+    if (c.label == usbpro::kRdmDiscovery && c.kind == K::Answer) {
+      EXPECT_EQ(result.bytes.left(8), QByteArray(7, '\xFE') + '\xAA') << c.name;
+    }
+    // Whatever the widget said to close the last one is not the next one's answer.
+    const rdm::LineResult next = rig.transact(get({0x7a70, 3}));
+    ASSERT_EQ(next.kind, K::Answer) << c.name;
+    EXPECT_EQ(rdm::decodeResponse(next.bytes, get({0x7a70, 3})).response->data, bytes({0, 1}))
+        << c.name;
+  }
+}
+
+TEST(UsbProRdm, AWidgetThatNeverClosesIsGivenUpOnAndFramesGoOn) {
+  using K = rdm::LineResult::Kind;
+  RdmRig rig;
+  rig.widget.closesRdm = false;
+  std::vector<K> kinds;
+  for (int i = 0; i < usbpro::RdmLine::kSilentBeforeFailed; ++i) {
+    const std::size_t frames = rig.widget.dmxAtNs.size();
+    kinds.push_back(rig.transact(get({0x7a70, 1})).kind);
+    EXPECT_GE(rig.widget.dmxAtNs.size(), frames + 40) << i;  // 44 a second all along
+  }
+  EXPECT_EQ(kinds, (std::vector<K>{K::Timeout, K::Timeout, K::Failed}));
+  rig.widget.closesRdm = true;
+  EXPECT_EQ(rig.transact(get({0x7a70, 1})).kind, K::Answer);
+
+  // Unplugged in the middle of one: it fails, and the next is refused until the widget is back.
+  std::optional<rdm::LineResult> got;
+  rig.output->rdm()->send(get({0x7a70, 1}), [&](rdm::LineResult r) { got = r; });
+  rig.widget.setOpenAndTell(false);
+  rig.scheduler.settle();
+  ASSERT_TRUE(got);
+  EXPECT_EQ(got->kind, K::Failed);
+  EXPECT_EQ(rig.output->rdm(), nullptr);
+}
+
+TEST(UsbProRdm, DiscoveryFindsEveryDeviceWhileFramesGoBetweenItsRequests) {
+  RdmRig rig(4, 15, 32);
+  rdm::Controller controller(rig.scheduler, *rig.output->rdm(), kMe);
+  rdm::Discovery discovery(controller);
+  std::optional<rdm::Discovery::Result> result;
+  const std::size_t before = rig.widget.dmxAtNs.size();
+  discovery.run(true, {}, [&](const rdm::Discovery::Result& r) { result = r; });
+  rig.scheduler.advanceBy(10s);
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->devices.size(), 32u);
+  EXPECT_FALSE(result->failed);
+  std::int64_t longest = 0;
+  for (std::size_t i = before + 1; i < rig.widget.dmxAtNs.size(); ++i)
+    longest = std::max(longest, rig.widget.dmxAtNs[i] - rig.widget.dmxAtNs[i - 1]);
+  // One frame interval (1/44 s) and one transaction, never the whole discovery.
+  EXPECT_LE(longest, 23'000'000 + usbpro::RdmLine::kFrameHoldMs * 1'000'000);
+  EXPECT_GT(result->elapsedMs, 200);
+}
+
+struct RefusalCase {
+  const char* name;
+  int major, minor;
+  bool answers;
+  const char* refusal;  // empty: RDM is there
+};
+
+TEST(UsbProRdm, OnlyAWidgetThatTellsOfFirmware24OrLaterCarriesRdm) {
+  const std::vector<RefusalCase> cases = {
+      {"4.15", 4, 15, true, ""},
+      {"2.4", 2, 4, true, ""},
+      {"2.3", 2, 3, true, "USB Pro 接口固件 2.3 早于 2.4, 不支持 RDM"},
+      {"1.44", 1, 44, true, "USB Pro 接口固件 1.44 早于 2.4, 不支持 RDM"},
+      {"no answer", 4, 15, false, "USB Pro 接口没有回答参数查询, 不能使用 RDM"},
+  };
+  for (const RefusalCase& c : cases) {
+    ManualClock clock;
+    VirtualScheduler scheduler(clock);
+    testing::ScriptedWidget widget(scheduler);
+    widget.firmwareMajor = c.major;
+    widget.firmwareMinor = c.minor;
+    widget.answersParameters = c.answers;
+    UsbProOutput output(scheduler, widget);
+    output.open();
+    EXPECT_EQ(output.rdm(), nullptr) << c.name;  // not before the widget said which it is
+    scheduler.advanceBy(2s);
+    EXPECT_EQ(output.rdm() == nullptr, *c.refusal != 0) << c.name;
+    if (*c.refusal) {
+      EXPECT_TRUE(output.rdmRefusal().startsWith(QString::fromUtf8(c.refusal)))
+          << c.name << " " << output.rdmRefusal().toStdString();
+    }
+  }
+}
+
+struct ReceivedCase {
+  const char* name;
+  QByteArray payload;
+  bool duringRequest;
+  std::vector<Levels> levels;
+};
+
+TEST(UsbProRdm, LevelsReceivedWithStartCode0AndNoErrorGoToTheDriver) {
+  const std::vector<ReceivedCase> cases = {
+      {"levels", bytes({0, 0, 1, 2, 3}), false, {{1, 2, 3}}},
+      {"levels while a request waits", bytes({0, 0, 9}), true, {{9}}},
+      {"errors on the line", bytes({2, 0, 1, 2, 3}), false, {}},
+      {"another start code", bytes({0, 0x17, 1}), false, {}},
+  };
+  for (const ReceivedCase& c : cases) {
+    RdmRig rig;
+    std::vector<Levels> got;
+    rig.output->onLevelsReceived = [&](const ReceivedLevels& r) {
+      EXPECT_EQ(r.startCode, 0) << c.name;
+      got.push_back(r.levels);
+    };
+    rig.widget.closesRdm = !c.duringRequest;
+    if (c.duringRequest) rig.output->rdm()->send(get({0x7a70, 1}), [](rdm::LineResult) {});
+    rig.widget.sendToDriver(usbpro::kReceived, c.payload);
+    rig.scheduler.advanceBy(30ms);
+    EXPECT_EQ(got, c.levels) << c.name;
+  }
 }
 
 struct DecodeCase {
