@@ -226,7 +226,7 @@ TEST(UsbProAnswers, QueriesAreAskedAgainAtEveryReopening) {
 
 // A widget with responders behind it, fed frames by the driver's sender every millisecond.
 struct RdmRig {
-  explicit RdmRig(int major = 4, int minor = 15, int devices = 3) {
+  explicit RdmRig(int major = 4, int minor = 15, int devices = 3, int frameIntervalMs = 1) {
     widget.firmwareMajor = major;
     widget.firmwareMinor = minor;
     widget.line.devices = rdm::sim::consecutive(devices);
@@ -234,20 +234,29 @@ struct RdmRig {
     sender = std::make_unique<FrameSender>(*output);
     sender->setFrame(Levels(512, 7));
     output->open();
-    frameTimer = std::make_unique<Timer>(scheduler, 1, true, [this] { sender->tick(); });
+    frameTimer = std::make_unique<Timer>(scheduler, frameIntervalMs, frameIntervalMs > 0,
+                                         [this] { sender->tick(); });
     scheduler.advanceBy(50ms);
   }
-  rdm::LineResult transact(rdm::Request request) {
-    std::optional<rdm::LineResult> got;
-    output->rdm()->send(request, [&](rdm::LineResult r) { got = std::move(r); });
+  // The result of a request, and of the one sent right after it as a controller sends it.
+  std::pair<rdm::LineResult, rdm::LineResult> transact(rdm::Request request,
+                                                       std::optional<rdm::Request> then = {}) {
+    std::optional<rdm::LineResult> got, next;
+    output->rdm()->send(request, [&](rdm::LineResult r) {
+      got = std::move(r);
+      if (then) output->rdm()->send(*then, [&](rdm::LineResult n) { next = std::move(n); });
+    });
     scheduler.advanceBy(1s);
     EXPECT_TRUE(got);
-    return got.value_or(rdm::LineResult{});
+    EXPECT_EQ(next.has_value(), then.has_value());
+    return {got.value_or(rdm::LineResult{}), next.value_or(rdm::LineResult{})};
   }
-  std::uint8_t lastRdmLabel() const {
-    for (auto f = widget.frames.rbegin(); f != widget.frames.rend(); ++f)
-      if (f->at(1) != usbpro::kSendDmx) return std::uint8_t(f->at(1));
-    return 0;
+  // The labels of the messages written after the queries, other than frames.
+  QByteArray rdmLabels() const {
+    QByteArray labels;
+    for (std::size_t i = 1; i < widget.frames.size(); ++i)
+      if (widget.frames[i].at(1) != usbpro::kSendDmx) labels += widget.frames[i].at(1);
+    return labels;
   }
 
   ManualClock clock;
@@ -300,14 +309,13 @@ TEST(UsbProRdm, EachRequestEndsWithItsOwnAnswerAndTheNextOneWithItsOwn) {
   for (const TransactionCase& c : cases) {
     RdmRig rig(c.major, c.minor);
     ASSERT_NE(rig.output->rdm(), nullptr) << c.name;
-    const rdm::LineResult result = rig.transact(c.request);
-    EXPECT_EQ(rig.lastRdmLabel(), c.label) << c.name;
+    // Whatever the widget said to close the first one is not the next one's answer.
+    const auto [result, next] = rig.transact(c.request, get({0x7a70, 3}));
+    EXPECT_EQ(rig.rdmLabels().left(1), QByteArray(1, char(c.label))) << c.name;
     EXPECT_EQ(result.kind, c.kind) << c.name;
     if (c.label == usbpro::kRdmDiscovery && c.kind == K::Answer) {
       EXPECT_EQ(result.bytes.left(8), QByteArray(7, '\xFE') + '\xAA') << c.name;
     }
-    // Whatever the widget said to close the last one is not the next one's answer.
-    const rdm::LineResult next = rig.transact(get({0x7a70, 3}));
     ASSERT_EQ(next.kind, K::Answer) << c.name;
     EXPECT_EQ(rdm::decodeResponse(next.bytes, get({0x7a70, 3})).response->data, bytes({0, 1}))
         << c.name;
@@ -321,12 +329,12 @@ TEST(UsbProRdm, AWidgetThatNeverClosesIsGivenUpOnAndFramesGoOn) {
   std::vector<K> kinds;
   for (int i = 0; i < usbpro::RdmLine::kSilentBeforeFailed; ++i) {
     const std::size_t frames = rig.widget.dmxAtNs.size();
-    kinds.push_back(rig.transact(get({0x7a70, 1})).kind);
+    kinds.push_back(rig.transact(get({0x7a70, 1})).first.kind);
     EXPECT_GE(rig.widget.dmxAtNs.size(), frames + 40) << i;  // 44 a second all along
   }
   EXPECT_EQ(kinds, (std::vector<K>{K::Timeout, K::Timeout, K::Failed}));
   rig.widget.closesRdm = true;
-  EXPECT_EQ(rig.transact(get({0x7a70, 1})).kind, K::Answer);
+  EXPECT_EQ(rig.transact(get({0x7a70, 1})).first.kind, K::Answer);
 
   // Unplugged in the middle of one: it fails, and the next is refused until the widget is back.
   std::optional<rdm::LineResult> got;
@@ -353,8 +361,19 @@ TEST(UsbProRdm, DiscoveryFindsEveryDeviceWhileFramesGoBetweenItsRequests) {
   for (std::size_t i = before + 1; i < rig.widget.dmxAtNs.size(); ++i)
     longest = std::max(longest, rig.widget.dmxAtNs[i] - rig.widget.dmxAtNs[i - 1]);
   // One frame interval (1/44 s) and one transaction, never the whole discovery.
-  EXPECT_LE(longest, 23'000'000 + usbpro::RdmLine::kFrameHoldMs * 1'000'000);
+  EXPECT_LE(longest, 23'000'000 + 4'000'000);
   EXPECT_GT(result->elapsedMs, 200);
+}
+
+TEST(UsbProRdm, AFrameThatWaitedForATransactionGoesAsSoonAsItEnds) {
+  RdmRig rig(4, 15, 3, 0);
+  bool answered = false;
+  rig.output->rdm()->send(get({0x7a70, 1}), [&](rdm::LineResult) { answered = true; });
+  rig.sender->tick();
+  const std::int64_t asked = rig.clock.tickCount();
+  while (!answered) rig.scheduler.advanceTo(rig.clock.tickCount() + 1);
+  ASSERT_FALSE(rig.widget.dmxAtNs.empty());
+  EXPECT_EQ(rig.widget.dmxAtNs.back() / 1'000'000 - asked, 3);  // the 3 ms the GET took
 }
 
 struct RefusalCase {

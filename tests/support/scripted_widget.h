@@ -23,6 +23,8 @@ class ScriptedWidget : public RecordingPort {
   rdm::sim::Line line;
   std::vector<std::int64_t> dmxAtNs;  // when each send-DMX message came
   int rdmRequests = 0;
+  // Older firmware's closing label 12 may come in a later USB packet than the answer.
+  std::int64_t lateCloseNs = 1'000'000;
 
   void sendToDriver(std::uint8_t label, const QByteArray& payload, std::int64_t afterNs = 0) {
     due_.push_back({nowNs() + afterNs, usbpro::encode(label, payload)});
@@ -77,7 +79,7 @@ class ScriptedWidget : public RecordingPort {
       sendToDriver(usbpro::kReceived, QByteArray(1, '\0') + result.bytes, after);
       const bool lateClose = firmwareMajor < 4 || (firmwareMajor == 4 && firmwareMinor < 15);
       if (m.label == usbpro::kRdmDiscovery && lateClose)
-        sendToDriver(usbpro::kRdmTimeout, {}, after);
+        sendToDriver(usbpro::kRdmTimeout, {}, after + lateCloseNs);
       return;
     }
     sendToDriver(usbpro::kRdmTimeout, {}, after);
