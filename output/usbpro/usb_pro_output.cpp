@@ -90,6 +90,7 @@ void UsbProOutput::startSession() {
 void UsbProOutput::endSession() {
   reader_.setEnabled(false);
   for (Query* q : {&parametersQuery_, &serialQuery_}) q->deadline->setEnabled(false);
+  deferred_.clear();
   rdmLine_.portClosed();
   rateWait_.setEnabled(false);
   ready_ = nullptr;
@@ -97,7 +98,37 @@ void UsbProOutput::endSession() {
 }
 
 bool UsbProOutput::writeMessage(const QByteArray& message) {
-  return port_.isOpen() && port_.writeFrame(message, {}, {});
+  if (!port_.isOpen()) return false;
+  deferred_ = message;
+  yielded_ = false;
+  writeRequest();
+  return true;
+}
+
+void UsbProOutput::writeRequest() {
+  if (deferred_.isEmpty()) return;
+  // The frame due now goes first and the request right behind it, before the next frame: frames
+  // and requests written back to back would otherwise keep the serial side busy, the one for as
+  // long as the other runs.
+  if (!yielded_ && ready_ && rate_.ready(nowNs())) return;
+  if (!port_.readyForFrame()) {
+    port_.whenReady([this] { portFree(); });
+    return;
+  }
+  if (port_.writeFrame(std::exchange(deferred_, {}), {}, {}))
+    rdmLine_.written();
+  else
+    qCDebug(lcUsbPro) << "cannot send an RDM request";
+}
+
+void UsbProOutput::portFree() {
+  checkReady();
+  writeRequest();
+}
+
+bool UsbProOutput::framesHeld() const {
+  if (!deferred_.isEmpty()) return yielded_;
+  return rdmLine_.holdsFrames();
 }
 
 void UsbProOutput::ask(Query& query) {
@@ -163,8 +194,10 @@ void UsbProOutput::rdmChanged() {
   // A widget answers within milliseconds: a transaction is read at once, not on the idle pace.
   const int interval = rdmLine_.busy() ? 1 : kReadIntervalMs;
   if (reader_.interval() != interval) reader_.setInterval(interval);
+  // A request still waiting to be written when its transaction ended never goes.
+  if (!rdmLine_.busy()) deferred_.clear();
   // The frame that waited for the transaction goes before the next request.
-  if (!rdmLine_.holdsFrames() && ready_) checkReady();
+  if (!framesHeld() && ready_) checkReady();
 }
 
 rdm::Transport* UsbProOutput::rdm() {
@@ -214,28 +247,39 @@ QString UsbProOutput::status() const {
 }
 
 bool UsbProOutput::readyForFrame() {
-  return port_.isOpen() && !rdmLine_.holdsFrames() && rate_.ready(nowNs()) && port_.readyForFrame();
+  return port_.isOpen() && !framesHeld() && rate_.ready(nowNs()) && port_.readyForFrame();
 }
 
 void UsbProOutput::whenReady(std::function<void()> ready) {
   ready_ = std::move(ready);
   rateWait_.setEnabled(false);
   port_.whenReady({});
-  if (!ready_) return;
+  if (!ready_) {
+    // Withdrawn just before the frame is sent (which takes the request along), or for good: then
+    // a request held for the frame goes on its own.
+    if (!deferred_.isEmpty())
+      scheduler_.post([this, alive = std::weak_ptr<bool>(alive_)] {
+        if (!alive.expired() && !ready_) writeRequest();
+      });
+    return;
+  }
   if (!port_.isOpen()) {
     ready_ = nullptr;
     return;
   }
   armReady();
+  // The port tells one waiter: a request that waited for it waits again, behind the frame if
+  // that is due now.
+  writeRequest();
 }
 
 void UsbProOutput::armReady() {
   const std::int64_t ns = rate_.nsUntilReady(nowNs());
   // The end of the transaction on the line looks again.
-  if (ns == 0 && rdmLine_.holdsFrames()) return;
+  if (ns == 0 && framesHeld()) return;
   if (ns == 0 && !port_.readyForFrame()) {
     // The rate allows a message; the line is what it waits for.
-    port_.whenReady([this] { checkReady(); });
+    port_.whenReady([this] { portFree(); });
     return;
   }
   rateWait_.setInterval(static_cast<int>(std::max<std::int64_t>(1, wholeMsAfter(ns))));
@@ -268,8 +312,11 @@ bool UsbProOutput::sendLevels() {
   // Restarted on every message, so it fires only after a second without one.
   keepAlive_.setEnabled(false);
   keepAlive_.setEnabled(true);
-  if (!port_.writeFrame(usbpro::dmxHeader(levels_.size()), levels_, QByteArrayView(kEndByte, 1)))
-    return false;
+  const bool sent =
+      port_.writeFrame(usbpro::dmxHeader(levels_.size()), levels_, QByteArrayView(kEndByte, 1));
+  yielded_ = !deferred_.isEmpty();
+  writeRequest();
+  if (!sent) return false;
   rate_.sent(nowNs());
   return true;
 }

@@ -60,6 +60,10 @@ class UsbProOutput final : public FrameOutput {
   void endSession();
   void readReplies();
   bool writeMessage(const QByteArray& message);
+  void writeRequest();
+  void portFree();
+  // A transaction holds frames back; a request still waiting does once a frame went before it.
+  bool framesHeld() const;
   // A question asked at every opening: answered by a message of its label, or not before its
   // deadline. Each is handled on its own, so a widget that answers one of them still shows it.
   struct Query {
@@ -88,6 +92,9 @@ class UsbProOutput final : public FrameOutput {
   Query parametersQuery_;
   Query serialQuery_;
   usbpro::RdmLine rdmLine_;
+  QByteArray deferred_;   // an RDM request waiting for the serial side, or for the frame due now
+  bool yielded_ = false;  // the waiting request let one frame go first
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   std::function<void()> ready_;
   std::vector<std::uint8_t> levels_;
   usbpro::Decoder decoder_;

@@ -39,7 +39,8 @@ void RdmLine::send(const rdm::Request& request, std::function<void(LineResult)> 
   if (!hooks_.write(message)) return refuse(QStringLiteral("接口未连接, 不能发送 RDM 请求"));
   const bool broadcast = !branch && request.destination.isBroadcast();
   pending_ = Pending{request, std::move(done), branch, broadcast, std::nullopt};
-  watchdog_.setInterval(broadcast ? kBroadcastWaitMs : kWatchdogMs);
+  // Also for a request that never leaves: the serial side is given as long as the widget.
+  watchdog_.setInterval(kWatchdogMs);
   watchdog_.setEnabled(true);
   holding_ = true;
   frameHold_.setEnabled(false);
@@ -47,7 +48,19 @@ void RdmLine::send(const rdm::Request& request, std::function<void(LineResult)> 
   if (hooks_.changed) hooks_.changed();
 }
 
+void RdmLine::written() {
+  if (!pending_) return;
+  watchdog_.setInterval(pending_->broadcast ? kBroadcastWaitMs : kWatchdogMs);
+  watchdog_.setEnabled(false);
+  watchdog_.setEnabled(true);
+  holding_ = true;
+  frameHold_.setEnabled(false);
+  frameHold_.setEnabled(true);
+}
+
 bool RdmLine::received(const Message& message) {
+  if (message.label == kRdmTimeout && std::exchange(owedClose_, false)) return true;
+  if (message.label == kReceived && !isReceivedDmx(message)) owedClose_ = false;
   if (!pending_) return false;
   Pending& p = *pending_;
   if (message.label == kRdmTimeout) {
@@ -77,6 +90,7 @@ bool RdmLine::received(const Message& message) {
 
 void RdmLine::timedOut() {
   if (!pending_) return;
+  owedClose_ = true;
   if (pending_->held) return finish(*pending_->held);
   if (pending_->broadcast) return finish({LineResult::Kind::Timeout, {}, {}});
   ++watchdogs_;
@@ -92,6 +106,7 @@ void RdmLine::timedOut() {
 }
 
 void RdmLine::portClosed() {
+  owedClose_ = false;
   if (pending_) finish({LineResult::Kind::Failed, {}, QStringLiteral("接口已断开")});
 }
 

@@ -26,7 +26,9 @@ class RdmLine final : public rdm::Transport {
   static constexpr int kWatchdogMs = 250;
   // After this many watchdogs in a row the widget is taken as not carrying RDM: Failed.
   static constexpr int kSilentBeforeFailed = 3;
-  // A broadcast gets no answer; the widget's label 12 ends it sooner when it sends one.
+  // A broadcast gets no answer; the widget's label 12 ends it sooner when it sends one. A
+  // transaction ended by a wait may still be closed by the widget later: the first label 12
+  // after it, before any answer, is that close and not the next request's.
   static constexpr int kBroadcastWaitMs = 20;
   // How long the closing label 12 of older firmware is waited for after a discovery answer.
   static constexpr int kLateCloseMs = 20;
@@ -34,8 +36,10 @@ class RdmLine final : public rdm::Transport {
   static constexpr int kFrameHoldMs = 10;
 
   struct Hooks {
-    std::function<bool(const QByteArray&)> write;  // a whole message to the widget
-    std::function<void()> changed;                 // busy() or holdsFrames() changed
+    // A whole message for the widget; it may wait for the serial side, and written() is told
+    // when it goes.
+    std::function<bool(const QByteArray&)> write;
+    std::function<void()> changed;  // busy() or holdsFrames() changed
   };
   RdmLine(Scheduler& scheduler, Hooks hooks);
 
@@ -47,6 +51,8 @@ class RdmLine final : public rdm::Transport {
   bool holdsFrames() const { return busy() && holding_; }
   // A label 5 or 12 of the widget's. False: it is not an answer to anything in flight.
   bool received(const Message& message);
+  // The request in flight has gone to the widget: its waits start now.
+  void written();
   // The port closed: what is in flight fails.
   void portClosed();
 
@@ -70,6 +76,7 @@ class RdmLine final : public rdm::Transport {
   bool holding_ = false;
   std::optional<Pending> pending_;
   bool lateClose_ = true;
+  bool owedClose_ = false;
   int silentInARow_ = 0;
   std::int64_t watchdogs_ = 0;
 };

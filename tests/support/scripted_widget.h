@@ -18,7 +18,8 @@ class ScriptedWidget : public RecordingPort {
 
   int firmwareMajor = 4, firmwareMinor = 15;
   bool answersParameters = true, answersSerial = true;
-  bool closesRdm = true;  // false: RDM requests are never answered nor closed
+  bool closesRdm = true;         // false: RDM requests are never answered nor closed
+  std::int64_t slowCloseNs = 0;  // a label 12 for "nothing came back" comes this much later
   QByteArray serial = QByteArray::fromHex("78563412");
   rdm::sim::Line line;
   std::vector<std::int64_t> dmxAtNs;  // when each send-DMX message came
@@ -26,8 +27,10 @@ class ScriptedWidget : public RecordingPort {
   // Older firmware's closing label 12 may come in a later USB packet than the answer.
   std::int64_t lateCloseNs = 1'000'000;
 
+  // Answers leave in the order of the requests, as from the widget's one processor.
   void sendToDriver(std::uint8_t label, const QByteArray& payload, std::int64_t afterNs = 0) {
-    due_.push_back({nowNs() + afterNs, usbpro::encode(label, payload)});
+    const std::int64_t at = std::max(nowNs() + afterNs, due_.empty() ? 0 : due_.back().first);
+    due_.push_back({at, usbpro::encode(label, payload)});
   }
 
   bool writeFrame(QByteArrayView header, std::span<const std::uint8_t> data,
@@ -74,6 +77,8 @@ class ScriptedWidget : public RecordingPort {
     const std::int64_t before = line.lineMicros;
     if (request) line.send(*request, [&](rdm::LineResult r) { result = std::move(r); });
     if (!closesRdm) return;
+    // USB is quicker than the serial side's settings say: the widget hears a request at once, and
+    // the DMX line takes its time.
     const std::int64_t after = (line.lineMicros - before) * 1000;
     if (result.kind == rdm::LineResult::Kind::Answer) {
       sendToDriver(usbpro::kReceived, QByteArray(1, '\0') + result.bytes, after);
@@ -82,7 +87,7 @@ class ScriptedWidget : public RecordingPort {
         sendToDriver(usbpro::kRdmTimeout, {}, after + lateCloseNs);
       return;
     }
-    sendToDriver(usbpro::kRdmTimeout, {}, after);
+    sendToDriver(usbpro::kRdmTimeout, {}, after + slowCloseNs);
   }
 
   Scheduler& scheduler_;
