@@ -2,7 +2,8 @@
 // tests, on virtual time with a line's timing (2.8 ms a discovery request, 3 ms any other, the
 // answer read on the next millisecond): the time a full discovery takes, its DUB requests against
 // the least a binary search needs, and the longest gap between the DMX frames sent to the widget
-// meanwhile (frames of 512 levels offered every millisecond, 44 a second on the line's grid).
+// meanwhile (frames of 512 levels offered every millisecond, 44 a second on the line's grid; the
+// USB side at about a megabyte a second).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -28,6 +29,7 @@ int main() {
     VirtualScheduler scheduler(clock);
     testing::ScriptedWidget widget(scheduler);
     widget.line.devices = rdm::sim::consecutive(n);
+    widget.modelLine(scheduler, 1'000);  // the USB side: about a megabyte a second
     UsbProOutput output(scheduler, widget);
     FrameSender sender(output);
     sender.setFrame(std::vector<std::uint8_t>(512, 7));
