@@ -303,3 +303,88 @@ TEST(RemoteApi, TheSceneListComesAPageAtATime) {
   EXPECT_EQ(refused[QStringLiteral("error")].toString(), host.problem);
   EXPECT_EQ(refused[QStringLiteral("total")].toInt(), 0);
 }
+
+namespace {
+
+// Answers as the driver's devices would, and notes what it was asked to do.
+class DevicesHost : public RecordingHost {
+ public:
+  void discoverDevices(bool full, std::function<void(DevicesAnswer)> done) override {
+    asked.append(full ? QStringLiteral("discover full") : QStringLiteral("discover new"));
+    waiting = std::move(done);
+  }
+  DevicesAnswer devices() const override {
+    return {200, {{QStringLiteral("devices"), QJsonArray{}}}};
+  }
+  DevicesAnswer device(const QString& uid) const override {
+    asked.append(QStringLiteral("device ") + uid);
+    return {200, {{QStringLiteral("uid"), uid}}};
+  }
+  void changeDevice(const QString& uid, const DeviceChange& c,
+                    std::function<void(DevicesAnswer)> done) override {
+    QString text = QStringLiteral("change ") + uid;
+    if (c.address) text += QStringLiteral(" address %1").arg(*c.address);
+    if (c.personality) text += QStringLiteral(" personality %1").arg(*c.personality);
+    if (c.label) text += QStringLiteral(" label ") + *c.label;
+    if (c.identify) text += QStringLiteral(" identify %1").arg(*c.identify);
+    asked.append(text);
+    done({502, {{QStringLiteral("error"), QStringLiteral("设备拒绝")}}});
+  }
+  mutable QStringList asked;
+  std::function<void(DevicesAnswer)> waiting;
+};
+
+}  // namespace
+
+TEST(RemoteApi, DeviceRoutesPassCheckedRequestsToTheDriver) {
+  struct Case {
+    const char* method;
+    const char* path;
+    QByteArray body;
+    int status;  // 0: answered when the driver is done
+    const char* asked;
+  };
+  const Case cases[] = {
+      {"POST", "/api/rdm/discover", "", 0, "discover full"},
+      {"POST", "/api/rdm/discover", R"({"full": false})", 0, "discover new"},
+      {"POST", "/api/rdm/discover", R"({"full": 1})", 400, ""},
+      {"POST", "/api/rdm/discover", "[true]", 400, ""},
+      {"GET", "/api/rdm/discover", {}, 404, ""},
+      {"GET", "/api/rdm/devices", {}, 200, ""},
+      {"GET", "/api/rdm/devices/7a70:00000001", {}, 200, "device 7a70:00000001"},
+      {"GET", "/api/rdm/devices/", {}, 404, ""},
+      {"POST", "/api/rdm/devices/7a70:00000001", R"({"address": 101, "identify": true})", 502,
+       "change 7a70:00000001 address 101 identify 1"},
+      {"POST", "/api/rdm/devices/7a70:00000001", R"({"personality": 2, "label": "前台"})", 502,
+       "change 7a70:00000001 personality 2 label 前台"},
+      {"POST", "/api/rdm/devices/7a70:00000001", R"({"address": 1.5})", 400, ""},
+      {"POST", "/api/rdm/devices/7a70:00000001", R"({"address": "1"})", 400, ""},
+      {"POST", "/api/rdm/devices/7a70:00000001", R"({"identify": 1})", 400, ""},
+      {"POST", "/api/rdm/devices/7a70:00000001", R"({"colour": 1})", 400, ""},
+      {"POST", "/api/rdm/devices/7a70:00000001", "{}", 400, ""},
+  };
+  for (const Case& c : cases) {
+    DevicesHost host;
+    RemoteApi api(host, QString());
+    const RemoteReply reply = api.answer(request(c.method, c.path, c.body));
+    EXPECT_EQ(reply.status, c.status) << c.method << ' ' << c.path << ' ' << c.body.data();
+    EXPECT_EQ(host.asked.join(u'|'), QString::fromUtf8(c.asked)) << c.path << c.body.data();
+  }
+
+  // A discovery answers when it has ended; a driver without RDM says so at once.
+  DevicesHost host;
+  RemoteApi api(host, QString());
+  std::vector<RemoteReply> replies;
+  api.answer(request("POST", "/api/rdm/discover", R"({"full": true})"),
+             [&](RemoteReply r) { replies.push_back(std::move(r)); });
+  EXPECT_TRUE(replies.empty());
+  ASSERT_TRUE(host.waiting);
+  host.waiting({200, {{QStringLiteral("devices"), QJsonArray{QStringLiteral("d")}}}});
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(replies[0].status, 200);
+  EXPECT_EQ(json(replies[0])[QStringLiteral("devices")].toArray().size(), 1);
+  RecordingHost plain;
+  RemoteApi without(plain, QString());
+  for (const char* path : {"/api/rdm/discover", "/api/rdm/devices/7a70:00000001"})
+    EXPECT_EQ(without.answer(request("POST", path, R"({"identify": true})")).status, 501) << path;
+}
