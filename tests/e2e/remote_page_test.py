@@ -191,6 +191,7 @@ def test(luvrin, stub):
         page.execute_script("document.getElementById('rdmNote').textContent = ''")
         page.find_element(By.ID, "rdmFind").click()
         wait_for(lambda: text(page, "rdmNote") == "此接口不支持 RDM", "a search refused")
+        page.execute_script("window.scrollTo(0, 0)")
 
         # Tap a scene: its levels on the wire, its button marked.
         page.find_element(By.CSS_SELECTOR, "button.scene[data-name='摇头']").click()
