@@ -188,6 +188,7 @@ void DevicesView::refresh() {
     if (keep && *keep == d.uid) table_->selectRow(row);
     ++row;
   }
+  table_->resizeColumnToContents(0);
   showSelected();
 }
 
