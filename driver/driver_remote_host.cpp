@@ -1,6 +1,7 @@
 #include "driver_remote_host.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
 #include <algorithm>
 
 #include "log_categories.h"
@@ -74,6 +75,83 @@ void DriverRemoteHost::setChannels(const std::map<int, int>& levels) {
   values.reserve(levels.size());
   for (const auto& [channel, level] : levels) values.emplace_back(channel - 1, level);
   driver_.editor().setFaders(values);
+}
+
+namespace {
+
+DevicesAnswer refused(int status, const QString& why) {
+  return {status, QJsonObject{{QStringLiteral("error"), why}}};
+}
+
+}  // namespace
+
+void DriverRemoteHost::discoverDevices(bool full, std::function<void(DevicesAnswer)> done) {
+  RdmDevices& rdm = driver_.devices();
+  // The answer waits for the line, never the window: it goes out when the devices are read.
+  switch (rdm.discover(full, [this, done] {
+    if (const QString failed = driver_.devices().failure(); !failed.isEmpty())
+      return done(refused(502, failed));
+    DevicesAnswer answer = devices();
+    answer.body.remove(QStringLiteral("discovering"));
+    done(answer);
+  })) {
+    case RdmDevices::Start::Started:
+      return;
+    case RdmDevices::Start::Busy:
+      return done(refused(409, QStringLiteral("正在搜索设备")));
+    case RdmDevices::Start::NoRdm:
+      return done(refused(501, rdm.refusal()));
+  }
+}
+
+DevicesAnswer DriverRemoteHost::devices() const {
+  RdmDevices& rdm = driver_.devices();
+  if (const QString why = rdm.refusal(); !why.isEmpty()) return refused(501, why);
+  QJsonArray list;
+  for (const rdm::Device& d : rdm.devices()) {
+    QJsonObject o = rdm::toJson(d, false);
+    if (rdm.overlaps(d.uid)) o.insert(QStringLiteral("overlaps"), true);
+    list.append(o);
+  }
+  return {200, QJsonObject{{QStringLiteral("discovering"), rdm.discovering()},
+                           {QStringLiteral("devices"), list}}};
+}
+
+DevicesAnswer DriverRemoteHost::device(const QString& text) const {
+  RdmDevices& rdm = driver_.devices();
+  if (const QString why = rdm.refusal(); !why.isEmpty()) return refused(501, why);
+  const auto uid = rdm::Uid::parse(text);
+  const rdm::Device* d = uid ? rdm.find(*uid) : nullptr;
+  if (!d) return refused(404, QStringLiteral("没有这台设备: ") + text);
+  QJsonObject o = rdm::toJson(*d, true);
+  if (rdm.overlaps(d->uid)) o.insert(QStringLiteral("overlaps"), true);
+  return {200, o};
+}
+
+void DriverRemoteHost::changeDevice(const QString& text, const DeviceChange& change,
+                                    std::function<void(DevicesAnswer)> done) {
+  RdmDevices& rdm = driver_.devices();
+  if (const QString why = rdm.refusal(); !why.isEmpty()) return done(refused(501, why));
+  const auto uid = rdm::Uid::parse(text);
+  if (!uid) return done(refused(404, QStringLiteral("没有这台设备: ") + text));
+  rdm::DeviceWriter::Change c{change.address, change.personality, change.label, change.identify};
+  rdm.change(*uid, c, [this, text, done](RdmDevices::ChangeResult r) {
+    using Kind = RdmDevices::ChangeResult::Kind;
+    switch (r.kind) {
+      case Kind::Done:
+        return done(device(text));
+      case Kind::NoRdm:
+        return done(refused(501, r.why));
+      case Kind::Unknown:
+        return done(refused(404, r.why));
+      case Kind::Refused:
+        return done(refused(400, r.why));
+      case Kind::Busy:
+        return done(refused(409, r.why));
+      case Kind::Failed:
+        return done(refused(502, r.why));
+    }
+  });
 }
 
 }  // namespace luvrin

@@ -24,6 +24,11 @@ class DriverRemoteHost : public RemoteHost {
   QString outputStatus() const override;
   std::vector<int> faders() const override;
   void setChannels(const std::map<int, int>& levels) override;
+  void discoverDevices(bool full, std::function<void(DevicesAnswer)> done) override;
+  DevicesAnswer devices() const override;
+  DevicesAnswer device(const QString& uid) const override;
+  void changeDevice(const QString& uid, const DeviceChange& change,
+                    std::function<void(DevicesAnswer)> done) override;
 
  private:
   Form1& driver_;

@@ -15,6 +15,7 @@
 #include "scene_catalogue.h"
 #include "script.h"
 #include "serial_settings.h"
+#include "source_uid.h"
 
 namespace luvrin {
 
@@ -50,6 +51,7 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, std::unique_ptr<Output
       Command1(QStringLiteral("退出")),
       Label6(QStringLiteral("软件版本V3-150919A.")),
       Command5(QStringLiteral("运行")),
+      DevicesButton(QStringLiteral("设备")),
       Label3(countdownText(0)),
       Label4(QStringLiteral("0")),
       Label5(QStringLiteral("发送频率0次/秒")),
@@ -62,6 +64,8 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, std::unique_ptr<Output
       ownLink_(std::move(own)),
       output_(ownLink_ ? *ownLink_ : *given),
       handoff_(handoff),
+      devices_(scheduler, output_,
+               [] { return rdm::stableSourceUid(rdm::defaultSourceUidFile()); }),
       editor_(scheduler, folder_, editorSide_),
       engine_(scheduler, DriverPlayback::Window{
                              {&Text4, &Text7, &Label3, &timdelay, [this] { return OUTBUFCNT; }},
@@ -88,6 +92,8 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, std::unique_ptr<Output
   Label5.setGeometry(3840, 8160, 1260, 180);
   StatusLine.setGeometry(5280, 8160, 5280, 180);
   RemoteLine.setGeometry(120, 1035, 6600, 240);
+  // Above 退出, the one free place in the top row.
+  DevicesButton.setGeometry(9360, 60, 975, 375);
 
   Timer1.onTimer = [this] { Timer1_Timer(); };
   Timer2.onTimer = [this] { Timer2_Timer(); };
@@ -102,6 +108,7 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, std::unique_ptr<Output
   Command2.Click = [this] { Command2_Click(); };
   Command3.Click = [this] { Command3_Click(); };
   Command5.Click = [this] { Command5_Click(); };
+  DevicesButton.Click = [this] { devicesWindow_.Show(); };
   Label2.Click = [this] { Label2_Click(); };
   Label6.Click = [this] { Label6_Click(); };
   Text2.Change = [this] { output_.setCountOnly(Text2.text() == kTestStatus); };

@@ -15,6 +15,7 @@
 #include "launcher_builder.h"
 #include "numeric.h"
 #include "output_link.h"
+#include "rdm_devices.h"
 #include "scheduler.h"
 #include "serial_settings.h"
 #include "version_notes.h"
@@ -76,31 +77,34 @@ class Form1 : public FormState {
 
   Form3& editor() { return editor_; }
   Form4& notes() { return notes_; }
+  RdmDevices& devices() { return devices_; }
+  DevicesWindow& devicesWindow() { return devicesWindow_; }
   Form2* builder() { return builder_.get(); }
 
   // Ends the program; main() sets it. Closing the window ends it too.
   std::function<void()> onQuit;
 
-  Label Label1;            // "状态:": names Text2
-  TextBox Text2;           // operating status: "运行" hidden, "测试" sends nothing
-  Label Label2;            // "参数:": names Text1; a click acts as Command3
-  TextBox Text1;           // launcher name from the hand-off value
-  Label Label7;            // "发送数据长度:": names Text5
-  TextBox Text5;           // "128": send data length (N)
-  CommandButton Command3;  // "调试状态": editor with the current levels
-  CommandButton Command2;  // "根据配置文件生成EXE": build launchers
-  CommandButton Command1;  // "退出": exit
-  Label Label6;            // "软件版本V3-150919A.": opens the version notes
-  TextBox Text7;           // channel data text: every source of levels writes here
-  TextBox Text3;           // scene entry from the catalogue
-  TextBox Text4;           // script box: the script being played
-  TextBox Text6;           // serial input log
-  CommandButton Command5;  // "运行": plays Text4
-  Label Label3;            // "乘余时间:0": delay countdown
-  Label Label4;            // "0": frames sent this second
-  Label Label5;            // "发送频率0次/秒": rate meter
-  Label StatusLine;        // the output's status: which interface, and whether it works
-  Label RemoteLine;        // where the remote is, or why it did not start; empty without one
+  Label Label1;                 // "状态:": names Text2
+  TextBox Text2;                // operating status: "运行" hidden, "测试" sends nothing
+  Label Label2;                 // "参数:": names Text1; a click acts as Command3
+  TextBox Text1;                // launcher name from the hand-off value
+  Label Label7;                 // "发送数据长度:": names Text5
+  TextBox Text5;                // "128": send data length (N)
+  CommandButton Command3;       // "调试状态": editor with the current levels
+  CommandButton Command2;       // "根据配置文件生成EXE": build launchers
+  CommandButton Command1;       // "退出": exit
+  Label Label6;                 // "软件版本V3-150919A.": opens the version notes
+  TextBox Text7;                // channel data text: every source of levels writes here
+  TextBox Text3;                // scene entry from the catalogue
+  TextBox Text4;                // script box: the script being played
+  TextBox Text6;                // serial input log
+  CommandButton Command5;       // "运行": plays Text4
+  CommandButton DevicesButton;  // "设备": the devices on the output's line
+  Label Label3;                 // "乘余时间:0": delay countdown
+  Label Label4;                 // "0": frames sent this second
+  Label Label5;                 // "发送频率0次/秒": rate meter
+  Label StatusLine;             // the output's status: which interface, and whether it works
+  Label RemoteLine;             // where the remote is, or why it did not start; empty without one
 
   // Declared in firing order for ticks due at the same instant: intake, then the frame, then
   // the rate meter (so a second's count includes the frame sent at its last instant).
@@ -126,6 +130,8 @@ class Form1 : public FormState {
   std::unique_ptr<OutputLink> ownLink_;
   OutputLink& output_;
   HandoffStore& handoff_;
+  RdmDevices devices_;
+  DevicesWindow devicesWindow_{devices_};
   std::vector<std::uint8_t> channels_ = std::vector<std::uint8_t>(kChannelSlots, 0);
   std::vector<std::uint8_t> frame_;
   // What the last parse read, so a text that stands is not read again at every pass.

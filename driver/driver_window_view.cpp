@@ -75,10 +75,11 @@ Form1View::Form1View(Form1& model, QWidget* parent) : QWidget(parent), model_(mo
   status->setObjectName(QStringLiteral("StatusLine"));
   bindings_.add<ElidedLabelBinding>(model.StatusLine, status, scale);
   label(model.RemoteLine, "RemoteLine");
+  QPushButton* devices = button(model.DevicesButton, "DevicesButton");
 
   // The window's own tab order; labels take no focus and are left out.
   const QList<QWidget*> order = {text7, text1,    text2, command1, command2, text3,
-                                 text4, command5, text5, text6,    command3};
+                                 text4, command5, text5, text6,    command3, devices};
   for (qsizetype i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 
   bindings_.add<FormBinding>(model, this);

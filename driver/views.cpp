@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "devices_view.h"
 #include "driver_window.h"
 #include "driver_window_view.h"
 #include "editor_window_view.h"
@@ -25,15 +26,19 @@ class ViewManager : public QObject {
     driverSub_ = driver_.changed().subscribe([this] { followDriver(); });
     editorSub_ = driver_.editor().changed().subscribe([this] { followEditor(); });
     notesSub_ = driver_.notes().changed().subscribe([this] { followNotes(); });
+    devicesSub_ = driver_.devicesWindow().changed().subscribe([this] { followDevices(); });
     followDriver();
     followEditor();
     followNotes();
+    followDevices();
   }
 
   ~ViewManager() override {
     driver_.changed().unsubscribe(driverSub_);
     driver_.editor().changed().unsubscribe(editorSub_);
     driver_.notes().changed().unsubscribe(notesSub_);
+    driver_.devicesWindow().changed().unsubscribe(devicesSub_);
+    devicesView_.reset();
     delete editorView_.data();
     // Views on their way out still listen to the models: they go now, while the models stand.
     for (const QPointer<Form3View>& view : retired_) delete view.data();
@@ -85,8 +90,22 @@ class ViewManager : public QObject {
     notesView_->activateWindow();
   }
 
+  void followDevices() {
+    DevicesWindow& window = driver_.devicesWindow();
+    if (!window.visible()) {
+      if (devicesView_) devicesView_->hide();
+      return;
+    }
+    if (!devicesView_) devicesView_ = std::make_unique<DevicesView>(window);
+    devicesView_->show();
+    devicesView_->raise();
+    devicesView_->activateWindow();
+  }
+
   Form1& driver_;
   std::unique_ptr<Form1View> driverView_;
+  std::unique_ptr<DevicesView> devicesView_;
+  Notifier::Id devicesSub_ = 0;
   QPointer<Form3View> editorView_;
   std::vector<QPointer<Form3View>> retired_;
   std::unique_ptr<Form4View> notesView_;

@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -186,17 +187,41 @@ bool RemoteApi::authorized(const QUrlQuery& query, const QByteArray& authorizati
   return byQuery || byHeader;
 }
 
+std::optional<RemoteReply> RemoteApi::refuseRequest(const RemoteRequest& request) {
+  if (auto refused = refuseSource(request)) return refused;
+  if (request.method == "GET" && request.path == u"/") return std::nullopt;
+  if (!request.path.startsWith(QStringLiteral("/api/")))
+    return failure(404, QStringLiteral("not found"));
+  if (auto refused = refuseKey(request)) return refused;
+  // A form or a text/plain body is what another site's page may send without asking first.
+  if (!request.body.isEmpty() && !isJson(request.contentType))
+    return failure(415, QStringLiteral("expected Content-Type: application/json"));
+  return std::nullopt;
+}
+
+void RemoteApi::answer(const RemoteRequest& request, std::function<void(RemoteReply)> reply) {
+  if (auto refused = refuseRequest(request)) return reply(*refused);
+  if (devices(request, reply)) return;
+  reply(answer(request));
+}
+
 RemoteReply RemoteApi::answer(const RemoteRequest& request) {
   const QString& path = request.path;
   const bool get = request.method == "GET";
   const bool post = request.method == "POST";
-  if (auto refused = refuseSource(request)) return *refused;
+  if (auto refused = refuseRequest(request)) return *refused;
   if (get && path == u"/") return {200, "text/html; charset=utf-8", page()};
-  if (!path.startsWith(QStringLiteral("/api/"))) return failure(404, QStringLiteral("not found"));
-  if (auto refused = refuseKey(request)) return *refused;
-  // A form or a text/plain body is what another site's page may send without asking first.
-  if (!request.body.isEmpty() && !isJson(request.contentType))
-    return failure(415, QStringLiteral("expected Content-Type: application/json"));
+  if (path.startsWith(QStringLiteral("/api/rdm/"))) {
+    RemoteReply now{0, {}, {}};
+    // Only an answer given at once is kept: a later one would find this frame gone.
+    auto given = std::make_shared<bool>(false);
+    std::function<void(RemoteReply)> reply = [given, &now](RemoteReply r) {
+      if (!*given) now = std::move(r);
+    };
+    devices(request, reply);
+    *given = true;
+    return now;
+  }
 
   if (get && path == u"/api/scenes") return scenes(request.query);
   if (get && path == u"/api/levels") {
@@ -207,6 +232,96 @@ RemoteReply RemoteApi::answer(const RemoteRequest& request) {
   if (post && path == u"/api/play") return play(request.body);
   if (post && path == u"/api/channels") return channels(request.body);
   return failure(404, QStringLiteral("not found"));
+}
+
+namespace {
+
+RemoteReply devicesReply(const DevicesAnswer& answer) { return json(answer.status, answer.body); }
+
+// A body's number as a whole number, nothing for any other value.
+std::optional<int> wholeNumber(const QJsonValue& value) {
+  const double v = value.toDouble(0.5);
+  if (!value.isDouble() || v != std::floor(v) || std::abs(v) > 1e9) return std::nullopt;
+  return static_cast<int>(v);
+}
+
+// The change a body asks for: only the fields a device can be given, each of its own kind.
+std::optional<DeviceChange> deviceChange(const QByteArray& body) {
+  QJsonParseError error{};
+  const QJsonDocument doc = QJsonDocument::fromJson(body, &error);
+  if (error.error != QJsonParseError::NoError || !doc.isObject() || doc.object().isEmpty())
+    return std::nullopt;
+  DeviceChange change;
+  const QJsonObject object = doc.object();
+  for (auto it = object.begin(); it != object.end(); ++it) {
+    const QString& key = it.key();
+    if (key == u"address" && wholeNumber(*it)) {
+      change.address = wholeNumber(*it);
+    } else if (key == u"personality" && wholeNumber(*it)) {
+      change.personality = wholeNumber(*it);
+    } else if (key == u"label" && it->isString()) {
+      change.label = it->toString();
+    } else if (key == u"identify" && it->isBool()) {
+      change.identify = it->toBool();
+    } else {
+      return std::nullopt;
+    }
+  }
+  return change;
+}
+
+}  // namespace
+
+bool RemoteApi::devices(const RemoteRequest& request, std::function<void(RemoteReply)>& reply) {
+  const QString prefix = QStringLiteral("/api/rdm/");
+  if (!request.path.startsWith(prefix)) return false;
+  const QString route = request.path.mid(prefix.size());
+  const bool get = request.method == "GET";
+  const bool post = request.method == "POST";
+  if (request.body.size() > kMaxBodyBytes) {
+    reply(failure(413, QStringLiteral("body too large")));
+    return true;
+  }
+  auto later = [reply](DevicesAnswer answer) { reply(devicesReply(answer)); };
+  if (post && route == u"discover") {
+    bool full = true;
+    if (!request.body.isEmpty()) {
+      QJsonParseError error{};
+      const QJsonDocument doc = QJsonDocument::fromJson(request.body, &error);
+      const QJsonValue given = doc.object().value(QStringLiteral("full"));
+      if (error.error != QJsonParseError::NoError || !doc.isObject() ||
+          !(given.isBool() || given.isUndefined())) {
+        reply(failure(400, QStringLiteral("expected {\"full\": true} or {\"full\": false}")));
+        return true;
+      }
+      full = given.toBool(true);
+    }
+    host_.discoverDevices(full, later);
+    return true;
+  }
+  if (get && route == u"devices") {
+    reply(devicesReply(host_.devices()));
+    return true;
+  }
+  const QString one = QStringLiteral("devices/");
+  if (route.startsWith(one) && route.size() > one.size() && (get || post)) {
+    const QString uid = route.mid(one.size());
+    if (get) {
+      reply(devicesReply(host_.device(uid)));
+      return true;
+    }
+    const auto change = deviceChange(request.body);
+    if (!change) {
+      reply(failure(400, QStringLiteral("expected any of {\"address\": 1-512, "
+                                        "\"personality\": n, \"label\": text, "
+                                        "\"identify\": true}")));
+      return true;
+    }
+    host_.changeDevice(uid, *change, later);
+    return true;
+  }
+  reply(failure(404, QStringLiteral("not found")));
+  return true;
 }
 
 RemoteReply RemoteApi::scenes(const QUrlQuery& query) {

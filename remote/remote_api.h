@@ -65,6 +65,10 @@ class RemoteApi {
 
   RemoteApi(RemoteHost& host, QString key, RemoteAccess access = {});
 
+  // Most answers are ready at once. Those that wait for the devices on the line (a discovery, a
+  // change) come later, through reply, on the window's thread; reply is called exactly once.
+  void answer(const RemoteRequest& request, std::function<void(RemoteReply)> reply);
+  // The answer when it is ready at once; status 0 for one that comes later.
   RemoteReply answer(const RemoteRequest& request);
   // A WebSocket upgrade, judged as a request: nothing when it may become a feed client, else
   // the answer that refuses it before any WebSocket is made.
@@ -82,6 +86,10 @@ class RemoteApi {
   RemoteReply scenes(const QUrlQuery& query);
   RemoteReply play(const QByteArray& body);
   RemoteReply channels(const QByteArray& body);
+  // The routes under /api/rdm/; false when the path is not one of them.
+  bool devices(const RemoteRequest& request, std::function<void(RemoteReply)>& reply);
+  // Source, key and body type; nothing when the request may go on.
+  std::optional<RemoteReply> refuseRequest(const RemoteRequest& request);
   // Host and Origin, then the key with the guard; nothing when the request may go on.
   std::optional<RemoteReply> refuseSource(const RemoteRequest& request);
   std::optional<RemoteReply> refuseKey(const RemoteRequest& request);

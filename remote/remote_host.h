@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <optional>
 #include <vector>
 
 namespace luvrin {
@@ -14,6 +17,20 @@ struct PlayResult {
   Outcome outcome = Outcome::NoSuchScene;
   QString scene;  // the catalogue's own spelling of the name played
   QString why;    // for NotHandedOver: why the hand-off value could not be written
+};
+
+// An answer about the devices on the output's line: the HTTP status and the JSON object as the
+// API gives it (the devices as rdm's toJson writes them, or {"error": why}).
+struct DevicesAnswer {
+  int status = 200;
+  QJsonObject body;
+};
+
+// A change asked for a device, its values of the right kinds but not yet checked against it.
+struct DeviceChange {
+  std::optional<int> address, personality;
+  std::optional<QString> label;
+  std::optional<bool> identify;
 };
 
 // What the remote may see and do of the driver. The driver implements it; the remote knows no
@@ -42,6 +59,31 @@ class RemoteHost {
   // Moves faders as a hand would (channel numbers from 1, levels 0-255, both already checked),
   // opening the editor with the current levels first when it is not open.
   virtual void setChannels(const std::map<int, int>& levels) = 0;
+
+  // The devices on the output's line. Discovery and changes take the line's time: their answers
+  // come later, through done, on the window's thread; done may also be called at once (busy,
+  // no RDM, a refused value). Without RDM, every one answers 501.
+  virtual void discoverDevices(bool full, std::function<void(DevicesAnswer)> done) {
+    (void)full;
+    done(noDevices());
+  }
+  virtual DevicesAnswer devices() const { return noDevices(); }
+  // uid as the user writes it ("7a70:00000001"), not yet checked.
+  virtual DevicesAnswer device(const QString& uid) const {
+    (void)uid;
+    return noDevices();
+  }
+  virtual void changeDevice(const QString& uid, const DeviceChange& change,
+                            std::function<void(DevicesAnswer)> done) {
+    (void)uid;
+    (void)change;
+    done(noDevices());
+  }
+
+ private:
+  static DevicesAnswer noDevices() {
+    return {501, QJsonObject{{QStringLiteral("error"), QStringLiteral("此接口不支持 RDM")}}};
+  }
 };
 
 }  // namespace luvrin

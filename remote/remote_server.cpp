@@ -11,6 +11,7 @@
 #include <QWebSocket>
 #include <algorithm>
 #include <functional>
+#include <memory>
 
 #include "log_categories.h"
 
@@ -93,15 +94,22 @@ class RemoteHttp : public QAbstractHttpServer {
       socket->abort();
       return true;
     }
-    const RemoteReply reply = api_.answer(r);
-    qCDebug(lcRemote) << methodName(request.method()) << request.url().path() << reply.status;
-    write(request, socket, reply);
+    // An answer that waits for the devices keeps its responder; the connection may be gone by
+    // then, and then nothing is written.
+    auto responder = std::make_shared<QHttpServerResponder>(makeResponder(request, socket));
+    const QPointer<QTcpSocket> alive(socket);
+    const QByteArray method = methodName(request.method());
+    const QString path = request.url().path();
+    api_.answer(r, [responder, alive, method, path](const RemoteReply& reply) {
+      qCDebug(lcRemote) << method << path << reply.status;
+      if (alive) write(*responder, reply);
+    });
     return true;
   }
   void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override {
     if (isWebSocket(request) && refusal_) {
       qCDebug(lcRemote) << "upgrade refused" << request.url().path() << refusal_->status;
-      write(request, socket, *refusal_);
+      write(makeResponder(request, socket), *refusal_);
       refusal_.reset();
       return;
     }
@@ -109,16 +117,18 @@ class RemoteHttp : public QAbstractHttpServer {
   }
 
  private:
-  void write(const QHttpServerRequest& request, QTcpSocket* socket, const RemoteReply& reply) {
+  static void write(QHttpServerResponder&& responder, const RemoteReply& reply) {
+    write(responder, reply);
+  }
+  static void write(QHttpServerResponder& responder, const RemoteReply& reply) {
     const auto status = static_cast<QHttpServerResponder::StatusCode>(reply.status);
     if (reply.retryAfterSeconds > 0) {
-      makeResponder(request, socket)
-          .write(reply.body,
-                 {{"Content-Type", reply.contentType},
-                  {"Retry-After", QByteArray::number(reply.retryAfterSeconds)}},
-                 status);
+      responder.write(reply.body,
+                      {{"Content-Type", reply.contentType},
+                       {"Retry-After", QByteArray::number(reply.retryAfterSeconds)}},
+                      status);
     } else {
-      makeResponder(request, socket).write(reply.body, reply.contentType, status);
+      responder.write(reply.body, reply.contentType, status);
     }
   }
 

@@ -20,6 +20,8 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QSpinBox>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -28,9 +30,11 @@
 #include <iostream>
 #include <memory>
 
+#include "devices_view.h"
 #include "driver_fixture.h"
 #include "driver_window_view.h"
 #include "editor_window_view.h"
+#include "rdm_rig.h"
 #include "support/text_history.h"
 #include "support/widget_child.h"
 #include "version_notes_view.h"
@@ -105,7 +109,7 @@ TEST_F(InstalledViews, DriverWindowShowsEveryControlInTabOrder) {
   EXPECT_EQ(child<QLineEdit>(*view, QStringLiteral("Text5"))->text(), rig.driver.Text5.text());
 
   const QStringList order = {"Text7", "Text1",    "Text2", "Command1", "Command2", "Text3",
-                             "Text4", "Command5", "Text5", "Text6",    "Command3"};
+                             "Text4", "Command5", "Text5", "Text6",    "Command3", "DevicesButton"};
   QWidget* w = view->findChild<QWidget*>(order.front());
   for (qsizetype i = 1; i < order.size(); ++i) {
     do {
@@ -227,6 +231,49 @@ class RunStatusViews : public InstalledViews {
 TEST_F(RunStatusViews, AHiddenDriverBuildsNoWindow) {
   installViews(rig.driver);
   EXPECT_EQ(driverView(), nullptr);
+}
+
+TEST(DevicesWindow, FindsTheDevicesShowsOneAndSetsItFromTheKeyboard) {
+  RdmRig rig;
+  installViews(rig.driver);
+  child<QPushButton>(*topLevels<Form1View>().front(), QStringLiteral("DevicesButton"))->click();
+  ASSERT_EQ(topLevels<DevicesView>().size(), 1u);
+  DevicesView& view = *topLevels<DevicesView>().front();
+  EXPECT_TRUE(view.isVisible());
+  QTest::keyClick(child<QPushButton>(view, QStringLiteral("Search")), Qt::Key_Space);
+  rig.run(5s);
+  auto* table = child<QTableWidget>(view, QStringLiteral("Devices"));
+  ASSERT_EQ(table->rowCount(), 3)
+      << child<QLabel>(view, QStringLiteral("Progress"))->text().toStdString();
+  EXPECT_EQ(table->item(2, 0)->text(), QStringLiteral("7a70:00000003"));
+  EXPECT_EQ(table->item(0, 4)->text(), QStringLiteral("1 (重叠)"));
+  EXPECT_EQ(table->item(2, 4)->text(), QStringLiteral("100"));
+  EXPECT_TRUE(child<QLabel>(view, QStringLiteral("Progress"))->text().contains(u"找到 3 台设备"));
+
+  table->selectRow(2);
+  EXPECT_TRUE(child<QPlainTextEdit>(view, QStringLiteral("Details"))
+                  ->toPlainText()
+                  .contains(QStringLiteral("传感器 Temp: 40 °C")));
+  auto* address = child<QSpinBox>(view, QStringLiteral("Address"));
+  address->setFocus();
+  address->setValue(200);
+  QTest::keyClick(address, Qt::Key_Return);
+  rig.run(1s);
+  EXPECT_EQ(rig.line.devices[2].address, 200);
+  // The device will not identify: the window says why and the toggle stays off.
+  QTest::keyClick(child<QPushButton>(view, QStringLiteral("Identify")), Qt::Key_Space);
+  rig.run(1s);
+  EXPECT_FALSE(child<QPushButton>(view, QStringLiteral("Identify"))->isChecked());
+  EXPECT_TRUE(child<QLabel>(view, QStringLiteral("Result"))->text().contains(u"NR_UNKNOWN_PID"));
+  removeViews(rig.driver);
+
+  RdmRig without(false);
+  without.driver.devicesWindow().Show();
+  installViews(without.driver);
+  DevicesView& none = *topLevels<DevicesView>().front();
+  EXPECT_TRUE(child<QLabel>(none, QStringLiteral("Progress"))->text().contains(u"不支持 RDM"));
+  EXPECT_FALSE(child<QPushButton>(none, QStringLiteral("Search"))->isEnabled());
+  removeViews(without.driver);
 }
 
 TEST(QtTranslation, StandardTextsAreChineseFromTheShippedCopyFirst) {

@@ -3,6 +3,8 @@
 show, a pseudo-terminal as its port, headless chromium driven through chromedriver.
 
 usage: remote_page_test.py LUVRIN LUVRINpREG              the test (exit 77: no browser here)
+       remote_page_test.py --devices                      the page's 设备 section against a
+                                                          stand-in of the device routes
        remote_page_test.py LUVRIN LUVRINpREG --keys       a key with + and & in the page's address
        remote_page_test.py LUVRIN LUVRINpREG --cross-site another site's page, served from a
                                                           network namespace, tries to act
@@ -184,6 +186,12 @@ def test(luvrin, stub):
         wait_for(lambda: _loads(page, show.url), "the page")
         wait_for(lambda: text(page, "conn") == "已连接", "the feed connected")
         wait_for(lambda: len(page.find_elements(By.CSS_SELECTOR, "button.scene")) == 3, "scenes")
+        # The serial box carries no RDM: the 设备 section says so, and a search too.
+        wait_for(lambda: text(page, "rdmNote") == "此接口不支持 RDM", "no RDM on the serial box")
+        page.execute_script("document.getElementById('rdmNote').textContent = ''")
+        page.find_element(By.ID, "rdmFind").click()
+        wait_for(lambda: text(page, "rdmNote") == "此接口不支持 RDM", "a search refused")
+        page.execute_script("window.scrollTo(0, 0)")
 
         # Tap a scene: its levels on the wire, its button marked.
         page.find_element(By.CSS_SELECTOR, "button.scene[data-name='摇头']").click()
@@ -438,6 +446,109 @@ ws.onclose = () => { if (!results.ws) results.ws = "closed"; };
         site.close()
 
 
+class DevicesStandIn:
+    """The page from the source tree behind the API's device routes, two devices behind them, on
+    a free port of 127.0.0.1: what the page sends and shows, while no interface here carries RDM
+    to a real driver."""
+
+    def __init__(self):
+        import http.server
+        import json
+        import threading
+        page = open(os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                 "../../remote/page/index.html"), "rb").read()
+        devices = {"7a70:00000001": {"uid": "7a70:00000001", "model": "Spot", "label": "左",
+                                     "address": 1, "footprint": 17, "personality": 1,
+                                     "personalities": 4, "identify": False},
+                   "7a70:00000002": {"uid": "7a70:00000002", "model": "Wash", "label": "右",
+                                     "address": 10, "footprint": 8, "personality": 1,
+                                     "personalities": 2, "identify": False}}
+        self.asked = []
+        stand_in = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def log_message(self, *args):
+                pass
+
+            def answer(self, status, body, kind="application/json; charset=utf-8"):
+                data = body if isinstance(body, bytes) else json.dumps(body).encode()
+                self.send_response(status)
+                self.send_header("Content-Type", kind)
+                self.send_header("Content-Length", str(len(data)))
+                self.end_headers()
+                self.wfile.write(data)
+
+            def do_GET(self):
+                if self.path == "/":
+                    return self.answer(200, page, "text/html; charset=utf-8")
+                if self.path == "/api/rdm/devices":
+                    return self.answer(200, {"discovering": False, "devices": []})
+                self.answer(404, {"error": "not found"})
+
+            def do_POST(self):
+                body = json.loads(self.rfile.read(int(self.headers["Content-Length"] or 0)) or b"{}")
+                stand_in.asked.append((self.path, body))
+                if self.path == "/api/rdm/discover":
+                    return self.answer(200, {"devices": list(devices.values())})
+                uid = self.path.rsplit("/", 1)[-1]
+                if uid not in devices:
+                    return self.answer(404, {"error": "没有这台设备"})
+                if body.get("address", 1) + devices[uid]["footprint"] - 1 > 512:
+                    return self.answer(400, {"error": "地址不行"})
+                devices[uid].update(body)
+                self.answer(200, devices[uid])
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.url = "http://127.0.0.1:%d/" % self.server.server_address[1]
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+        self.thread.start()
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+def test_devices():
+    from selenium.webdriver.common.by import By
+    site = DevicesStandIn()
+    page = None
+    try:
+        page = browser()
+        if page is None:
+            print("no chromium, chromedriver or selenium here: skipped")
+            return SKIP
+        page.get(site.url)
+        page.find_element(By.ID, "rdmFind").click()
+        wait_for(lambda: len(page.find_elements(By.CSS_SELECTOR, ".device")) == 2, "two devices")
+        assert site.asked[0] == ("/api/rdm/discover", {"full": True}), site.asked
+        # Tap to identify: the card says so.
+        page.find_element(By.CSS_SELECTOR, ".device[data-uid='7a70:00000002'] button.who").click()
+        wait_for(lambda: "识别中" in page.find_element(
+            By.CSS_SELECTOR, ".device[data-uid='7a70:00000002'] button.who").text, "identifying")
+        # A new address and personality, and an address the device refuses: the reason shown.
+        def set_value(uid, element, value):
+            page.execute_script(
+                "const e = document.querySelector(arguments[0]); e.value = arguments[1];"
+                "e.dispatchEvent(new Event('change'));",
+                ".device[data-uid='%s'] %s" % (uid, element), value)
+        set_value("7a70:00000001", "input", "101")
+        wait_for(lambda: text(page, "rdmNote") == "已设置 7a70:00000001", "address set")
+        set_value("7a70:00000001", "select", "3")
+        wait_for(lambda: ("/api/rdm/devices/7a70:00000001", {"personality": 3}) in site.asked,
+                 "personality sent")
+        set_value("7a70:00000002", "input", "510")
+        wait_for(lambda: text(page, "rdmNote") == "地址不行", "the refusal shown")
+        posted = [b for p, b in site.asked if p.endswith("7a70:00000001")]
+        assert posted[:2] == [{"address": 101}, {"personality": 3}], posted
+        assert ("/api/rdm/devices/7a70:00000002", {"identify": True}) in site.asked, site.asked
+        print("ok")
+        return 0
+    finally:
+        if page is not None:
+            page.quit()
+        site.close()
+
+
 if __name__ == "__main__":
     if len(sys.argv) == 5 and sys.argv[3] == "--shot":
         shot(sys.argv[1], sys.argv[2], sys.argv[4])
@@ -445,6 +556,8 @@ if __name__ == "__main__":
         sys.exit(test_keys(sys.argv[1], sys.argv[2]))
     elif len(sys.argv) == 4 and sys.argv[3] == "--cross-site":
         sys.exit(test_cross_site(sys.argv[1], sys.argv[2]))
+    elif len(sys.argv) == 2 and sys.argv[1] == "--devices":
+        sys.exit(test_devices())
     elif len(sys.argv) == 3:
         sys.exit(test(sys.argv[1], sys.argv[2]))
     else:

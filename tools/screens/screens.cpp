@@ -1,17 +1,20 @@
-// Shows the driver window (and, with "editor", the editor over it) playing a small demo scene
-// on a port that goes nowhere, and writes the shown window's geometry "WxH+X+Y" to a file once
-// it has been drawn, so that scripts/screenshots can take the screen and cut the window out.
-//   luvrin_screens driver|editor <geometry file>
+// Shows the driver window (and, with "editor", the editor over it; with "devices", the devices
+// window after a search of a simulated RDM line) playing a small demo scene on a port that goes
+// nowhere, and writes the shown window's geometry "WxH+X+Y" to a file once it has been drawn, so
+// that scripts/screenshots can take the screen and cut the window out.
+//   luvrin_screens driver|editor|devices <geometry file>
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
 #include <cstdio>
 
 #include "codepage.h"
+#include "devices_view.h"
 #include "driver_window.h"
 #include "driver_window_view.h"
 #include "editor_window_view.h"
@@ -19,6 +22,7 @@
 #include "handoff_store.h"
 #include "scheduler_pump.h"
 #include "script.h"
+#include "sim_line.h"
 #include "views.h"
 
 namespace {
@@ -55,6 +59,40 @@ QString look(int channels, int start, int step) {
   return s;
 }
 
+// The port's frames as a direct link sends them, with a few simulated fixtures on its line.
+class RdmDemoLink final : public luvrin::OutputLink {
+ public:
+  explicit RdmDemoLink(luvrin::FrameOutput& output) : link_(output) {
+    namespace sim = luvrin::rdm::sim;
+    line_.devices = sim::consecutive(5, 0x101);
+    const char* labels[] = {"舞台左 1", "舞台左 2", "舞台右 1", "舞台右 2", "面光"};
+    for (int i = 0; i < 5; ++i) {
+      line_.devices[i].address = 1 + 17 * i;
+      line_.devices[i].label = QByteArray(labels[i]);
+      line_.devices[i].sensors = i == 4 ? 2 : 1;
+    }
+    line_.devices[3].address = 60;  // over its neighbour's channels: marked
+  }
+  void open() override { link_.open(); }
+  bool ticksOnItsOwn() const override { return false; }
+  void setFrameInterval(int ms) override { link_.setFrameInterval(ms); }
+  void tick() override { link_.tick(); }
+  void setCountOnly(bool countOnly) override { link_.setCountOnly(countOnly); }
+  void setFrame(std::span<const std::uint8_t> frame) override { link_.setFrame(frame); }
+  std::int64_t takeFramesCounted() override { return link_.takeFramesCounted(); }
+  QByteArray takeInput() override { return link_.takeInput(); }
+  QString status() const override { return link_.status(); }
+  void watch(std::function<void()> counted, std::function<void()> status) override {
+    link_.watch(std::move(counted), std::move(status));
+  }
+  void detach() override { link_.detach(); }
+  luvrin::rdm::Transport* rdm() override { return &line_; }
+
+ private:
+  luvrin::DirectOutputLink link_;
+  luvrin::rdm::sim::Line line_;
+};
+
 template <typename View>
 QWidget* shownWindow() {
   for (QWidget* w : QApplication::topLevelWidgets())
@@ -66,10 +104,11 @@ QWidget* shownWindow() {
 
 int main(int argc, char* argv[]) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: luvrin_screens driver|editor <geometry file>\n");
+    std::fprintf(stderr, "usage: luvrin_screens driver|editor|devices <geometry file>\n");
     return 2;
   }
   const bool editor = QByteArray(argv[1]) == "editor";
+  const bool devices = QByteArray(argv[1]) == "devices";
   const QString geometryFile = QString::fromLocal8Bit(argv[2]);
 
   QApplication app(argc, argv);
@@ -94,7 +133,8 @@ int main(int argc, char* argv[]) {
   luvrin::SchedulerPump pump(scheduler);
   NullPort port;
   FixedHandoff handoff(QStringLiteral("演示"));
-  luvrin::Form1 driver(scheduler, folder, port, handoff);
+  RdmDemoLink link(port);
+  luvrin::Form1 driver(scheduler, folder, link, handoff);
   driver.onQuit = [] { QCoreApplication::exit(0); };
   driver.Form_Load();
   luvrin::installViews(driver);
@@ -116,8 +156,19 @@ int main(int argc, char* argv[]) {
       ed.Command4_Click();
     });
   }
+  if (devices) {
+    QTimer::singleShot(300, [&driver] {
+      driver.DevicesButton.click();
+      driver.devices().discover(true, [] {
+        if (QWidget* w = shownWindow<luvrin::DevicesView>())
+          w->findChild<QTableWidget*>(QStringLiteral("Devices"))->selectRow(4);
+      });
+    });
+  }
   QTimer::singleShot(2000, [&] {
-    QWidget* w = editor ? shownWindow<luvrin::Form3View>() : shownWindow<luvrin::Form1View>();
+    QWidget* w = editor    ? shownWindow<luvrin::Form3View>()
+                 : devices ? shownWindow<luvrin::DevicesView>()
+                           : shownWindow<luvrin::Form1View>();
     if (w == nullptr) QCoreApplication::exit(1);
     const QRect g = w->frameGeometry();
     writeFile(geometryFile, QStringLiteral("%1x%2+%3+%4\n")

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <memory>
+
+#include "driver_fixture.h"
+#include "rdm/sim_line.h"
+
+namespace luvrin::testing {
+
+// The driver's output as a direct link, with a simulated RDM line behind it (or none).
+class RdmLink final : public OutputLink {
+ public:
+  RdmLink(FrameOutput& output, rdm::Transport* line) : link_(output), line_(line) {}
+  void open() override { link_.open(); }
+  bool ticksOnItsOwn() const override { return false; }
+  void setFrameInterval(int ms) override { link_.setFrameInterval(ms); }
+  void tick() override { link_.tick(); }
+  void setCountOnly(bool countOnly) override { link_.setCountOnly(countOnly); }
+  void setFrame(std::span<const std::uint8_t> frame) override { link_.setFrame(frame); }
+  std::int64_t takeFramesCounted() override { return link_.takeFramesCounted(); }
+  QByteArray takeInput() override { return link_.takeInput(); }
+  QString status() const override { return link_.status(); }
+  void watch(std::function<void()> counted, std::function<void()> status) override {
+    link_.watch(std::move(counted), std::move(status));
+  }
+  void detach() override { link_.detach(); }
+  rdm::Transport* rdm() override { return line_; }
+
+ private:
+  DirectOutputLink link_;
+  rdm::Transport* line_;
+};
+
+// A driver on virtual time whose line has three responders: two whose channels overlap, and one
+// with a sensor that will not be told to identify.
+struct RdmRig {
+  explicit RdmRig(bool withRdm = true)
+      : config(show.programFolder()),
+        output(serialBoxFor(port, show.programFolder())),
+        link(*output, withRdm ? &line : nullptr),
+        driver(scheduler, show.programFolder(), link, handoff) {
+    line.devices = rdm::sim::consecutive(3);
+    line.devices[1].address = 10;
+    line.devices[2].address = 100;
+    line.devices[2].sensors = 1;
+    line.devices[2].unknown = {rdm::kIdentifyDevice};
+    driver.Form_Load();
+  }
+  void run(std::chrono::milliseconds d) { scheduler.advanceBy(d); }
+
+  // The program's own UID is kept in the user's folder: here, the show's.
+  struct ConfigFolder {
+    explicit ConfigFolder(const QString& folder) : was(qgetenv("XDG_CONFIG_HOME")) {
+      qputenv("XDG_CONFIG_HOME", folder.toLocal8Bit());
+    }
+    ~ConfigFolder() {
+      if (was.isEmpty())
+        qunsetenv("XDG_CONFIG_HOME");
+      else
+        qputenv("XDG_CONFIG_HOME", was);
+    }
+    QByteArray was;
+  };
+
+  TempShow show;
+  ConfigFolder config;
+  ManualClock clock;
+  VirtualScheduler scheduler{clock};
+  RecordingPort port;
+  MemoryHandoff handoff;
+  std::unique_ptr<FrameOutput> output;
+  rdm::sim::Line line;
+  RdmLink link;
+  Form1 driver;
+};
+
+}  // namespace luvrin::testing
