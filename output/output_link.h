@@ -79,7 +79,7 @@ class FrameSender {
 
 // An output used from the window's own thread, its frames ticked by the window's frame timer:
 // the driver on virtual time in tests, where everything runs on one scheduler in a known order.
-class DirectOutputLink final : public OutputLink {
+class DirectOutputLink : public OutputLink {
  public:
   explicit DirectOutputLink(FrameOutput& output);
   ~DirectOutputLink() override;
@@ -97,6 +97,9 @@ class DirectOutputLink final : public OutputLink {
   QString status() const override { return output_.status(); }
   void watch(std::function<void()> counted, std::function<void()> statusChanged) override;
   void detach() override;
+  // The output is used on this thread, so its own RDM is the link's.
+  rdm::Transport* rdm() override { return output_.rdm(); }
+  QString rdmRefusal() const override { return output_.rdmRefusal(); }
 
  private:
   FrameOutput& output_;

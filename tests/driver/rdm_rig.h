@@ -8,26 +8,12 @@
 namespace luvrin::testing {
 
 // The driver's output as a direct link, with a simulated RDM line behind it (or none).
-class RdmLink final : public OutputLink {
+class RdmLink final : public DirectOutputLink {
  public:
-  RdmLink(FrameOutput& output, rdm::Transport* line) : link_(output), line_(line) {}
-  void open() override { link_.open(); }
-  bool ticksOnItsOwn() const override { return false; }
-  void setFrameInterval(int ms) override { link_.setFrameInterval(ms); }
-  void tick() override { link_.tick(); }
-  void setCountOnly(bool countOnly) override { link_.setCountOnly(countOnly); }
-  void setFrame(std::span<const std::uint8_t> frame) override { link_.setFrame(frame); }
-  std::int64_t takeFramesCounted() override { return link_.takeFramesCounted(); }
-  QByteArray takeInput() override { return link_.takeInput(); }
-  QString status() const override { return link_.status(); }
-  void watch(std::function<void()> counted, std::function<void()> status) override {
-    link_.watch(std::move(counted), std::move(status));
-  }
-  void detach() override { link_.detach(); }
+  RdmLink(FrameOutput& output, rdm::Transport* line) : DirectOutputLink(output), line_(line) {}
   rdm::Transport* rdm() override { return line_; }
 
  private:
-  DirectOutputLink link_;
   rdm::Transport* line_;
 };
 

@@ -60,9 +60,9 @@ QString look(int channels, int start, int step) {
 }
 
 // The port's frames as a direct link sends them, with a few simulated fixtures on its line.
-class RdmDemoLink final : public luvrin::OutputLink {
+class RdmDemoLink final : public luvrin::DirectOutputLink {
  public:
-  explicit RdmDemoLink(luvrin::FrameOutput& output) : link_(output) {
+  explicit RdmDemoLink(luvrin::FrameOutput& output) : DirectOutputLink(output) {
     namespace sim = luvrin::rdm::sim;
     line_.devices = sim::consecutive(5, 0x101);
     const char* labels[] = {"舞台左 1", "舞台左 2", "舞台右 1", "舞台右 2", "面光"};
@@ -73,23 +73,9 @@ class RdmDemoLink final : public luvrin::OutputLink {
     }
     line_.devices[3].address = 60;  // over its neighbour's channels: marked
   }
-  void open() override { link_.open(); }
-  bool ticksOnItsOwn() const override { return false; }
-  void setFrameInterval(int ms) override { link_.setFrameInterval(ms); }
-  void tick() override { link_.tick(); }
-  void setCountOnly(bool countOnly) override { link_.setCountOnly(countOnly); }
-  void setFrame(std::span<const std::uint8_t> frame) override { link_.setFrame(frame); }
-  std::int64_t takeFramesCounted() override { return link_.takeFramesCounted(); }
-  QByteArray takeInput() override { return link_.takeInput(); }
-  QString status() const override { return link_.status(); }
-  void watch(std::function<void()> counted, std::function<void()> status) override {
-    link_.watch(std::move(counted), std::move(status));
-  }
-  void detach() override { link_.detach(); }
   luvrin::rdm::Transport* rdm() override { return &line_; }
 
  private:
-  luvrin::DirectOutputLink link_;
   luvrin::rdm::sim::Line line_;
 };
 
