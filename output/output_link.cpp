@@ -57,9 +57,24 @@ DirectOutputLink::DirectOutputLink(FrameOutput& output) : output_(output), sende
   output_.onStatusChanged = [this] {
     if (onStatus_) onStatus_();
   };
+  output_.onLevelsReceived = [this](const ReceivedLevels& in) {
+    if (received_.size() < kReceivedUniverses || received_.contains(in.universe))
+      received_[in.universe] = in;
+    if (onReceived_) onReceived_();
+  };
 }
 
-DirectOutputLink::~DirectOutputLink() { output_.onStatusChanged = nullptr; }
+DirectOutputLink::~DirectOutputLink() {
+  output_.onStatusChanged = nullptr;
+  output_.onLevelsReceived = nullptr;
+}
+
+std::vector<ReceivedLevels> DirectOutputLink::takeReceivedLevels() {
+  std::vector<ReceivedLevels> out;
+  for (auto& [universe, levels] : received_) out.push_back(std::move(levels));
+  received_.clear();
+  return out;
+}
 
 std::int64_t DirectOutputLink::takeFramesCounted() { return std::exchange(counted_, 0); }
 
@@ -70,6 +85,7 @@ void DirectOutputLink::watch(std::function<void()> counted, std::function<void()
 
 void DirectOutputLink::detach() {
   watch({}, {});
+  onReceived_ = nullptr;
   sender_.stop();
 }
 

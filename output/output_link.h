@@ -4,6 +4,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <span>
 #include <vector>
 
@@ -31,8 +32,15 @@ class OutputLink {
   virtual void setFrame(std::span<const std::uint8_t> frame) = 0;
   // Frames counted since the last call: sent, or ticked while only counting.
   virtual std::int64_t takeFramesCounted() = 0;
-  // What the interface sent back since the last call.
+  // What the interface sent back since the last call, as bytes for the window's log.
   virtual QByteArray takeInput() = 0;
+  // Levels the interface received since the last call, in universe order: the newest of each
+  // universe, the older ones dropped; levels of universes past kReceivedUniverses are dropped
+  // until the window has taken what is held.
+  static constexpr std::size_t kReceivedUniverses = 512;
+  virtual std::vector<ReceivedLevels> takeReceivedLevels() { return {}; }
+  // received: levels came in, called on the window's thread; an empty function withdraws.
+  virtual void watchReceived(std::function<void()> received) { (void)received; }
   virtual QString status() const = 0;
   // counted: frames were counted; statusChanged: status() changed. Both are called on the
   // window's thread, and an empty function withdraws.
@@ -94,8 +102,10 @@ class DirectOutputLink : public OutputLink {
   void setFrame(std::span<const std::uint8_t> frame) override { sender_.setFrame(frame); }
   std::int64_t takeFramesCounted() override;
   QByteArray takeInput() override { return output_.takeInput(); }
+  std::vector<ReceivedLevels> takeReceivedLevels() override;
   QString status() const override { return output_.status(); }
   void watch(std::function<void()> counted, std::function<void()> statusChanged) override;
+  void watchReceived(std::function<void()> received) override { onReceived_ = std::move(received); }
   void detach() override;
   // The output is used on this thread, so its own RDM is the link's.
   rdm::Transport* rdm() override { return output_.rdm(); }
@@ -107,6 +117,8 @@ class DirectOutputLink : public OutputLink {
   std::int64_t counted_ = 0;
   std::function<void()> onCounted_;
   std::function<void()> onStatus_;
+  std::function<void()> onReceived_;
+  std::map<std::uint32_t, ReceivedLevels> received_;
 };
 
 }  // namespace luvrin

@@ -1,76 +1,76 @@
 #pragma once
 
-#include <QByteArray>
 #include <QObject>
-#include <QString>
 #include <QThread>
-#include <atomic>
-#include <cstdint>
-#include <functional>
 #include <memory>
-#include <mutex>
-#include <span>
-#include <vector>
 
-#include "frame_output.h"
-#include "output_link.h"
+#include "clock.h"
+#include "output_runner.h"
 #include "scheduler.h"
+#include "scheduler_pump.h"
 
 namespace luvrin {
 
 // The output on a thread of its own, with its own clock, scheduler and frame timer: opening a
 // port, a slow or blocking device and reconnecting happen there, and nothing the windows do (a
-// big file, a dialog, a window opening or closing) can hold a frame back. The window's thread
-// leaves the newest frame in a one-frame mailbox and reads the counts back.
+// big file, a dialog, a window opening or closing) can hold a frame back. The work on both sides
+// is the OutputRunner's; this class gives its output's side the thread, and its window's side a
+// scheduler for the requests' deadlines.
 class OutputThread final : public OutputLink {
  public:
-  // Received bytes held for the window; beyond it the oldest are dropped.
-  static constexpr qsizetype kInputBytes = 4096;
+  static constexpr qsizetype kInputBytes = OutputRunner::kInputBytes;
   // How long ending waits for the output to close its port.
   static constexpr int kStopWaitMs = 3000;
 
   // Builds the output on the new thread, with that thread's scheduler.
-  using Factory = std::function<std::unique_ptr<FrameOutput>(Scheduler&)>;
+  using Factory = OutputRunner::Factory;
   explicit OutputThread(Factory make);
   // Closes the output on its thread and ends the thread.
   ~OutputThread() override;
   OutputThread(const OutputThread&) = delete;
   OutputThread& operator=(const OutputThread&) = delete;
 
-  void open() override;
+  // Requests to the output (OutputRunner::ask), made on the window's thread.
+  OutputRunner& runner() { return *runner_; }
+
+  void open() override { runner_->open(); }
   bool ticksOnItsOwn() const override { return true; }
-  void setFrameInterval(int ms) override;
+  void setFrameInterval(int ms) override { runner_->setFrameInterval(ms); }
   void tick() override {}
-  void setCountOnly(bool countOnly) override;
-  void setFrame(std::span<const std::uint8_t> frame) override;
-  std::int64_t takeFramesCounted() override { return counted_.exchange(0); }
-  QByteArray takeInput() override;
-  QString status() const override;
-  void watch(std::function<void()> counted, std::function<void()> statusChanged) override;
-  void detach() override { watch({}, {}); }
+  void setCountOnly(bool countOnly) override { runner_->setCountOnly(countOnly); }
+  void setFrame(std::span<const std::uint8_t> frame) override { runner_->setFrame(frame); }
+  std::int64_t takeFramesCounted() override { return runner_->takeFramesCounted(); }
+  QByteArray takeInput() override { return runner_->takeInput(); }
+  std::vector<ReceivedLevels> takeReceivedLevels() override {
+    return runner_->takeReceivedLevels();
+  }
+  QString status() const override { return runner_->status(); }
+  void watch(std::function<void()> counted, std::function<void()> statusChanged) override {
+    runner_->watch(std::move(counted), std::move(statusChanged));
+  }
+  void watchReceived(std::function<void()> received) override {
+    runner_->watchReceived(std::move(received));
+  }
+  void detach() override { runner_->detach(); }
+  rdm::Transport* rdm() override { return runner_->rdm(); }
+  QString rdmRefusal() const override { return runner_->rdmRefusal(); }
 
  private:
-  struct Worker;
-  void post(std::function<void(Worker&)> fn);
-  void toWindow(std::atomic<bool>& posted, std::function<void()> OutputThread::*handler);
-  void takeNewestFrame(Worker& w);
+  // The output's side of the thread.
+  struct Side {
+    SteadyClock clock;
+    Scheduler scheduler{clock};
+    SchedulerPump pump{scheduler};
+  };
 
+  SteadyClock windowClock_;
+  Scheduler windowScheduler_{windowClock_};
+  SchedulerPump windowPump_{windowScheduler_};
+  QObject windowContext_;  // lives on the window's thread
   std::unique_ptr<QThread> thread_;
   QObject* threadContext_;  // lives on the output thread
-  QObject windowContext_;   // lives on the window's thread
-  std::unique_ptr<Worker> worker_;
-
-  mutable std::mutex mutex_;
-  std::vector<std::uint8_t> frame_;
-  bool frameNew_ = false;
-  QByteArray input_;
-  QString status_;
-
-  std::atomic<std::int64_t> counted_{0};
-  std::atomic<bool> countedPosted_{false};
-  std::atomic<bool> statusPosted_{false};
-  std::function<void()> onCounted_;  // window's thread only
-  std::function<void()> onStatus_;
+  std::unique_ptr<Side> side_;
+  std::unique_ptr<OutputRunner> runner_;
 };
 
 }  // namespace luvrin

@@ -1,0 +1,161 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <any>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <vector>
+
+#include "frame_output.h"
+#include "output_link.h"
+#include "rdm_transport.h"
+#include "scheduler.h"
+#include "waker.h"
+
+namespace luvrin {
+
+// Runs fn on the other side, after everything posted there before it.
+using PostTo = std::function<void(std::function<void()>)>;
+
+// The output with its frame loop on one side, the window's OutputLink on the other. The output's
+// side (the output, its frame ticker and sender, the requests it is serving) is built by start()
+// and runs on that side's scheduler; this object itself is the window's side, used on the
+// window's thread only. Between the two: a one-frame mailbox, the frame count, the status text,
+// the bytes and the newest levels per universe the interface received, and requests posted one
+// way with their answers posted back. The program runs the output's side on a thread of its own
+// (OutputThread); a test can run both sides on one virtual scheduler.
+class OutputRunner final : public OutputLink {
+ public:
+  // Received bytes held for the window; beyond it the oldest are dropped.
+  static constexpr qsizetype kInputBytes = 4096;
+  // A notice for every frame would wake the window's thread a thousand times a second for a
+  // number it shows; the rate meter collects the rest when it reads.
+  static constexpr std::int64_t kCountNoticeMs = 50;
+  // An RDM transaction takes a few ms on a DMX line and rarely a second through a daemon or a
+  // node; a device table from a node or a daemon may take a long discovery of its own.
+  static constexpr int kRdmSendDeadlineMs = 5000;
+  static constexpr int kRdmFindDeadlineMs = 60000;
+
+  using Factory = std::function<std::unique_ptr<FrameOutput>(Scheduler&)>;
+  struct Sides {
+    Scheduler& window;  // the window's scheduler: the requests' deadlines run there
+    PostTo toOutput;
+    PostTo toWindow;
+  };
+  explicit OutputRunner(Sides sides);
+  // After stop(), or with start() never called.
+  ~OutputRunner() override;
+  OutputRunner(const OutputRunner&) = delete;
+  OutputRunner& operator=(const OutputRunner&) = delete;
+
+  // On the output's side: builds the output with that side's scheduler. frameWaker, when given,
+  // wakes the frame ticker instead of the scheduler's own timer (see FrameTicker).
+  void start(Scheduler& scheduler, const Factory& make, std::unique_ptr<Waker> frameWaker);
+  // On the output's side: closes the output; the requests it was serving fail.
+  void stop();
+
+  // A typed request: work runs on the output's side with the output and calls its answer once,
+  // then or later, on that side. done gets the answer on the window's thread, or late when none
+  // came within deadlineMs (an answer after that is dropped). A cancelled request's done is
+  // never called. When the output closes, or its RDM goes to another interface or none, the
+  // requests it was serving are answered with failed.
+  using RequestId = std::uint64_t;
+  template <typename Reply>
+  using Answer = std::function<void(Reply)>;
+  template <typename Reply>
+  using Work = std::function<void(FrameOutput&, Answer<Reply>)>;
+  template <typename Reply>
+  RequestId ask(Work<Reply> work, int deadlineMs, Reply failed, std::function<void(Reply)> done);
+  void cancel(RequestId id);
+  // Requests whose done has not been called yet.
+  std::size_t waiting() const { return pending_.size(); }
+
+  void open() override;
+  bool ticksOnItsOwn() const override { return true; }
+  void setFrameInterval(int ms) override;
+  void tick() override {}
+  void setCountOnly(bool countOnly) override;
+  void setFrame(std::span<const std::uint8_t> frame) override;
+  std::int64_t takeFramesCounted() override { return counted_.exchange(0); }
+  QByteArray takeInput() override;
+  std::vector<ReceivedLevels> takeReceivedLevels() override;
+  QString status() const override;
+  void watch(std::function<void()> counted, std::function<void()> statusChanged) override;
+  void watchReceived(std::function<void()> received) override { onReceived_ = std::move(received); }
+  void detach() override;
+  // Lives on the window's thread and carries each transaction to the output's own RDM.
+  rdm::Transport* rdm() override;
+  QString rdmRefusal() const override;
+
+ private:
+  struct Worker;
+  class RdmProxy;
+  using AnyAnswer = std::function<void(std::any)>;
+  using AnyWork = std::function<void(FrameOutput&, AnyAnswer)>;
+  struct Pending {
+    std::unique_ptr<Timer> deadline;
+    std::function<void(std::any&)> answered;
+    std::function<void()> late;
+  };
+  enum class Kind { Plain, Rdm };
+
+  RequestId add(int deadlineMs, std::function<void(std::any&)> answered,
+                std::function<void()> late);
+  void serve(RequestId id, Kind kind, std::any failed, AnyWork work);
+  void answered(RequestId id, std::any& reply);
+  void post(std::function<void(Worker&)> fn);
+  void toWindow(std::atomic<bool>& posted, std::function<void()> OutputRunner::*handler);
+  void takeNewestFrame(Worker& w);
+  void publishRdm(Worker& w);
+
+  Sides sides_;
+  std::unique_ptr<Worker> worker_;  // the output's side
+  std::unique_ptr<RdmProxy> rdm_;
+  // Answers and notices for this object that come after it is gone reach nothing.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+
+  mutable std::mutex mutex_;
+  std::vector<std::uint8_t> frame_;
+  bool frameNew_ = false;
+  QByteArray input_;
+  std::map<std::uint32_t, ReceivedLevels> received_;
+  QString status_;
+  struct RdmState {
+    bool carried = false;
+    bool findsDevices = false;
+    QString refusal;
+  } rdmState_;
+
+  std::atomic<std::int64_t> counted_{0};
+  std::atomic<bool> countedPosted_{false};
+  std::atomic<bool> statusPosted_{false};
+  std::atomic<bool> receivedPosted_{false};
+  // The window's thread only.
+  std::function<void()> onCounted_;
+  std::function<void()> onStatus_;
+  std::function<void()> onReceived_;
+  RequestId lastId_ = 0;
+  std::map<RequestId, Pending> pending_;
+};
+
+template <typename Reply>
+OutputRunner::RequestId OutputRunner::ask(Work<Reply> work, int deadlineMs, Reply failed,
+                                          std::function<void(Reply)> done) {
+  auto shared = std::make_shared<std::function<void(Reply)>>(std::move(done));
+  const RequestId id = add(
+      deadlineMs, [shared](std::any& reply) { (*shared)(std::any_cast<Reply&>(reply)); },
+      [shared, failed] { (*shared)(failed); });
+  serve(id, Kind::Plain, std::any(std::move(failed)),
+        [work = std::move(work)](FrameOutput& output, AnyAnswer answer) {
+          work(output, [answer = std::move(answer)](Reply r) { answer(std::any(std::move(r))); });
+        });
+  return id;
+}
+
+}  // namespace luvrin

@@ -1,0 +1,241 @@
+#include "output_runner.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "support/virtual_time.h"
+
+namespace luvrin {
+namespace {
+
+using namespace std::chrono_literals;
+using Kind = rdm::LineResult::Kind;
+
+// A line that keeps each request until the test answers it.
+class HeldLine final : public rdm::Transport {
+ public:
+  void send(const rdm::Request&, std::function<void(rdm::LineResult)> done) override {
+    held.push_back(std::move(done));
+  }
+  bool findsDevices() const override { return finds; }
+  void findDevices(bool, std::function<void(Found)> done) override { found.push_back(done); }
+
+  std::vector<std::function<void(rdm::LineResult)>> held;
+  std::vector<std::function<void(Found)>> found;
+  bool finds = false;
+};
+
+class StandIn final : public FrameOutput {
+ public:
+  bool open() override {
+    open_ = true;
+    statusChanged();
+    return true;
+  }
+  bool isOpen() const override { return open_; }
+  bool readyForFrame() override { return true; }
+  void whenReady(std::function<void()>) override {}
+  bool send(std::span<const std::uint8_t>) override {
+    if (refuseEvery > 0 && ++tries % refuseEvery == 0) return false;
+    ++sent;
+    return true;
+  }
+  QString status() const override { return QStringLiteral("stand-in"); }
+  rdm::Transport* rdm() override { return line; }
+  QString rdmRefusal() const override { return QStringLiteral("no RDM here"); }
+  void setLine(rdm::Transport* t) {
+    line = t;
+    statusChanged();
+  }
+
+  rdm::Transport* line = nullptr;
+  int refuseEvery = 0, tries = 0, sent = 0;
+
+ private:
+  bool open_ = false;
+};
+
+// Both sides of the runner on one virtual scheduler.
+struct Rig {
+  explicit Rig(bool withLine = true) {
+    runner.start(
+        scheduler,
+        [&](Scheduler&) {
+          auto o = std::make_unique<StandIn>();
+          output = o.get();
+          output->line = withLine ? &line : nullptr;
+          return o;
+        },
+        nullptr);
+    runner.open();
+    scheduler.settle();
+  }
+  ~Rig() {
+    runner.stop();
+    scheduler.settle();
+  }
+  PostTo post() {
+    return [this](std::function<void()> fn) { scheduler.post(std::move(fn)); };
+  }
+
+  ManualClock clock;
+  VirtualScheduler scheduler{clock};
+  HeldLine line;
+  StandIn* output = nullptr;
+  OutputRunner runner{{scheduler, post(), post()}};
+};
+
+rdm::LineResult answer() { return {Kind::Answer, QByteArray("\xcc\x01", 2), {}}; }
+
+TEST(OutputRunnerRdm, EachTransactionEndsOnceWhateverHappensToIt) {
+  const struct {
+    const char* what;
+    std::function<void(Rig&)> then;
+    Kind kind;
+  } cases[] = {
+      {"answered", [](Rig& r) { r.line.held.at(0)(answer()); }, Kind::Answer},
+      {"answered twice",
+       [](Rig& r) {
+         r.line.held.at(0)(answer());
+         r.line.held.at(0)(answer());
+       },
+       Kind::Answer},
+      {"no answer in time, then a late one",
+       [](Rig& r) {
+         r.scheduler.advanceBy(std::chrono::milliseconds(OutputRunner::kRdmSendDeadlineMs));
+         r.line.held.at(0)(answer());
+       },
+       Kind::Failed},
+      {"the interface goes, then answers",
+       [](Rig& r) {
+         r.output->setLine(nullptr);
+         r.line.held.at(0)(answer());
+       },
+       Kind::Failed},
+      {"the output closes", [](Rig& r) { r.runner.stop(); }, Kind::Failed},
+  };
+  for (const auto& c : cases) {
+    Rig rig;
+    rig.runner.setFrameInterval(0);
+    rdm::Transport* t = rig.runner.rdm();
+    ASSERT_NE(t, nullptr) << c.what;
+    std::vector<rdm::LineResult> got;
+    t->send({}, [&](rdm::LineResult r) { got.push_back(r); });
+    rig.scheduler.settle();
+    EXPECT_TRUE(got.empty()) << c.what;  // never from inside send, nor before the line answers
+    ASSERT_EQ(rig.line.held.size(), 1u) << c.what;
+    c.then(rig);
+    // Well within the deadline: what ends a transaction is what the case did.
+    rig.scheduler.advanceBy(1s);
+    ASSERT_EQ(got.size(), 1u) << c.what;
+    EXPECT_EQ(got[0].kind, c.kind) << c.what;
+    if (c.kind == Kind::Failed) {
+      EXPECT_FALSE(got[0].error.isEmpty()) << c.what;
+    }
+    EXPECT_EQ(rig.runner.waiting(), 0u) << c.what;
+  }
+}
+
+TEST(OutputRunnerRdm, AnOutputWithoutRdmSaysWhyAndTheWindowSeesItChange) {
+  Rig rig(false);
+  EXPECT_EQ(rig.runner.rdm(), nullptr);
+  EXPECT_EQ(rig.runner.rdmRefusal(), QStringLiteral("no RDM here"));
+  rig.output->setLine(&rig.line);
+  rig.scheduler.settle();
+  rdm::Transport* t = rig.runner.rdm();
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(rig.runner.rdmRefusal(), QString());
+
+  // Gone between the window's look and the request's arrival: the output's refusal answers it.
+  rig.output->line = nullptr;
+  std::optional<rdm::LineResult> got;
+  t->send({}, [&](rdm::LineResult r) { got = r; });
+  rig.scheduler.settle();
+  ASSERT_TRUE(got.has_value());
+  EXPECT_EQ(got->kind, Kind::Failed);
+  EXPECT_EQ(got->error, QStringLiteral("no RDM here"));
+}
+
+TEST(OutputRunnerRdm, AnInterfaceWithItsOwnTableFindsTheDevices) {
+  Rig rig;
+  rig.line.finds = true;
+  rig.output->setLine(&rig.line);
+  rig.scheduler.settle();
+  rdm::Transport* t = rig.runner.rdm();
+  ASSERT_TRUE(t && t->findsDevices());
+  std::vector<rdm::Transport::Found> got;
+  t->findDevices(true, [&](rdm::Transport::Found f) { got.push_back(f); });
+  rig.scheduler.settle();
+  ASSERT_EQ(rig.line.found.size(), 1u);
+  rig.line.found[0]({{rdm::Uid{0x7a70, 7}}, false, {}});
+  rig.scheduler.settle();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].devices, (std::vector<rdm::Uid>{{0x7a70, 7}}));
+}
+
+TEST(OutputRunnerRequests, ACancelledRequestIsNeverAnswered) {
+  Rig rig;
+  OutputRunner::Answer<int> later;
+  int calls = 0;
+  const auto id =
+      rig.runner.ask<int>([&](FrameOutput&, OutputRunner::Answer<int> a) { later = std::move(a); },
+                          1000, -1, [&](int) { ++calls; });
+  rig.scheduler.settle();
+  ASSERT_TRUE(later);
+  rig.runner.cancel(id);
+  later(5);
+  rig.scheduler.advanceBy(2s);
+  EXPECT_EQ(calls, 0);
+}
+
+// Both with frames that fail now and then: the window counts what went, and hears of it all along.
+TEST(OutputRunnerFrames, TheWindowCountsEveryFrameSentAndHearsOfThemAllAlong) {
+  for (const int refuseEvery : {0, 3}) {
+    Rig rig;
+    rig.output->refuseEvery = refuseEvery;
+    int notices = 0;
+    std::int64_t counted = 0;
+    rig.runner.watch(
+        [&] {
+          ++notices;
+          counted += rig.runner.takeFramesCounted();
+        },
+        {});
+    rig.runner.setFrameInterval(1);
+    rig.runner.setFrame(std::vector<std::uint8_t>{0, 7});
+    rig.scheduler.advanceBy(1s);
+    rig.runner.setFrameInterval(0);
+    rig.scheduler.settle();
+    counted += rig.runner.takeFramesCounted();
+    EXPECT_GT(rig.output->sent, 500) << refuseEvery;
+    EXPECT_EQ(counted, rig.output->sent) << refuseEvery;
+    // A notice at most every kCountNoticeMs, and one in each such stretch while frames go.
+    EXPECT_GE(notices, 1000 / OutputRunner::kCountNoticeMs - 1) << refuseEvery;
+  }
+}
+
+TEST(OutputRunnerInput, TheNewestLevelsOfEachUniverseWaitForTheWindow) {
+  Rig rig;
+  int notices = 0;
+  rig.runner.watchReceived([&] { ++notices; });
+  rig.scheduler.post([&] {
+    for (std::uint32_t u = 0; u < OutputLink::kReceivedUniverses + 5; ++u)
+      rig.output->onLevelsReceived({u, 0, {1}});
+    rig.output->onLevelsReceived({0, 0, {2, 2}});
+  });
+  rig.scheduler.settle();
+  EXPECT_EQ(notices, 1);
+  const auto got = rig.runner.takeReceivedLevels();
+  ASSERT_EQ(got.size(), OutputLink::kReceivedUniverses);
+  EXPECT_EQ(got[0].levels, (std::vector<std::uint8_t>{2, 2}));
+  EXPECT_EQ(got.back().universe, OutputLink::kReceivedUniverses - 1);
+  EXPECT_TRUE(rig.runner.takeReceivedLevels().empty());
+}
+
+}  // namespace
+}  // namespace luvrin
