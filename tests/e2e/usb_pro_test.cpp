@@ -5,9 +5,14 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <functional>
 #include <iostream>
 #include <set>
@@ -63,7 +68,85 @@ bool runUntil(const std::function<bool()>& predicate, std::chrono::milliseconds 
   return true;
 }
 
+quint16 freePort() {
+  QTcpServer probe;
+  probe.listen(QHostAddress::LocalHost, 0);
+  return probe.serverPort();
+}
+
+// One POST to the driver's remote, its answer read as far as its length says.
+QByteArray post(quint16 port, const QByteArray& target, const QByteArray& body) {
+  QTcpSocket socket;
+  socket.connectToHost(QHostAddress::LocalHost, port);
+  if (!socket.waitForConnected(5000)) return {};
+  socket.write("POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
+               "\r\nConnection: close\r\nContent-Type: application/json\r\nContent-Length: " +
+               QByteArray::number(body.size()) + "\r\n\r\n" + body);
+  QByteArray received;
+  const auto whole = [&] {
+    const qsizetype split = received.indexOf("\r\n\r\n");
+    if (split < 0) return false;
+    const QByteArray head = received.left(split).toLower();
+    const qsizetype at = head.indexOf("content-length:");
+    const qsizetype length =
+        at < 0 ? 0 : head.mid(at + 15).split('\r').first().trimmed().toLongLong();
+    return received.size() >= split + 4 + length;
+  };
+  QElapsedTimer clock;
+  clock.start();
+  while (socket.state() == QAbstractSocket::ConnectedState && !whole() &&
+         clock.elapsed() < kDeadline.count() * 1000)
+    if (socket.waitForReadyRead(100)) received += socket.readAll();
+  return received + socket.readAll();
+}
+
 }  // namespace
+
+// The whole driver with 端口=usbpro:LINK and its remote: the devices behind the widget are found
+// through the output thread and listed by the API.
+TEST(UsbProEndToEnd, TheDriversApiDiscoversTheDevicesBehindTheWidget) {
+  Show show;
+  const QString link = show.path(QStringLiteral("widget"));
+  WidgetProcess widget;
+  ASSERT_TRUE(widget.start(link, {QStringLiteral("--rdm"), QStringLiteral("3"),
+                                  QStringLiteral("--firmware"), QStringLiteral("4.15")}));
+  ASSERT_TRUE(widget.waitForLine([](const QString& l) { return l.startsWith(u"plugged "); }));
+  const quint16 port = freePort();
+  show.writeSettings({{QStringLiteral("端口"), QStringLiteral("usbpro:") + link},
+                      {QStringLiteral("发送数据长度"), QStringLiteral("4")},
+                      {QStringLiteral("状态"), QStringLiteral("运行")},
+                      {QStringLiteral("远程端口"), QString::number(port)}});
+  show.writeCatalog({QStringLiteral("Intro=DMX010,020,030,040,")});
+  show.setHandoffValue(QStringLiteral("Intro"));
+  show.startDriver();
+  ASSERT_TRUE(
+      widget.waitForAll({QStringLiteral("query parameters"), QStringLiteral("dmx 10 20 30 40 0")}))
+      << widget.report().toStdString();
+
+  // The widget's answer to the parameter query may still be on its way: 501 until it is in.
+  QByteArray reply;
+  QElapsedTimer took;
+  took.start();
+  ASSERT_TRUE(waitUntil([&] {
+    reply = post(port, "/api/rdm/discover", R"({"full": true})");
+    return reply.startsWith("HTTP/1.1 200");
+  })) << reply.toStdString();
+  std::cout << "[ usbpro ] the driver's API found the devices in " << took.elapsed() << " ms\n";
+  const QJsonObject found =
+      QJsonDocument::fromJson(reply.mid(reply.indexOf("\r\n\r\n") + 4)).object();
+  std::set<QString> uids;
+  for (const QJsonValue& d : found[QStringLiteral("devices")].toArray())
+    uids.insert(d[QStringLiteral("uid")].toString());
+  EXPECT_EQ(uids,
+            (std::set<QString>{QStringLiteral("7a70:00000001"), QStringLiteral("7a70:00000002"),
+                               QStringLiteral("7a70:00000003")}))
+      << reply.toStdString();
+  // The levels went on meanwhile.
+  widget.command("count");
+  ASSERT_TRUE(widget.waitForLine([](const QString& l) { return l.startsWith(u"count "); }));
+  for (const QString& line : widget.lines())
+    EXPECT_FALSE(line.startsWith(u"bad")) << line.toStdString();
+}
 
 // The output as the output thread runs it, on the real serial port and clock, against the
 // stand-in widget with responders: discovery finds them all, an address set reads back, and the
