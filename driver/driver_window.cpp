@@ -117,7 +117,12 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, std::unique_ptr<Output
     showOutputStatus();
   };
   statusSettled_.onTimer = [this] { logOutputStatus(); };
-  output_.watch([this] { countFrames(); }, [this] { showOutputStatus(); });
+  output_.watch([this] { countFrames(); },
+                [this] {
+                  showOutputStatus();
+                  // Whether the output carries RDM, and why not, goes with its status.
+                  devices_.changed().notify();
+                });
 }
 
 Form1::~Form1() {

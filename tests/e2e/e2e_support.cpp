@@ -13,6 +13,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QThread>
 #include <algorithm>
 
@@ -337,6 +339,48 @@ bool processAlive(qint64 pid) {
   const QByteArray line = stat.readAll();
   const qsizetype close = line.lastIndexOf(')');
   return close > 0 && close + 2 < line.size() && line.at(close + 2) != 'Z';
+}
+
+quint16 freePort() {
+  QTcpServer probe;
+  probe.listen(QHostAddress::LocalHost, 0);
+  return probe.serverPort();
+}
+
+Reply raw(quint16 port, const QByteArray& request) {
+  QTcpSocket socket;
+  socket.connectToHost(QHostAddress::LocalHost, port);
+  if (!socket.waitForConnected(5000)) return {};
+  socket.write(request);
+  QByteArray received;
+  const auto end = std::chrono::steady_clock::now() + kDeadline;
+  // Whole once the header and as many bytes as it announces are in, or when the driver closes.
+  const auto whole = [&] {
+    const qsizetype split = received.indexOf("\r\n\r\n");
+    if (split < 0) return false;
+    const QByteArray head = received.left(split).toLower();
+    const qsizetype at = head.indexOf("content-length:");
+    const qsizetype length =
+        at < 0 ? 0 : head.mid(at + 15).split('\r').first().trimmed().toLongLong();
+    return received.size() >= split + 4 + length;
+  };
+  while (socket.state() == QAbstractSocket::ConnectedState && !whole() &&
+         std::chrono::steady_clock::now() < end) {
+    if (socket.waitForReadyRead(100)) received += socket.readAll();
+  }
+  received += socket.readAll();
+  const qsizetype split = received.indexOf("\r\n\r\n");
+  if (!received.startsWith("HTTP/1.1 ") || split < 0) return {};
+  return {received.mid(9, 3).toInt(), received.mid(split + 4)};
+}
+
+Reply http(quint16 port, const QByteArray& method, const QByteArray& target, const QByteArray& body,
+           const QByteArray& extraHeaders) {
+  const QByteArray type = body.isEmpty() ? QByteArray() : "Content-Type: application/json\r\n";
+  return raw(port, method + ' ' + target +
+                       " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
+                       "\r\nConnection: close\r\n" + type + extraHeaders +
+                       "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
 }
 
 }  // namespace luvrin::e2e

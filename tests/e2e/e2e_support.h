@@ -4,6 +4,8 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -119,6 +121,20 @@ Levels lastFrame(Pty& pty, std::size_t levelsPerFrame);
 std::vector<qint64> driverProcesses(const Show& show);
 
 bool processAlive(qint64 pid);
+
+// A free TCP port on 127.0.0.1 for a driver's remote.
+quint16 freePort();
+struct Reply {
+  int status = 0;  // 0: no answer, the connection was closed or timed out
+  QByteArray body;
+  QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
+};
+// One request on its own connection to 127.0.0.1, sent as raw bytes: a test may send what no
+// client library would.
+Reply raw(quint16 port, const QByteArray& request);
+// One request with Connection: close and, when there is a body, a JSON type.
+Reply http(quint16 port, const QByteArray& method, const QByteArray& target,
+           const QByteArray& body = {}, const QByteArray& extraHeaders = {});
 
 // Makes this process the reaper of its orphans: a driver that a launcher started detached stays
 // our descendant, so a show can find it (and kill it) by process id however late it started.

@@ -23,12 +23,6 @@ namespace {
 
 constexpr std::size_t kChannels = 5;  // 发送数据长度 4
 
-quint16 freePort() {
-  QTcpServer probe;
-  probe.listen(QHostAddress::LocalHost, 0);
-  return probe.serverPort();
-}
-
 void writeRemoteSettings(const Show& show, const Pty& pty, quint16 port, const QString& key = {}) {
   show.writeSettings({{QStringLiteral("端口"), pty.path()},
                       {QStringLiteral("发送数据长度"), QStringLiteral("4")},
@@ -36,50 +30,6 @@ void writeRemoteSettings(const Show& show, const Pty& pty, quint16 port, const Q
                       {QStringLiteral("状态"), QStringLiteral("运行")},
                       {QStringLiteral("远程端口"), QString::number(port)},
                       {QStringLiteral("远程密码"), key}});
-}
-
-struct Reply {
-  int status = 0;  // 0: no answer, the connection was closed or timed out
-  QByteArray body;
-  QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
-};
-
-// One request on its own connection, sent as raw bytes: a test may send what no client library
-// would.
-Reply raw(quint16 port, const QByteArray& request) {
-  QTcpSocket socket;
-  socket.connectToHost(QHostAddress::LocalHost, port);
-  if (!socket.waitForConnected(5000)) return {};
-  socket.write(request);
-  QByteArray received;
-  const auto end = std::chrono::steady_clock::now() + kDeadline;
-  // Whole once the header and as many bytes as it announces are in, or when the driver closes.
-  const auto whole = [&] {
-    const qsizetype split = received.indexOf("\r\n\r\n");
-    if (split < 0) return false;
-    const QByteArray head = received.left(split).toLower();
-    const qsizetype at = head.indexOf("content-length:");
-    const qsizetype length =
-        at < 0 ? 0 : head.mid(at + 15).split('\r').first().trimmed().toLongLong();
-    return received.size() >= split + 4 + length;
-  };
-  while (socket.state() == QAbstractSocket::ConnectedState && !whole() &&
-         std::chrono::steady_clock::now() < end) {
-    if (socket.waitForReadyRead(100)) received += socket.readAll();
-  }
-  received += socket.readAll();
-  const qsizetype split = received.indexOf("\r\n\r\n");
-  if (!received.startsWith("HTTP/1.1 ") || split < 0) return {};
-  return {received.mid(9, 3).toInt(), received.mid(split + 4)};
-}
-
-Reply http(quint16 port, const QByteArray& method, const QByteArray& target,
-           const QByteArray& body = {}, const QByteArray& extraHeaders = {}) {
-  const QByteArray type = body.isEmpty() ? QByteArray() : "Content-Type: application/json\r\n";
-  return raw(port, method + ' ' + target +
-                       " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
-                       "\r\nConnection: close\r\n" + type + extraHeaders +
-                       "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
 }
 
 QByteArray playBody(const QString& scene) {

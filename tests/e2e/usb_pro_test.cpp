@@ -6,13 +6,9 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStringList>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <functional>
 #include <iostream>
 #include <set>
@@ -68,38 +64,6 @@ bool runUntil(const std::function<bool()>& predicate, std::chrono::milliseconds 
   return true;
 }
 
-quint16 freePort() {
-  QTcpServer probe;
-  probe.listen(QHostAddress::LocalHost, 0);
-  return probe.serverPort();
-}
-
-// One POST to the driver's remote, its answer read as far as its length says.
-QByteArray post(quint16 port, const QByteArray& target, const QByteArray& body) {
-  QTcpSocket socket;
-  socket.connectToHost(QHostAddress::LocalHost, port);
-  if (!socket.waitForConnected(5000)) return {};
-  socket.write("POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
-               "\r\nConnection: close\r\nContent-Type: application/json\r\nContent-Length: " +
-               QByteArray::number(body.size()) + "\r\n\r\n" + body);
-  QByteArray received;
-  const auto whole = [&] {
-    const qsizetype split = received.indexOf("\r\n\r\n");
-    if (split < 0) return false;
-    const QByteArray head = received.left(split).toLower();
-    const qsizetype at = head.indexOf("content-length:");
-    const qsizetype length =
-        at < 0 ? 0 : head.mid(at + 15).split('\r').first().trimmed().toLongLong();
-    return received.size() >= split + 4 + length;
-  };
-  QElapsedTimer clock;
-  clock.start();
-  while (socket.state() == QAbstractSocket::ConnectedState && !whole() &&
-         clock.elapsed() < kDeadline.count() * 1000)
-    if (socket.waitForReadyRead(100)) received += socket.readAll();
-  return received + socket.readAll();
-}
-
 }  // namespace
 
 // The whole driver with 端口=usbpro:LINK and its remote: the devices behind the widget are found
@@ -124,23 +88,21 @@ TEST(UsbProEndToEnd, TheDriversApiDiscoversTheDevicesBehindTheWidget) {
       << widget.report().toStdString();
 
   // The widget's answer to the parameter query may still be on its way: 501 until it is in.
-  QByteArray reply;
+  Reply reply;
   QElapsedTimer took;
   took.start();
   ASSERT_TRUE(waitUntil([&] {
-    reply = post(port, "/api/rdm/discover", R"({"full": true})");
-    return reply.startsWith("HTTP/1.1 200");
-  })) << reply.toStdString();
+    reply = http(port, "POST", "/api/rdm/discover", R"({"full": true})");
+    return reply.status == 200;
+  })) << reply.body.toStdString();
   std::cout << "[ usbpro ] the driver's API found the devices in " << took.elapsed() << " ms\n";
-  const QJsonObject found =
-      QJsonDocument::fromJson(reply.mid(reply.indexOf("\r\n\r\n") + 4)).object();
   std::set<QString> uids;
-  for (const QJsonValue& d : found[QStringLiteral("devices")].toArray())
+  for (const QJsonValue& d : reply.json()[QStringLiteral("devices")].toArray())
     uids.insert(d[QStringLiteral("uid")].toString());
   EXPECT_EQ(uids,
             (std::set<QString>{QStringLiteral("7a70:00000001"), QStringLiteral("7a70:00000002"),
                                QStringLiteral("7a70:00000003")}))
-      << reply.toStdString();
+      << reply.body.toStdString();
   // The levels went on meanwhile.
   widget.command("count");
   ASSERT_TRUE(widget.waitForLine([](const QString& l) { return l.startsWith(u"count "); }));
