@@ -12,34 +12,18 @@ plugin off, in a namespace of its own. Exits 77 (skipped) where that cannot be d
 """
 import json
 import os
-import shutil
 import signal
+import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
-PLUGINS = ["artnet", "dummy", "e131", "espnet", "ftdidmx", "gpio", "karate", "kinet", "milinst",
-           "opendmx", "openpixelcontrol", "osc", "pathport", "renard", "sandnet", "shownet", "spi",
-           "stageprofi", "uartdmx", "usbdmx", "usbpro", "usbserial", "dmx4linux"]
+from usbpro_rdm_olad_test import PLUGINS, skip, wait_for
+
 DUMMY = {"moving_light_count": 2, "dimmer_count": 1, "dimmer_subdevice_count": 4,
          "sensor_device_count": 1, "ack_timer_count": 1, "dummy_device_count": 0,
          "advanced_dimmer_count": 0, "network_device_count": 0}
 NODE, PROBE = "10.77.0.1", "10.77.0.2"
-
-
-def skip(why):
-    print("skipped: " + why)
-    sys.exit(77)
-
-
-def wait_for(what, predicate, seconds=30):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if predicate():
-            return
-        time.sleep(0.2)
-    raise AssertionError("gave up waiting for " + what)
 
 
 def run(netns, *args, timeout=60):
@@ -49,7 +33,7 @@ def run(netns, *args, timeout=60):
 
 def write_config(conf, kind):
     os.makedirs(conf)
-    for name in PLUGINS:
+    for name in PLUGINS + ["usbserial"]:
         with open(os.path.join(conf, "ola-%s.conf" % name), "w") as f:
             f.write("enabled = false\n")
     with open(os.path.join(conf, "ola-dummy.conf"), "w") as f:
