@@ -17,6 +17,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 from usbpro_rdm_olad_test import PLUGINS, skip, wait_for
 
@@ -56,7 +57,9 @@ def device_id(netns, name):
 
 
 def check(probe, node_ns, probe_ns, port):
+    started = time.monotonic()
     got = run(probe_ns, probe, port, "discover")
+    took = time.monotonic() - started
     assert got.returncode == 0, got.stderr
     devices = [json.loads(line) for line in got.stdout.splitlines()]
     models = [d["model"] for d in devices]
@@ -66,6 +69,9 @@ def check(probe, node_ns, probe_ns, port):
     assert len(lights[0]["personalityNames"]) == 4, lights[0]
     assert any(d.get("sensors") for d in devices), "no sensor read: %s" % devices
     assert any(len(d.get("subDevices", [])) == 4 for d in devices), "no dimmer's sub-devices"
+    update = run(probe_ns, probe, port, "update")
+    assert [json.loads(line)["uid"] for line in update.stdout.splitlines()] == \
+        [d["uid"] for d in devices], update.stdout + update.stderr
     uid = lights[-1]["uid"]
     for field, value, pid, shown in (("address", 101, "dmx_start_address", "101"),
                                      ("identify", 1, "identify_device", "true")):
@@ -73,8 +79,8 @@ def check(probe, node_ns, probe_ns, port):
         assert set_.returncode == 0, "%s: %s" % (field, set_.stderr)
         back = run(node_ns, "ola_rdm_get", "-u", "1", "--uid", uid, pid).stdout
         assert shown in back, "%s read back by ola_rdm_get: %r" % (pid, back)
-    print("%s: %d devices (%s), address and identify read back by ola_rdm_get"
-          % (port, len(devices), ", ".join(models)))
+    print("%s: %d devices (%s) found and read in %.2f s, address and identify read back by "
+          "ola_rdm_get" % (port, len(devices), ", ".join(models), took))
 
 
 def main():

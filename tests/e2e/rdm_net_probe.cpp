@@ -1,5 +1,6 @@
 // RDM through an output named as 端口 names it, for the end-to-end tests against olad:
-//   rdm_net_probe PORT discover                     one line of JSON per device found
+//   rdm_net_probe PORT discover|update              one line of JSON per device found (update:
+//                                                   the interface's incremental search)
 //   rdm_net_probe PORT set UID address|personality|identify N   the device after the change
 // Exits 1 when a step fails, with the reason on stderr.
 #include <QCoreApplication>
@@ -57,8 +58,9 @@ int main(int argc, char** argv) {
       readNext();
     });
   };
-  if (args[2] == QStringLiteral("discover")) {
-    transport->findDevices(true, [&](rdm::Transport::Found found) {
+  if (args[2] == QStringLiteral("discover") || args[2] == QStringLiteral("update")) {
+    const bool full = args[2] == QStringLiteral("discover");
+    transport->findDevices(full, [&](rdm::Transport::Found found) {
       if (found.failed) return fail(found.error);
       toRead.assign(found.devices.rbegin(), found.devices.rend());
       readNext();
