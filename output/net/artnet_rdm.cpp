@@ -163,7 +163,7 @@ void ArtNetRdm::findDevices(bool full, std::function<void(Found)> done) {
     });
     return;
   }
-  tableWait_.setInterval(kTableWaitMs);
+  tableWait_.setInterval(full ? kFlushWaitMs : kTableWaitMs);
   tableWait_.setEnabled(true);
 }
 

@@ -75,9 +75,11 @@ class ArtNetRdm final : public rdm::Transport {
   static constexpr int kAnswerWaitMs = 1500;
   // A broadcast gets no answer; the node needs only to have sent it.
   static constexpr int kBroadcastWaitMs = 50;
-  // How long a table is waited for, and once every node heard from has given all its blocks,
-  // how long other nodes behind a broadcast address are waited for.
+  // How long a table is waited for (after a flush the node first searches its line), and once
+  // every node heard from has given all its blocks, how long other nodes behind a broadcast
+  // address are waited for.
   static constexpr int kTableWaitMs = 5000;
+  static constexpr int kFlushWaitMs = 20000;
   static constexpr int kTableSettleMs = 300;
 
   ArtNetRdm(Scheduler& scheduler, std::uint16_t portAddress, Destination node,
