@@ -1,6 +1,7 @@
 #include "output_factory.h"
 
 #include "address_forms.h"
+#include "artnet_rdm.h"
 #include "log_categories.h"
 #include "network_output.h"
 #include "ola_output.h"
@@ -94,7 +95,9 @@ OutputChoice makeOutput(const SerialConfiguration& settings, Scheduler& schedule
   if (a.kind == OutputAddress::Kind::Ola) {
     auto link = makeStreamingOlaLink(a.port);
     if (!link) return refuse(named + QStringLiteral("this build of LUVRIN has no OLA client"));
-    return {std::make_unique<OlaOutput>(scheduler, a.universe, std::move(link)), {}};
+    return {std::make_unique<OlaOutput>(scheduler, a.universe, std::move(link),
+                                        makeOlaRdmClient(a.port)),
+            {}};
   }
 
   auto sink = makeUdpSink(a.multicast);
@@ -105,7 +108,14 @@ OutputChoice makeOutput(const SerialConfiguration& settings, Scheduler& schedule
     source.name = "LUVRIN";
     source.priority = 100;
   }
-  return {std::make_unique<NetworkOutput>(scheduler, a, std::move(sink), source), {}};
+  auto output = std::make_unique<NetworkOutput>(scheduler, a, std::move(sink), source);
+  if (a.kind == OutputAddress::Kind::ArtNet) {
+    // RDM with the node that has the first universe.
+    if (auto port = makeArtNetPort())
+      output->setRdm(std::make_unique<ArtNetRdm>(scheduler, static_cast<std::uint16_t>(a.universe),
+                                                 output->firstDestination(), std::move(port)));
+  }
+  return {std::move(output), {}};
 }
 
 }  // namespace luvrin

@@ -11,6 +11,7 @@
 #include "frame_output.h"
 #include "output_address.h"
 #include "output_shared.h"
+#include "rdm_transport.h"
 #include "scheduler.h"
 
 namespace luvrin {
@@ -54,6 +55,13 @@ class NetworkOutput final : public FrameOutput {
 
   std::uint64_t packetsSent() const { return packetsSent_; }
 
+  // Where the packets of the first universe go (its node for Art-Net).
+  Destination firstDestination() const { return {baseIpv4_, address_.port}; }
+  // RDM with the devices behind an Art-Net node (artnet_rdm.h); sACN carries none.
+  void setRdm(std::unique_ptr<rdm::Transport> rdm) { rdm_ = std::move(rdm); }
+  rdm::Transport* rdm() override { return rdm_.get(); }
+  QString rdmRefusal() const override;
+
  private:
   // One universe's packet, laid out once for its number of levels and sent again with new
   // levels and the next sequence number written in place: a frame costs no allocation.
@@ -91,6 +99,7 @@ class NetworkOutput final : public FrameOutput {
   std::uint64_t packetsSent_ = 0;
   bool open_ = false;
   bool wanted_ = false;
+  std::unique_ptr<rdm::Transport> rdm_;
 };
 
 // A UDP socket for datagrams to any address; multicast ones stay on the local network and are

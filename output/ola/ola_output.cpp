@@ -13,15 +13,21 @@ constexpr std::uint64_t kLastUniverse = 0xFFFFFFFF;
 
 }  // namespace
 
-OlaOutput::OlaOutput(Scheduler& scheduler, std::uint32_t universe, std::unique_ptr<OlaLink> link)
+OlaOutput::OlaOutput(Scheduler& scheduler, std::uint32_t universe, std::unique_ptr<OlaLink> link,
+                     std::unique_ptr<OlaRdmClient> rdm)
     : scheduler_(scheduler),
       universe_(universe),
       link_(std::move(link)),
       reconnect_(scheduler, kReconnectMs, false) {
+  if (rdm) rdm_ = std::make_unique<OlaRdm>(scheduler, universe, std::move(rdm));
   reconnect_.onTimer = [this] {
     if (tryConnect()) reconnect_.setEnabled(false);
   };
   cover(1);
+}
+
+QString OlaOutput::rdmRefusal() const {
+  return QStringLiteral("这个版本的 LUVRIN 没有 OLA 的完整客户端, 不能经 olad 使用 RDM");
 }
 
 OlaOutput::~OlaOutput() {

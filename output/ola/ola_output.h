@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "frame_output.h"
+#include "ola_rdm.h"
 #include "output_address.h"
 #include "scheduler.h"
 
@@ -34,7 +35,9 @@ class OlaOutput final : public FrameOutput {
   static constexpr int kReconnectMs = 1000;
   static constexpr int kRepeatMs = 1000;
 
-  OlaOutput(Scheduler& scheduler, std::uint32_t universe, std::unique_ptr<OlaLink> link);
+  // RDM goes through the full client when there is one (ola_rdm.h).
+  OlaOutput(Scheduler& scheduler, std::uint32_t universe, std::unique_ptr<OlaLink> link,
+            std::unique_ptr<OlaRdmClient> rdm = nullptr);
   ~OlaOutput() override;
 
   bool open() override;
@@ -44,6 +47,8 @@ class OlaOutput final : public FrameOutput {
   void whenReady(std::function<void()> ready) override { ready_ = std::move(ready); }
   bool send(std::span<const std::uint8_t> levels) override;
   QString status() const override;
+  rdm::Transport* rdm() override { return rdm_.get(); }
+  QString rdmRefusal() const override;
 
  private:
   // What olad last got for one universe and when.
@@ -68,6 +73,7 @@ class OlaOutput final : public FrameOutput {
   std::size_t covered_ = 0;
   std::size_t sending_ = 0;
   std::vector<Universe> universes_;
+  std::unique_ptr<OlaRdm> rdm_;
 };
 
 // The link over OLA's streaming client to olad's RPC port on this machine; nullptr where this

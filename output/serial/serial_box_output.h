@@ -28,6 +28,10 @@ class SerialBoxOutput final : public FrameOutput {
   bool send(std::span<const std::uint8_t> levels) override;
   QString status() const override;
   QByteArray takeInput() override { return port_.readAll(); }
+  QString rdmRefusal() const override {
+    return QStringLiteral(
+        "串口盒只发送灯光数据, 不传送 RDM: 管理设备请用 USB Pro、olad 或 Art-Net");
+  }
 
   SerialPort& port() { return port_; }
 

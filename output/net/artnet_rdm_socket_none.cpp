@@ -1,0 +1,7 @@
+#include "artnet_rdm.h"
+
+namespace luvrin {
+
+std::unique_ptr<DatagramPort> makeArtNetPort() { return nullptr; }
+
+}  // namespace luvrin
