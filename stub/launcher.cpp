@@ -167,6 +167,15 @@ std::string programFolder(const char* argv0) {
   return started.empty() ? currentFolder() : folderOf(started);
 }
 
+std::string launcherFolder(const char* argv0) {
+  const std::string started = programFolder(argv0);
+  if (driverProblem(driverProgramPath(started)).empty()) return started;
+  const std::string file = programFile();
+  if (file.empty()) return started;
+  const std::string own = folderOf(file);
+  return driverProblem(driverProgramPath(own)).empty() ? own : started;
+}
+
 std::string driverFolder(const std::string& launcherFolder) {
   return (launcherFolder == "/" ? "" : launcherFolder) + "/驱动";
 }

@@ -20,6 +20,11 @@ std::string programFile();
 // link works from the link's folder; argv0 is believed only when it names this program.
 std::string programFolder(const char* argv0);
 
+// The launcher folder whose driver a launcher starts: the folder it was started from, or, when
+// that has no driver, the folder of the program file itself, so that a link to a show's launcher
+// put anywhere (the desktop) starts that show's driver.
+std::string launcherFolder(const char* argv0);
+
 // The driver folder below a launcher folder (the show the launcher belongs to), and the driver.
 std::string driverFolder(const std::string& launcherFolder);
 std::string driverProgramPath(const std::string& launcherFolder);

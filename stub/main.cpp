@@ -29,8 +29,9 @@ int main(int argc, char* argv[]) {
   const std::string name =
       launcher::launcherName(argv0 != nullptr ? argv0 : "", launcher::programFile());
   // The launcher's folder is where it was started from: a link to LUVRINpREG elsewhere still
-  // starts the driver of the show the link stands in.
-  const std::string folder = launcher::programFolder(argv0);
+  // starts the driver of the show the link stands in; a link where no show is, the driver of
+  // the launcher it points to.
+  const std::string folder = launcher::launcherFolder(argv0);
   const std::string driver = launcher::driverProgramPath(folder);
 
   // A launcher copied away from its show, or left behind when the show was removed: its scene

@@ -135,6 +135,26 @@ TEST(LauncherProcess, ACopyNamedIntroHandsOverItsNameAndStartsTheDriver) {
   EXPECT_TRUE(waitUntil([&] { return driverProcesses(show) == std::vector<qint64>{driver}; }));
 }
 
+// A link on the desktop to a show's launcher is a launcher of that show.
+TEST(LauncherProcess, ALinkWhereNoShowIsStartsTheDriverOfItsTarget) {
+  Show show;
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  writePtySettings(show, pty, QStringLiteral("运行"));
+  show.writeCatalog({QStringLiteral("Intro=DMX010,020,030,040,")});
+  ASSERT_TRUE(QDir().mkpath(show.path(QStringLiteral("desktop"))));
+  const QString link = show.path(QStringLiteral("desktop/Intro"));
+  ASSERT_TRUE(QFile::link(show.addLauncher(QStringLiteral("Intro")), link));
+  EXPECT_EQ(show.run(link, show.environment()), 0);
+  QFile file(show.configHome() + QStringLiteral("/TALVEN/LUVRIN.ini"));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(handoff::decode(file.readAll().toStdString()).show,
+            QFile::encodeName(show.driverFolder()).toStdString());
+  EXPECT_TRUE(pty.waitFor([](const QByteArray& s) {
+    return countFrames(s, {10, 20, 30, 40, 0}) >= 5;
+  }));
+}
+
 // A launcher copied away from its show plays nothing: it says why, in its exit code, on stderr
 // and in the user's log, and leaves the hand-off as it was.
 TEST(LauncherProcess, WithoutADriverBesideItSaysSoAndEndsWith1) {
