@@ -64,6 +64,8 @@ TEST(HandoffForm, ReadsHandWrittenFilesAsTheQtStoreDoes) {
   }
 }
 
+// The file is written so on Linux; Windows keeps the hand-off in the registry.
+#ifndef _WIN32
 TEST(HandoffForm, ReplacesALinkAndLeavesNothingBehind) {
   QTemporaryDir dir;
   const QString folder = dir.path() + QStringLiteral("/new/TALVEN");
@@ -93,3 +95,4 @@ TEST(HandoffForm, ReplacesALinkAndLeavesNothingBehind) {
   EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System),
             QStringList{QStringLiteral("LUVRIN.ini")});
 }
+#endif
