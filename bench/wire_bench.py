@@ -298,6 +298,35 @@ def measure_gaps(build, seconds):
             "max": gaps[-1], "frames": len(times)}
 
 
+def measure_launch(build, runs):
+    """A launcher's click as the user makes it, the show's driver running (N=128, 1 ms frames on a
+    line fast enough not to be the limit): from the launcher's start to the first frame with its
+    scene's levels on the wire; and the launcher's own run time, start to end."""
+    catalog = [f"A={frame_text([10] * 128)}", f"B={frame_text([200] * 128)}"]
+    show, wire, driver = session(build, 128, FAST_128, catalog)
+    for name in ("A", "B"):
+        shutil.copy2(os.path.join(show.launchers, "LUVRINpREG"), os.path.join(show.launchers, name))
+    time.sleep(1)
+    to_frame, run_time = [], []
+    for i in range(runs):
+        name, level = ("A", 10) if i % 2 == 0 else ("B", 200)
+        t = time.monotonic()
+        launcher = subprocess.Popen([os.path.join(show.launchers, name)], env=show.env)
+        if wait_for(lambda: any(f[0] >= t and f[1][0] == level for f in wire.frames[-50:]), 5):
+            first = next(f[0] for f in wire.frames if f[0] >= t and f[1][0] == level)
+            to_frame.append((first - t) * 1000)
+        launcher.wait()
+        # The driver each launcher starts finds the show's driver running and ends.
+        time.sleep(0.3)
+    for i in range(runs):
+        t = time.monotonic()
+        subprocess.run([os.path.join(show.launchers, "AB"[i % 2])], env=show.env, check=False)
+        run_time.append((time.monotonic() - t) * 1000)
+        time.sleep(0.3)
+    finish(show, wire, driver)
+    return to_frame, run_time
+
+
 def measure_drift(build, minutes):
     looks = 100
     script = "".join("\r\n" + frame_text([i + 1, 0]) + "\r\n!T000002'100mS" for i in range(looks))
@@ -325,8 +354,9 @@ def main():
     p.add_argument("--seconds", type=float, default=5)
     p.add_argument("--drift-minutes", type=float, default=10)
     p.add_argument("--out", default=None)
+    p.add_argument("--launches", type=int, default=20, help="launcher clicks measured")
     p.add_argument("--only", action="append", default=None,
-                   choices=["rate", "line", "paced", "cpu", "gaps", "drift"],
+                   choices=["rate", "line", "paced", "cpu", "gaps", "drift", "launch"],
                    help="run only these measurements (repeatable)")
     a = p.parse_args()
 
@@ -373,6 +403,15 @@ def main():
         g = measure_gaps(a.build, a.seconds * 2)
         row("gap between frames, 2 MB script, N=512, 1 ms (median/p99/max ms)",
             f"{g['median']:.2f}/{g['p99']:.2f}/{g['max']:.2f}", "p99 < 3", g["p99"] < 3)
+    if wanted("launch"):
+        to_frame, run_time = measure_launch(a.build, a.launches)
+        ok = len(to_frame) == a.launches and statistics.median(to_frame) <= 10
+        row(f"launcher start to its first frame, driver running (median/max ms, {len(to_frame)} "
+            f"of {a.launches})",
+            f"{statistics.median(to_frame) if to_frame else 0:.1f}/{max(to_frame, default=0):.1f}",
+            "median <= 10", ok)
+        row("launcher run time, start to end (median/max ms)",
+            f"{statistics.median(run_time):.1f}/{max(run_time):.1f}", "(reported)", True)
     if a.drift_minutes > 0 and wanted("drift"):
         drift, changes = measure_drift(a.build, a.drift_minutes)
         row(f"script drift over {a.drift_minutes:g} min ({changes} look changes, ticks)",

@@ -26,8 +26,16 @@ std::wstring launcherName(const std::wstring& programFile) {
   return name;
 }
 
+std::wstring driverFolder(const std::wstring& programFile) {
+  return programFile.substr(0, afterFolder(programFile)) + L"驱动";
+}
+
 std::wstring driverProgramPath(const std::wstring& programFile) {
-  return programFile.substr(0, afterFolder(programFile)) + L"驱动\\LUVRIN.EXE";
+  return driverFolder(programFile) + L"\\LUVRIN.EXE";
+}
+
+std::wstring showValue(const std::wstring& programFile, const std::wstring& scene) {
+  return driverFolder(programFile) + L"|" + scene;
 }
 
 }  // namespace luvrin::win

@@ -12,16 +12,18 @@
 
 // The Windows launcher does what main.cpp does, in the Windows API alone and linked statically:
 // every launcher is a copy of this program in the show folder, while the Qt and compiler DLLs live
-// beside the driver in 驱动; a launcher needing them too would ship them twice. A launcher starts
-// the driver, hands over its own name and ends. Every step is tried whatever happened before it.
-// Nothing is shown unless the name could not be handed over: then the scene would silently never
-// change, so the launcher says so (stderr, the user's log, a message box) and ends with 1.
+// beside the driver in 驱动; a launcher needing them too would ship them twice. A launcher hands
+// over its own name and its show, starts the driver and ends. Every step is tried whatever
+// happened before it. Nothing is shown unless something failed (no driver beside it, the name not
+// handed over, the driver not started): then the scene would silently never change, so the
+// launcher says so (stderr, the user's log, a message box) and ends with 1.
 
 namespace {
 
 // Where the driver reads the name (platform/file_handoff_store.cpp: RegistryHandoffStore).
 constexpr wchar_t kHandoffKey[] = L"Software\\VB and VBA Program Settings\\TALVEN\\LUVRIN";
 constexpr wchar_t kHandoffValue[] = L"场景";
+constexpr wchar_t kShowValue[] = L"演出";
 
 std::wstring programFile() {
   std::vector<wchar_t> path(MAX_PATH);
@@ -35,27 +37,39 @@ std::wstring programFile() {
 
 // Started detached, with no window of its own and the launcher's working folder, as
 // QProcess::startDetached does on Linux.
-void startDriver(const std::wstring& driver) {
+bool startDriver(const std::wstring& driver) {
   std::wstring commandLine = L"\"" + driver + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (CreateProcessW(driver.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                     CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup, &process)) {
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
+  if (!CreateProcessW(driver.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                      CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup, &process))
+    return false;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
 }
 
-bool handOver(const std::wstring& name) {
+bool driverThere(const std::wstring& driver) {
+  const DWORD attributes = GetFileAttributesW(driver.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool setValue(HKEY key, const wchar_t* name, const std::wstring& value) {
+  const auto bytes = DWORD((value.size() + 1) * sizeof(wchar_t));
+  return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                        bytes) == ERROR_SUCCESS;
+}
+
+// 演出 first: a driver that sees the new 场景 finds the show written for it already; one that
+// reads between the two finds the show of another scene and takes none.
+bool handOver(const std::wstring& self, const std::wstring& name) {
   HKEY key = nullptr;
   if (RegCreateKeyExW(HKEY_CURRENT_USER, kHandoffKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
                       nullptr) != ERROR_SUCCESS)
     return false;
-  const auto bytes = DWORD((name.size() + 1) * sizeof(wchar_t));
-  const bool written =
-      RegSetValueExW(key, kHandoffValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
-                     bytes) == ERROR_SUCCESS;
+  const bool written = setValue(key, kShowValue, luvrin::win::showValue(self, name)) &&
+                       setValue(key, kHandoffValue, name);
   RegCloseKey(key);
   return written;
 }
@@ -91,22 +105,45 @@ void logLine(const std::wstring& line) {
   CloseHandle(file);
 }
 
-}  // namespace
-
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  const std::wstring self = programFile();
-  // Started before the name is written: a driver that is already running picks the name up at
-  // its next poll, a new one at its first.
-  startDriver(luvrin::win::driverProgramPath(self));
-
-  const std::wstring name = luvrin::win::launcherName(self);
-  if (handOver(name)) return 0;
-
-  const std::wstring why = L"无法把场景 \"" + name +
-                           L"\" 交给驱动程序, 场景不会切换 (the scene could not be handed to the "
-                           L"driver: the per-user settings could not be written)";
+// Says why the scene will not change, wherever the user may look, and gives the exit code 1.
+int tell(const std::wstring& why) {
   std::fprintf(stderr, "LUVRINpREG: %s\n", narrow(why, CP_ACP).c_str());
   logLine(why);
   MessageBoxW(nullptr, why.c_str(), L"LUVRINpREG", MB_OK | MB_ICONERROR);
   return 1;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  const std::wstring self = programFile();
+  const std::wstring name = luvrin::win::launcherName(self);
+  const std::wstring driver = luvrin::win::driverProgramPath(self);
+
+  // A launcher copied away from its show, or left behind when the show was removed: its scene
+  // belongs to no driver, so nothing is handed over and nothing started. A shortcut to a launcher
+  // runs the launcher itself, in its show.
+  if (!driverThere(driver)) {
+    return tell(L"找不到驱动程序 " + driver + L", 场景 \"" + name +
+                L"\" 不会播放。请为演出文件夹里的启动器建立快捷方式, 不要单独复制启动器 (no "
+                L"driver beside this launcher: make a shortcut to the launcher in the show folder "
+                L"instead of copying it alone)");
+  }
+
+  // Handed over before the driver starts, so that a new driver finds this scene and its show at
+  // its first look; a running one picks it up as soon as the registry says it changed.
+  const bool handed = handOver(self, name);
+  const bool started = startDriver(driver);
+  const DWORD startError = started ? 0 : GetLastError();
+  int status = 0;
+  if (!handed) {
+    status = tell(L"无法把场景 \"" + name +
+                  L"\" 交给驱动程序, 场景不会切换 (the scene could not be handed to the driver: "
+                  L"the per-user settings could not be written)");
+  }
+  if (!started) {
+    status = tell(L"无法启动驱动程序 " + driver + L" (the driver could not be started, error " +
+                  std::to_wstring(startError) + L")");
+  }
+  return status;
 }

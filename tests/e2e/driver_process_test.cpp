@@ -7,7 +7,9 @@
 #include <QThread>
 
 #include "e2e_support.h"
+#include "handoff_form.h"
 
+using namespace luvrin;
 using namespace luvrin::e2e;
 
 namespace {
@@ -109,6 +111,11 @@ TEST(LauncherProcess, ACopyNamedIntroHandsOverItsNameAndStartsTheDriver) {
 
   EXPECT_EQ(show.run(intro, show.environment()), 0);
   EXPECT_EQ(show.handoffValue(), QStringLiteral("Intro"));
+  // The hand-off names the show it is for: the launcher's driver folder.
+  QFile file(show.configHome() + QStringLiteral("/TALVEN/LUVRIN.ini"));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(handoff::decode(file.readAll().toStdString()).show,
+            QFile::encodeName(show.driverFolder()).toStdString());
   // The driver it started plays Intro.
   ASSERT_TRUE(pty.waitFor([](const QByteArray& s) {
     return countFrames(s, {10, 20, 30, 40, 0}) >= 5;
@@ -128,12 +135,45 @@ TEST(LauncherProcess, ACopyNamedIntroHandsOverItsNameAndStartsTheDriver) {
   EXPECT_TRUE(waitUntil([&] { return driverProcesses(show) == std::vector<qint64>{driver}; }));
 }
 
-TEST(LauncherProcess, WithoutADriverFolderItStillHandsOverItsName) {
+// A link on the desktop to a show's launcher is a launcher of that show.
+TEST(LauncherProcess, ALinkWhereNoShowIsStartsTheDriverOfItsTarget) {
   Show show;
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  writePtySettings(show, pty, QStringLiteral("运行"));
+  show.writeCatalog({QStringLiteral("Intro=DMX010,020,030,040,")});
+  ASSERT_TRUE(QDir().mkpath(show.path(QStringLiteral("desktop"))));
+  const QString link = show.path(QStringLiteral("desktop/Intro"));
+  ASSERT_TRUE(QFile::link(show.addLauncher(QStringLiteral("Intro")), link));
+  EXPECT_EQ(show.run(link, show.environment()), 0);
+  QFile file(show.configHome() + QStringLiteral("/TALVEN/LUVRIN.ini"));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(handoff::decode(file.readAll().toStdString()).show,
+            QFile::encodeName(show.driverFolder()).toStdString());
+  EXPECT_TRUE(pty.waitFor([](const QByteArray& s) {
+    return countFrames(s, {10, 20, 30, 40, 0}) >= 5;
+  }));
+}
+
+// A launcher copied away from its show plays nothing: it says why, in its exit code, on stderr
+// and in the user's log, and leaves the hand-off as it was.
+TEST(LauncherProcess, WithoutADriverBesideItSaysSoAndEndsWith1) {
+  Show show;
+  show.setHandoffValue(QStringLiteral("Before"));
   const QString lone = show.path(QStringLiteral("Lone"));
   ASSERT_TRUE(QFile::copy(show.launcherFolder() + QStringLiteral("/LUVRINpREG"), lone));
-  EXPECT_EQ(show.run(lone, show.environment()), 0);
-  EXPECT_EQ(show.handoffValue(), QStringLiteral("Lone"));
+  QProcess launcher;
+  launcher.setProcessEnvironment(show.environment());
+  launcher.start(lone, {});
+  ASSERT_TRUE(launcher.waitForFinished(int(kDeadline.count())));
+  EXPECT_EQ(launcher.exitCode(), 1);
+  const QString said = QString::fromUtf8(launcher.readAllStandardError());
+  const QString why =
+      QStringLiteral("LUVRINpREG: 找不到驱动程序 %1").arg(show.path(QStringLiteral("驱动/LUVRIN")));
+  EXPECT_TRUE(said.startsWith(why) && said.contains(QStringLiteral("快捷方式")))
+      << said.toStdString();
+  EXPECT_TRUE(show.logText().contains(why)) << show.logText().toStdString();
+  EXPECT_EQ(show.handoffValue(), QStringLiteral("Before"));
   EXPECT_EQ(show.lockOwner(), 0);
 }
 
@@ -173,5 +213,6 @@ TEST(ShowTeardown, EndsDriversThatLaunchersAreStillStarting) {
   // Drivers asked to end while starting gave their port's device lock back.
   QString portLock = root + QStringLiteral("no-such-port");
   portLock.replace(u'/', u'_');
-  EXPECT_FALSE(QFile::exists(QStringLiteral("/run/lock/LCK..") + portLock)) << portLock.toStdString();
+  EXPECT_FALSE(QFile::exists(QStringLiteral("/run/lock/LCK..") + portLock))
+      << portLock.toStdString();
 }

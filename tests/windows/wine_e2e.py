@@ -175,17 +175,19 @@ def start(program, *args):
                             stderr=subprocess.DEVNULL)
 
 
-def handoff_value():
-    """The registry value 场景, through an export: reg query prints in the console's code page."""
+def handoff_value(name='场景'):
+    """A registry value of the hand-off (场景 or 演出), through an export: reg query prints in the
+    console's code page."""
     export = os.path.join(tempfile.mkdtemp(prefix='luvrin-reg-'), 'handoff.reg')
     try:
         subprocess.run(['wine', 'reg', 'export', HANDOFF_KEY, windows_path(export), '/y'], env=ENV,
                        capture_output=True)
         if not os.path.exists(export):
             return None
+        start = '"%s"="' % name
         for line in open(export, 'rb').read().decode('utf-16').splitlines():
-            if line.startswith('"场景"="') and line.endswith('"'):
-                return line[len('"场景"="'):-1]
+            if line.startswith(start) and line.endswith('"'):
+                return line[len(start):-1].replace('\\\\', '\\')
         return None
     finally:
         shutil.rmtree(os.path.dirname(export), ignore_errors=True)
@@ -231,6 +233,9 @@ def test_scenes(show, work, port):
     # The launcher starts 驱动\LUVRIN.EXE, hands its name over through the registry and ends.
     check(run(opening) == 0, '开场.exe ended with an error')
     check(handoff_value() == '开场', 'hand-off value after 开场.exe: %r' % handoff_value())
+    show_value = windows_path(driver_folder) + '|开场'
+    check(handoff_value('演出') == show_value,
+          'hand-off 演出 after 开场.exe: %r, not %r' % (handoff_value('演出'), show_value))
     wait_for(lambda: last_frame(port, 5) == [10, 20, 30, 40, 0], 30, 'the levels of 开场 on COM5')
     check(len(prefix_processes('LUVRIN.EXE')) == 1, 'one driver runs')
     print('ok   launcher 开场.exe: driver started, registry 场景=开场, its levels on COM5')
@@ -340,6 +345,32 @@ def test_generation(show, work, port, screen):
         print('ok   the generated launcher 尾声.exe switches the driver to 尾声')
     finally:
         end_drivers()
+
+
+def test_lone_launcher(show, work, screen):
+    """A launcher copied away from its show says why in a message box and the log, hands nothing
+    over, starts nothing and ends with 1."""
+    folder = os.path.join(work, '桌面')
+    os.makedirs(folder)
+    lone = os.path.join(folder, '开场.exe')
+    shutil.copy(os.path.join(show, 'LUVRINpREG.exe'), lone)
+    before = handoff_value()
+    drivers = prefix_processes('LUVRIN.EXE')
+    process = start(lone)
+    try:
+        wait_for(lambda: screen.window('^LUVRINpREG$'), 60, 'the lone launcher\'s message box')
+        screen.key(screen.window('^LUVRINpREG$'), 'Return')
+        check(process.wait(timeout=60) == 1, 'the lone launcher ends with 1')
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+    check(handoff_value() == before, 'the hand-off after the lone launcher: %r' % handoff_value())
+    check(prefix_processes('LUVRIN.EXE') == drivers, 'no driver started')
+    log = open(DRIVER_LOG, 'rb').read().decode('utf-8') if os.path.exists(DRIVER_LOG) else ''
+    check('LUVRINpREG: 找不到驱动程序 ' in log and '快捷方式' in log,
+          'the lone launcher\'s log line: %r' % log[-300:])
+    print('ok   a lone launcher says so in a message box and the log and ends with 1')
 
 
 class Receiver:
@@ -907,7 +938,7 @@ def main():
     parser.add_argument('--setup')
     parser.add_argument('--measure', action='store_true')
     parser.add_argument('--only', choices=['scenes', 'remote', 'generation', 'network', 'usbpro',
-                                           'installer'], help='run this test alone')
+                                           'installer', 'lone'], help='run this test alone')
     args = parser.parse_args()
     work = tempfile.mkdtemp(prefix='luvrin-wine-')
     port = Port()
@@ -926,7 +957,8 @@ def main():
             'remote': lambda: test_remote(args.show, work, port),
             'generation': lambda: test_generation(args.show, work, port, screen),
             'network': lambda: test_network(args.show, work),
-            'usbpro': lambda: test_usb_pro(args.show, work)}
+            'usbpro': lambda: test_usb_pro(args.show, work),
+            'lone': lambda: test_lone_launcher(args.show, work, screen)}
         if args.setup:
             tests['installer'] = lambda: test_installer(args.setup, args.show, work, port, screen)
         if args.measure:
