@@ -11,6 +11,7 @@
 #include "log_categories.h"
 #include "log_file.h"
 #include "numeric.h"
+#include "platform.h"
 #include "program_file.h"
 #include "scene_catalogue.h"
 #include "script.h"
@@ -177,7 +178,7 @@ void Form1::requestIntake() {
 }
 
 void Form1::Timer1_Timer() {
-  Text1.setText(handoff_.read());
+  takeHandoff();
   parseChannelData();
 
   if (Text2.text() == kTestStatus) return;
@@ -192,6 +193,23 @@ void Form1::Timer1_Timer() {
 
   resizeFrame();
   handOverFrame();
+}
+
+void Form1::takeHandoff() {
+  const Handoff handoff = handoff_.readHandoff();
+  // Judged once per value: the poll comes every 100 ms, and the folders' names stand.
+  if (!handoffJudged_ || handoff != judgedHandoff_) {
+    handoffJudged_ = true;
+    judgedHandoff_ = handoff;
+    handoffIsOurs_ = handoff.show.isEmpty() || platform::sameFolder(handoff.show, folder_);
+    // Another show's launcher must not play a scene of this show under its name: the lights
+    // keep what they have, and the log says why.
+    if (!handoffIsOurs_)
+      sceneRefused(QStringLiteral("演出 %1 的场景 \"%2\" 没有播放: 这里运行的是演出 %3")
+                       .arg(QDir::toNativeSeparators(handoff.show), handoff.scene,
+                            QDir::toNativeSeparators(folder_)));
+  }
+  if (handoffIsOurs_) Text1.setText(handoff.scene);
 }
 
 void Form1::parseChannelData() {

@@ -117,6 +117,8 @@ class Form1 : public FormState {
   Form1(Scheduler& scheduler, QString programFolder, std::unique_ptr<OutputLink> own,
         OutputLink* given, HandoffStore& handoff);
   void resizeFrame();
+  // Text1 takes the hand-off's scene when the hand-off is for this show (or names none).
+  void takeHandoff();
   void parseChannelData();
   void handOverFrame();
   // The frame counter is Label4's own number: it adds the frames the output counted.
@@ -161,6 +163,10 @@ class Form1 : public FormState {
   QString loggedStatus_;
   // The scene refused last, told once until a scene loads or the cause changes.
   QString sceneRefusal_;
+  // The hand-off last read, and whether it is for this show.
+  Handoff judgedHandoff_;
+  bool handoffJudged_ = false;
+  bool handoffIsOurs_ = true;
 };
 
 }  // namespace luvrin

@@ -1,10 +1,17 @@
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QIcon>
 #include <QLockFile>
+#include <QMessageBox>
 #include <QStandardPaths>
+#include <QThread>
+#include <QWidget>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <optional>
 
 #include "clock.h"
 #include "driver_lock.h"
@@ -37,6 +44,81 @@ void quietPlatformProbe(QtMsgType type, const QMessageLogContext& context, const
   }
 }
 
+// A process that is not a driver: whatever it says goes to stderr and the log.
+void tell(const QString& text, bool boxed) {
+  luvrin::logLine(text);
+  if (boxed) {
+    QMessageBox::information(nullptr, QStringLiteral("LUVRIN"), text);
+  } else {
+    std::fprintf(stderr, "LUVRIN: %s\n", text.toLocal8Bit().constData());
+  }
+}
+
+bool waitFor(const std::function<bool()>& done, int ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > ms) return false;
+    QThread::msleep(50);
+  }
+  return true;
+}
+
+// Another driver holds the lock: says what the user must know, and asks where the user must
+// choose. The exit code when this driver is to end, nothing when it is to run (the lock is then
+// this driver's).
+std::optional<int> meetRunningDriver(QLockFile& lock, const QString& folder,
+                                     const std::function<bool()>& display) {
+  using luvrin::MeetingPlan;
+  // A driver that is starting names its show within moments; one that is ending frees the lock.
+  luvrin::RunningDriver running;
+  bool free = false;
+  waitFor(
+      [&] {
+        free = luvrin::takeDriverLock(lock);
+        if (!free) running = luvrin::readRunningDriver(lock);
+        return free || !running.show.isEmpty();
+      },
+      1000);
+  if (free) return std::nullopt;
+  // A launcher starts the driver and then hands its scene over: give it a moment to.
+  const auto handoff = luvrin::makeUserHandoffStore();
+  bool launched = false;
+  const bool asksForLauncher =
+      running.show.isEmpty() || luvrin::platform::sameFolder(running.show, folder);
+  if (asksForLauncher)
+    launched = waitFor(
+        [&] {
+          return luvrin::launcherJustHandedOver(handoff->readHandoff(), handoff->writtenAt(),
+                                                QDateTime::currentDateTimeUtc(), folder);
+        },
+        1000);
+  const MeetingPlan plan =
+      luvrin::meetRunningDriver(running, folder, launched, display, [](const QString& question) {
+        return QMessageBox::question(nullptr, QStringLiteral("LUVRIN"), question,
+                                     QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
+      });
+  if (!plan.message.isEmpty()) {
+    tell(plan.message, plan.boxed);
+  } else if (!plan.log.isEmpty()) {
+    luvrin::logLine(plan.log);
+  }
+  if (plan.raise) luvrin::platform::requestRaise(running.processId);
+  if (plan.then == MeetingPlan::Then::End) return 0;
+  if (plan.then == MeetingPlan::Then::Run) return std::nullopt;
+  // Asked as the installer asks, then made to end as the installer does when it will not.
+  luvrin::platform::requestEnd(running.processId);
+  const auto lockTaken = [&] { return luvrin::takeDriverLock(lock); };
+  if (waitFor(lockTaken, 10000)) return std::nullopt;
+  luvrin::platform::forceEnd(running.processId);
+  if (waitFor(lockTaken, 5000)) return std::nullopt;
+  tell(QStringLiteral("正在运行的演出 %1 没有结束, 演出 %2 没有开始")
+           .arg(QDir::toNativeSeparators(running.show), QDir::toNativeSeparators(folder)),
+       plan.boxed);
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -44,38 +126,47 @@ int main(int argc, char* argv[]) {
   auto log =
       std::make_unique<luvrin::LogFile>(luvrin::LogFile::defaultPath(), QStringLiteral("LUVRIN"));
   luvrin::installMessageLog(*log);
+  const QString folder = luvrin::platform::programFolder(argv[0]);
+  const bool offscreenChosen = qgetenv("QT_QPA_PLATFORM").startsWith("offscreen");
 
-  // One driver per user.
+  std::unique_ptr<QApplication> app;
+  const auto openApplication = [&](const QByteArray& platforms) {
+    if (!platforms.isEmpty()) qputenv("QT_QPA_PLATFORM", platforms);
+    // Qt reports each display it could not open; one line of our own says what that means.
+    previousHandler = qInstallMessageHandler(quietPlatformProbe);
+    app = std::make_unique<QApplication>(argc, argv);
+    qInstallMessageHandler(previousHandler);
+    luvrin::installQtTranslation(luvrin::qtTranslationFolders(folder));
+  };
+
+  // One driver per user, and so one show at a time.
   QLockFile lock(luvrin::driverLockPath());
-  if (!luvrin::takeDriverLock(lock)) return 0;
+  if (!luvrin::takeDriverLock(lock)) {
+    const std::optional<int> ended = meetRunningDriver(lock, folder, [&] {
+      if (!app) openApplication(luvrin::platform::windowPlatforms());
+      return QGuiApplication::platformName() != QStringLiteral("offscreen");
+    });
+    if (ended) return *ended;
+  }
 
   // Run status shows nothing, so it needs no display. Otherwise the display is tried and, when it
   // cannot be opened, the driver goes on unseen: the show's frames matter more than the window.
-  const QString folder = luvrin::platform::programFolder(argv[0]);
+  // A driver that asked the user which show to run keeps the display it asked on.
   const luvrin::SerialConfiguration settings = luvrin::readSerialConfiguration(folder);
   const QString& status = settings.status;
   luvrin::logKeptLine(QStringLiteral("start"),
                       QStringLiteral("驱动程序启动 (driver started): %1, 端口 \"%2\", 状态 \"%3\"")
                           .arg(QDir::toNativeSeparators(folder), settings.port, status));
   const bool hidden = status == QStringLiteral("运行");
-  const bool offscreenChosen = qgetenv("QT_QPA_PLATFORM").startsWith("offscreen");
-  const QByteArray platforms =
-      hidden ? QByteArray("offscreen") : luvrin::platform::windowPlatforms();
-  if (!platforms.isEmpty()) qputenv("QT_QPA_PLATFORM", platforms);
-
-  // Qt reports each display it could not open; one line of our own says what that means.
-  previousHandler = qInstallMessageHandler(quietPlatformProbe);
-  QApplication app(argc, argv);
-  qInstallMessageHandler(previousHandler);
-  if (!hidden && !offscreenChosen &&
-      QGuiApplication::platformName() == QStringLiteral("offscreen")) {
+  if (!app) openApplication(hidden ? QByteArray("offscreen") : luvrin::platform::windowPlatforms());
+  const bool noDisplay = QGuiApplication::platformName() == QStringLiteral("offscreen");
+  if (!hidden && !offscreenChosen && noDisplay) {
     const char* why =
         "LUVRIN: 无法打开显示, 窗口不能显示; 仍在发送数据 (cannot open the display: the "
         "window is not shown, frames are still sent)";
     std::fprintf(stderr, "%s\n", why);
     luvrin::logLine(QString::fromUtf8(why));
   }
-  luvrin::installQtTranslation(luvrin::qtTranslationFolders(folder));
 
   // A service manager or a terminal (a signal) or the installer (an event, on Windows) ends a
   // hidden driver: end as the window's 退出 does, so the port (and its lock) is given back. The
@@ -88,6 +179,24 @@ int main(int argc, char* argv[]) {
     endRequested = true;
     QCoreApplication::exit(0);
   });
+  // A second driver of this show, started by hand, asks this one to come forward.
+  const auto raising = luvrin::platform::onRaiseRequest([] {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+      if (!window->isVisible()) continue;
+      if (window->isMinimized()) window->showNormal();
+      window->raise();
+      window->activateWindow();
+    }
+  });
+  // Heard from here on: a driver that starts now can tell which show runs, and ask.
+  const QString note = luvrin::runningDriverNotePath(lock.fileName());
+  if (lock.isLocked()) {
+    const QString hiddenBecause = hidden      ? QStringLiteral("状态 \"运行\"")
+                                  : noDisplay ? QStringLiteral("无法打开显示")
+                                              : QString();
+    luvrin::writeRunningDriverNote(lock.fileName(),
+                                   {QCoreApplication::applicationPid(), folder, hiddenBecause});
+  }
 
   QIcon icon;
   icon.addFile(QStringLiteral(":/luvrin/icon32.png"), QSize(32, 32));
@@ -135,9 +244,11 @@ int main(int argc, char* argv[]) {
 
   // A request heard before the event loop ran (exit() does nothing then) ends it at once.
   const int code = endRequested ? 0 : QApplication::exec();
+  (void)raising;
   // Ending means ending now: a script run, the views and the timers are dropped where they
   // stand instead of being unwound, and the port and the lock are given back first.
   output.reset();
+  if (lock.isLocked()) QFile::remove(note);
   lock.unlock();
   luvrin::removeMessageLog();
   log.reset();  // what is queued is written

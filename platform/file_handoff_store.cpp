@@ -6,6 +6,7 @@
 #include <QLoggingCategory>
 #include <QRandomGenerator>
 #include <QSettings>
+#include <optional>
 
 #include "log_categories.h"
 #include "platform.h"
@@ -15,6 +16,7 @@ namespace luvrin {
 namespace {
 
 const QString kKey = QStringLiteral("场景");
+const QString kShowKey = QStringLiteral("演出");
 constexpr QByteArrayView kSection = "[LUVRIN]";
 
 QString escape(const QString& value) {
@@ -82,13 +84,16 @@ QString FileHandoffStore::defaultPath() {
   return platform::userSettingsFolder() + QStringLiteral("/LUVRIN.ini");
 }
 
-QByteArray FileHandoffStore::encode(const QString& value) {
-  return QByteArray(kSection.data(), kSection.size()) + '\n' +
-         (kKey + u'=' + escape(value)).toUtf8() + '\n';
+QByteArray FileHandoffStore::encode(const Handoff& value) {
+  QByteArray bytes = QByteArray(kSection.data(), kSection.size()) + '\n' +
+                     (kKey + u'=' + escape(value.scene)).toUtf8() + '\n';
+  if (!value.show.isEmpty()) bytes += (kShowKey + u'=' + escape(value.show)).toUtf8() + '\n';
+  return bytes;
 }
 
-QString FileHandoffStore::decode(const QByteArray& bytes) {
+Handoff FileHandoffStore::decodeHandoff(const QByteArray& bytes) {
   bool inSection = false;
+  std::optional<QString> scene, show;
   for (QByteArray line : bytes.split('\n')) {
     if (line.endsWith('\r')) line.chop(1);
     const QByteArray trimmed = line.trimmed();
@@ -99,13 +104,21 @@ QString FileHandoffStore::decode(const QByteArray& bytes) {
     if (!inSection) continue;
     const qsizetype eq = line.indexOf('=');
     if (eq < 0) continue;
-    if (QString::fromUtf8(line.first(eq)).trimmed() != kKey) continue;
-    return unescape(QString::fromUtf8(line.sliced(eq + 1)));
+    const QString key = QString::fromUtf8(line.first(eq)).trimmed();
+    std::optional<QString>* slot = key == kKey ? &scene : key == kShowKey ? &show : nullptr;
+    // The first of each counts, as an INI reader takes it.
+    if (slot != nullptr && !*slot) *slot = unescape(QString::fromUtf8(line.sliced(eq + 1)));
   }
-  return {};
+  return {scene.value_or(QString()), show.value_or(QString())};
 }
 
-QString FileHandoffStore::read() {
+QDateTime FileHandoffStore::writtenAt() {
+  const auto stamp = platform::regularFileStamp(path_);
+  if (!stamp) return {};
+  return QDateTime::fromMSecsSinceEpoch(stamp->modifiedNs / 1'000'000, Qt::UTC);
+}
+
+Handoff FileHandoffStore::readHandoff() {
   // Only the file itself: through a link of any kind the driver would play whatever another
   // file says.
   const platform::RegularFileRead file =
@@ -116,10 +129,10 @@ QString FileHandoffStore::read() {
     const QString why = platform::refusalMessage(path_, file.refusal, kMaxFileBytes, file.error);
     if (!why.isEmpty()) qCWarning(lcHandoff).noquote() << why;
   }
-  return file ? decode(file.bytes) : QString();
+  return file ? decodeHandoff(file.bytes) : Handoff{};
 }
 
-bool FileHandoffStore::write(const QString& value) {
+bool FileHandoffStore::write(const Handoff& value) {
   const auto fail = [this](const QString& why) {
     writeError_ = QStringLiteral("无法写入 %1: %2").arg(QDir::toNativeSeparators(path_), why);
     return false;
@@ -159,15 +172,31 @@ void RegistryHandoffStore::watch(std::function<void()> onChange) {
   if (onChange) watch_ = platform::watchUserRegistryKey(key_, std::move(onChange));
 }
 
-QString RegistryHandoffStore::read() {
-  // A new QSettings each time: the registry is read directly, with no cache in between.
-  QSettings key(key_, QSettings::NativeFormat);
-  return key.value(kKey).toString();
+QString RegistryHandoffStore::showOf(const QString& showValue, const QString& scene) {
+  // No folder name holds '|' on Windows, so the first one ends the show.
+  const qsizetype bar = showValue.indexOf(u'|');
+  if (bar <= 0 || QStringView(showValue).sliced(bar + 1) != scene) return {};
+  return showValue.first(bar);
 }
 
-bool RegistryHandoffStore::write(const QString& value) {
+Handoff RegistryHandoffStore::readHandoff() {
+  // A new QSettings each time: the registry is read directly, with no cache in between.
   QSettings key(key_, QSettings::NativeFormat);
-  key.setValue(kKey, value);
+  // 场景 first: a launcher writes 演出 before it, so a 演出 read after it is at least as new.
+  const QString scene = key.value(kKey).toString();
+  return {scene, showOf(key.value(kShowKey).toString(), scene)};
+}
+
+QDateTime RegistryHandoffStore::writtenAt() { return platform::userRegistryKeyWrittenAt(key_); }
+
+bool RegistryHandoffStore::write(const Handoff& value) {
+  QSettings key(key_, QSettings::NativeFormat);
+  if (value.show.isEmpty()) {
+    key.remove(kShowKey);
+  } else {
+    key.setValue(kShowKey, value.show + u'|' + value.scene);
+  }
+  key.setValue(kKey, value.scene);
   key.sync();
   if (key.status() == QSettings::NoError) return true;
   writeError_ = QStringLiteral("无法写入注册表 %1").arg(key_);

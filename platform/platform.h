@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QtGlobal>
@@ -62,6 +63,31 @@ void ignoreBrokenPipes();
 
 // Windows: the name of the event that asks the process processId to end (see above).
 QString endRequestEventName(quint32 processId);
+
+// Asks the driver processId to end, as the installer does: SIGTERM on Linux, its end request
+// event on Windows. False when the request could not be made.
+bool requestEnd(qint64 processId);
+// Ends processId without asking, as the installer does with a driver that would not end.
+bool forceEnd(qint64 processId);
+
+// Calls onRequest on the program's thread when another program asks this one to bring its
+// windows forward (requestRaise), for as long as the returned object lives: SIGUSR1 on Linux, an
+// event named after the process id on Windows. Null when nothing can be listened to.
+std::unique_ptr<QObject> onRaiseRequest(std::function<void()> onRequest);
+// Asks processId, which must listen as above, to bring its windows forward, and lets it take
+// the foreground where the system restricts who may.
+bool requestRaise(qint64 processId);
+// Windows: the name of the event that asks the process processId to come forward.
+QString raiseRequestEventName(quint32 processId);
+
+// Whether two paths name the same folder: followed through links, compared as the system
+// compares names (without regard to case on Windows). A folder that is missing is compared by
+// its cleaned absolute path.
+bool sameFolder(const QString& a, const QString& b);
+
+// When a key of the current user's registry was last written (Windows; null elsewhere or when
+// the key cannot be opened).
+QDateTime userRegistryKeyWrittenAt(const QString& key);
 
 // Tells the user of a program with no window and no console: a message box on Windows; elsewhere
 // nothing, where stderr and the log reach them.

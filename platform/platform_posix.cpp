@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <csignal>
 #include <utility>
+#include <vector>
 
 #include "platform.h"
 #include "regular_file.h"
@@ -104,54 +105,93 @@ bool ownedByAnotherUser(const QString& path) {
 
 namespace {
 
-// The write end of the pipe the signal handler writes to; the only thing it may touch.
-int signalPipe[2] = {-1, -1};
+// The write ends of the pipes the signal handlers write to; the only things they may touch.
+// One pair for the end request, one for the raise request.
+int endPipe[2] = {-1, -1};
+int raisePipe[2] = {-1, -1};
 
-void handleSignal(int) {
+void handleEndSignal(int) {
   const int saved = errno;
   const char byte = 1;
-  [[maybe_unused]] const auto n = ::write(signalPipe[1], &byte, 1);
+  [[maybe_unused]] const auto n = ::write(endPipe[1], &byte, 1);
   errno = saved;
 }
 
-// Hears the pipe on the program's thread, so the ending runs as a handler like any other.
+void handleRaiseSignal(int) {
+  const int saved = errno;
+  const char byte = 1;
+  [[maybe_unused]] const auto n = ::write(raisePipe[1], &byte, 1);
+  errno = saved;
+}
+
+// Hears a pipe on the program's thread, so the request runs as a handler like any other.
 class SignalListener final : public QObject {
  public:
-  explicit SignalListener(std::function<void()> fn)
-      : notifier_(signalPipe[0], QSocketNotifier::Read), fn_(std::move(fn)) {
+  SignalListener(int pipe, std::vector<int> numbers, std::function<void()> fn)
+      : pipe_(pipe),
+        numbers_(std::move(numbers)),
+        notifier_(pipe, QSocketNotifier::Read),
+        fn_(std::move(fn)) {
     QObject::connect(&notifier_, &QSocketNotifier::activated, this, [this] {
       char buffer[16];
-      while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
+      while (::read(pipe_, buffer, sizeof buffer) > 0) {
       }
       if (fn_) fn_();
     });
   }
   ~SignalListener() override {
-    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) std::signal(sig, SIG_DFL);
+    for (const int sig : numbers_) std::signal(sig, SIG_DFL);
   }
 
  private:
+  int pipe_;
+  std::vector<int> numbers_;
   QSocketNotifier notifier_;
   std::function<void()> fn_;
 };
+
+std::unique_ptr<QObject> listenForSignals(int (&pipe)[2], void (*handler)(int),
+                                          std::vector<int> numbers, std::function<void()> fn) {
+  if (pipe[0] < 0) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pipe) != 0)
+      return nullptr;
+  }
+  auto listener = std::make_unique<SignalListener>(pipe[0], numbers, std::move(fn));
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (const int sig : numbers) ::sigaction(sig, &action, nullptr);
+  return listener;
+}
 
 }  // namespace
 
 void ignoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }
 
 std::unique_ptr<QObject> onTerminationRequest(std::function<void()> onSignal) {
-  if (signalPipe[0] < 0) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, signalPipe) != 0)
-      return nullptr;
-  }
-  auto listener = std::make_unique<SignalListener>(std::move(onSignal));
-  struct sigaction action {};
-  action.sa_handler = &handleSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (const int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &action, nullptr);
-  return listener;
+  return listenForSignals(endPipe, &handleEndSignal, {SIGTERM, SIGINT, SIGHUP},
+                          std::move(onSignal));
 }
+
+std::unique_ptr<QObject> onRaiseRequest(std::function<void()> onRequest) {
+  return listenForSignals(raisePipe, &handleRaiseSignal, {SIGUSR1}, std::move(onRequest));
+}
+
+bool requestEnd(qint64 processId) {
+  return processId > 0 && ::kill(static_cast<pid_t>(processId), SIGTERM) == 0;
+}
+
+bool forceEnd(qint64 processId) {
+  return processId > 0 && ::kill(static_cast<pid_t>(processId), SIGKILL) == 0;
+}
+
+// The window system decides about the foreground; the running driver asks for it itself.
+bool requestRaise(qint64 processId) {
+  return processId > 0 && ::kill(static_cast<pid_t>(processId), SIGUSR1) == 0;
+}
+
+QDateTime userRegistryKeyWrittenAt(const QString&) { return {}; }
 
 void showErrorBox(const QString&, const QString&) {}
 

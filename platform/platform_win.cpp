@@ -147,6 +147,63 @@ std::unique_ptr<QObject> onTerminationRequest(std::function<void()> onSignal) {
   return std::make_unique<EndRequestListener>(event, std::move(onSignal));
 }
 
+std::unique_ptr<QObject> onRaiseRequest(std::function<void()> onRequest) {
+  const std::wstring name = raiseRequestEventName(GetCurrentProcessId()).toStdWString();
+  const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, name.c_str());
+  if (event == nullptr) return nullptr;
+  return std::make_unique<EndRequestListener>(event, std::move(onRequest));
+}
+
+namespace {
+
+bool setNamedEvent(const QString& name) {
+  const std::wstring wide = name.toStdWString();
+  const HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, wide.c_str());
+  if (event == nullptr) return false;
+  const bool set = SetEvent(event) != 0;
+  CloseHandle(event);
+  return set;
+}
+
+}  // namespace
+
+bool requestEnd(qint64 processId) {
+  return processId > 0 && setNamedEvent(endRequestEventName(quint32(processId)));
+}
+
+bool forceEnd(qint64 processId) {
+  if (processId <= 0) return false;
+  const HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, DWORD(processId));
+  if (process == nullptr) return false;
+  const bool ended = TerminateProcess(process, 1) != 0;
+  CloseHandle(process);
+  return ended;
+}
+
+bool requestRaise(qint64 processId) {
+  if (processId <= 0) return false;
+  // Only the program the user is working with may hand the foreground on.
+  AllowSetForegroundWindow(DWORD(processId));
+  return setNamedEvent(raiseRequestEventName(quint32(processId)));
+}
+
+QDateTime userRegistryKeyWrittenAt(const QString& key) {
+  const QString root = QStringLiteral("HKEY_CURRENT_USER\\");
+  if (!key.startsWith(root, Qt::CaseInsensitive)) return {};
+  const std::wstring subKey = key.mid(root.size()).toStdWString();
+  HKEY handle = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, KEY_QUERY_VALUE, &handle) !=
+      ERROR_SUCCESS)
+    return {};
+  FILETIME written{};
+  const LONG result = RegQueryInfoKeyW(handle, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                       nullptr, nullptr, nullptr, nullptr, &written);
+  RegCloseKey(handle);
+  if (result != ERROR_SUCCESS) return {};
+  const qint64 ticks = (qint64(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+  return QDateTime::fromMSecsSinceEpoch((ticks - 116444736000000000LL) / 10000, Qt::UTC);
+}
+
 void showErrorBox(const QString& title, const QString& text) {
   MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(text.utf16()),
               reinterpret_cast<const wchar_t*>(title.utf16()), MB_OK | MB_ICONERROR);

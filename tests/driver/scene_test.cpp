@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <chrono>
 
 #include "codepage.h"
@@ -329,5 +331,46 @@ TEST(SceneLoading, ARefusedSceneIsToldOnceInTheStatusAndTheLog) {
     QFile file(logPath);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(QString::fromUtf8(file.readAll()).count(QStringLiteral("场景: ")), 1) << c.status;
+  }
+}
+
+// Two shows side by side share the user's hand-off value: a launcher of the other show does not
+// play this show's scene of the same name, and the log says so once per value.
+TEST(SceneLoading, OnlyThisShowsLaunchersPlayAndAnotherShowsIsLoggedOnce) {
+  SceneDriver d;
+  d.show.writeCatalog({QStringLiteral("A=DMX001,001,"), QStringLiteral("B=DMX002,002,")});
+  const QString ours = d.show.programFolder();
+  QTemporaryDir elsewhere;
+  const QString other = elsewhere.path() + QStringLiteral("/驱动");
+  ASSERT_TRUE(QDir().mkpath(other));
+  const struct {
+    const char* scene;
+    QString show;
+    const char* playing;  // Text7 after the poll
+    int logged;           // lines about another show's launcher so far
+  } cases[] = {
+      {"A", QString(), "DMX001,001,", 0},  // an older launcher names no show
+      {"B", other, "DMX001,001,", 1},
+      {"B", other, "DMX001,001,", 1},  // the same value at the next polls
+      {"B", ours + QStringLiteral("/../") + QFileInfo(ours).fileName(), "DMX002,002,", 1},
+      {"A", other, "DMX002,002,", 2},
+      {"A", ours, "DMX001,001,", 2},
+  };
+  const QString logPath = elsewhere.path() + QStringLiteral("/test.log");
+  Form1& f = d.load();
+  for (const auto& c : cases) {
+    {
+      LogFile log(logPath, QString());  // each step's lines are on the disk when it ends
+      installMessageLog(log);
+      d.handoff.show = c.show;
+      d.start(QString::fromUtf8(c.scene));
+      d.run(500ms);
+      removeMessageLog();
+    }
+    EXPECT_EQ(f.Text7.text(), QString::fromUtf8(c.playing)) << c.scene << c.show.toStdString();
+    QFile file(logPath);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(file.readAll()).count(QStringLiteral("这里运行的是演出")), c.logged)
+        << c.scene << c.show.toStdString();
   }
 }

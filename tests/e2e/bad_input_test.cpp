@@ -81,12 +81,13 @@ TEST(BadInput, HugeCatalogueBinaryScriptsAndBrokenTextKeepTheDriverSending) {
   ASSERT_TRUE(handAndSee(show, pty, QString(300, u'场'), {}));
   ASSERT_TRUE(handAndSee(show, pty, QStringLiteral("Last"), Levels{9, 8, 7, 6, 0}));
 
-  // The driver wrote nothing anywhere: the only new files are the hand-off value, the lock and
-  // the user's log.
+  // The driver wrote nothing anywhere: the only new files are the hand-off value, the lock, the
+  // note beside it naming the show, and the user's log.
   const QSet<QString> after = filesUnder(show.path(QString()));
   for (const QString& file : after - before)
     EXPECT_TRUE(file.endsWith(QStringLiteral("/TALVEN/LUVRIN.ini")) ||
                 file.endsWith(QStringLiteral("/LUVRIN.lock")) ||
+                file.endsWith(QStringLiteral("/runtime/LUVRIN.show")) ||
                 file.endsWith(QStringLiteral("/state/TALVEN/LUVRIN.log")))
         << file.toStdString();
 }

@@ -216,3 +216,39 @@ TEST(ShowTeardown, EndsDriversThatLaunchersAreStillStarting) {
   EXPECT_FALSE(QFile::exists(QStringLiteral("/run/lock/LCK..") + portLock))
       << portLock.toStdString();
 }
+
+// Two shows side by side for one user: while show 1 plays, show 2's launcher of a scene both
+// shows have changes nothing on show 1's wire; show 1's driver logs that it did not play it, and
+// the driver show 2's launcher started finds no display to ask on, says so and ends.
+TEST(LauncherProcess, AnotherShowsLauncherLeavesTheRunningShowAlone) {
+  Show first;
+  Show second;
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  writePtySettings(first, pty, QStringLiteral("运行"));
+  writePtySettings(second, pty, QStringLiteral("运行"));
+  first.writeCatalog(
+      {QStringLiteral("Look=DMX001,002,003,004,"), QStringLiteral("Dark=DMX000,000,000,000,")});
+  second.writeCatalog({QStringLiteral("Dark=DMX009,009,009,009,")});
+  const QProcessEnvironment user = first.environment();  // one user: one hand-off, one lock
+  ASSERT_EQ(first.run(first.addLauncher(QStringLiteral("Look")), user), 0);
+  const Levels look = {1, 2, 3, 4, 0};
+  ASSERT_TRUE(pty.waitFor([&](const QByteArray& s) { return countFrames(s, look) >= 5; }));
+  const qint64 playing = first.lockOwner();
+
+  pty.clear();
+  EXPECT_EQ(second.run(second.addLauncher(QStringLiteral("Dark")), user), 0);
+  EXPECT_TRUE(waitUntil([&] {
+    const QString log = first.logText();
+    return log.contains(QStringLiteral("这里运行的是演出")) &&
+           log.contains(QStringLiteral("正在运行另一个演出 %1, 演出 %2 没有开始")
+                            .arg(first.driverFolder(), second.driverFolder()));
+  })) << first.logText().toStdString();
+  EXPECT_TRUE(waitUntil([&] { return driverProcesses(second).empty(); }));
+  const std::size_t seen = scanFrames(pty.received(), kLook.size()).frames.size();
+  ASSERT_TRUE(pty.waitFor([&](const QByteArray& s) { return countFrames(s, look) >= seen + 20; }));
+  const FrameScan scan = scanFrames(pty.received(), kLook.size());
+  EXPECT_TRUE(scan.wellFormed);
+  EXPECT_EQ(countFrames(pty.received(), look), scan.frames.size());
+  EXPECT_EQ(first.lockOwner(), playing);
+}

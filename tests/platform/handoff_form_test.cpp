@@ -36,6 +36,9 @@ TEST(HandoffForm, WritesAndReadsTheBytesOfTheQtStore) {
 
     const std::string both = handoff::encode(utf8(name), utf8(show));
     EXPECT_EQ(FileHandoffStore::decode(QByteArray::fromStdString(both)), name);
+    EXPECT_EQ(FileHandoffStore::encode(Handoff{name, show}).toStdString(), both);
+    EXPECT_EQ(FileHandoffStore::decodeHandoff(QByteArray::fromStdString(both)),
+              (Handoff{name, show}));
     const handoff::Handoff read = handoff::decode(both);
     EXPECT_EQ(read.scene, utf8(name));
     EXPECT_EQ(read.show, utf8(show));

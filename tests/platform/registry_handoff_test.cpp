@@ -92,3 +92,38 @@ TEST_F(RegistryHandoff, AWatchHearsEveryWriteUntilItEnds) {
   while (!quiet.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   EXPECT_EQ(heard, before);
 }
+
+// 演出 names the show of 场景 only while its scene part is that scene: an older launcher that
+// writes 场景 alone leaves the show before it behind, and that must not pass for its own.
+TEST(RegistryHandoffShow, TheShowGoesWithItsSceneOnly) {
+  const struct {
+    const char* value;
+    const char* scene;
+    const char* show;
+  } cases[] = {
+      {"C:\\演出\\驱动|开场", "开场", "C:\\演出\\驱动"},
+      {"C:\\演出\\驱动|开场", "谢幕", ""},
+      {"C:\\演出\\驱动|开场|x", "开场|x", "C:\\演出\\驱动"},
+      {"|开场", "开场", ""},
+      {"C:\\演出\\驱动", "开场", ""},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(RegistryHandoffStore::showOf(QString::fromUtf8(c.value), QString::fromUtf8(c.scene)),
+              QString::fromUtf8(c.show))
+        << c.value;
+}
+
+TEST_F(RegistryHandoff, ALauncherOfAShowWritesItBeforeItsScene) {
+  TempRegistryKey key;
+  RegistryHandoffStore driver(key.path());
+  const Handoff ours{QStringLiteral("开场"), QStringLiteral("C:\\演出\\驱动")};
+  ASSERT_TRUE(RegistryHandoffStore(key.path()).write(ours));
+  EXPECT_EQ(driver.readHandoff(), ours);
+  EXPECT_EQ(QSettings(key.path(), QSettings::NativeFormat).value(QStringLiteral("演出")),
+            QVariant(QStringLiteral("C:\\演出\\驱动|开场")));
+  EXPECT_TRUE(driver.writtenAt().isValid());
+  // An older launcher writes 场景 alone.
+  QSettings(key.path(), QSettings::NativeFormat)
+      .setValue(QStringLiteral("场景"), QStringLiteral("谢幕"));
+  EXPECT_EQ(driver.readHandoff(), (Handoff{QStringLiteral("谢幕"), QString()}));
+}

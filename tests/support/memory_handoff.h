@@ -8,12 +8,15 @@ namespace luvrin::testing {
 
 class MemoryHandoff : public HandoffStore {
  public:
-  QString read() override { return value; }
-  bool write(const QString& v) override {
-    value = v;
+  using HandoffStore::write;
+  Handoff readHandoff() override { return {value, show}; }
+  bool write(const Handoff& v) override {
+    value = v.scene;
+    show = v.show;
     return true;
   }
   QString value;
+  QString show;
 };
 
 }  // namespace luvrin::testing

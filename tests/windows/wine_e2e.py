@@ -216,7 +216,7 @@ def lay_out(show, root, name='演出'):
 
 # ---------------------------------------------------------------------------------------------
 
-def test_scenes(show, work, port):
+def test_scenes(show, work, port, screen):
     folder = lay_out(show, work)
     driver_folder = os.path.join(folder, '驱动')
     # The frame timer at its shortest: frames as fast as the line of 115200 baud takes them.
@@ -265,12 +265,35 @@ def test_scenes(show, work, port):
     check(prefix_processes('LUVRIN.EXE') == driver, 'the same single driver plays 谢幕')
     print('ok   launcher 谢幕.exe: the running driver plays the script 谢幕.ini and loops')
 
-    # A second driver ends at once and leaves the first sending.
-    check(run(os.path.join(driver_folder, 'LUVRIN.EXE'), timeout=30) == 0, 'second driver')
+    # Another show's launcher of a scene both shows have leaves this show's lights alone; the
+    # driver it started asks whether to end this show, and 否 (the default) keeps it playing.
+    other = lay_out(show, work, '演出二')
+    write_settings(os.path.join(other, '驱动'), 1, 4)
+    with open(os.path.join(other, '驱动', '场景.ini'), 'wb') as f:
+        f.write(gbk_crlf('[DMX]\n谢幕=DMX009,009,009,009,\n'))
+    shutil.copy(os.path.join(other, 'LUVRINpREG.exe'), os.path.join(other, '谢幕.exe'))
+    check(run(os.path.join(other, '谢幕.exe')) == 0, "the other show's 谢幕.exe")
+    check(handoff_value('演出') == windows_path(os.path.join(other, '驱动')) + '|谢幕',
+          'hand-off 演出 of the other show: %r' % handoff_value('演出'))
+    wait_for(lambda: screen.window('^LUVRIN$'), 30, 'the question which show to run')
+    screen.key(screen.window('^LUVRIN$'), 'Return')
+    wait_for(lambda: prefix_processes('LUVRIN.EXE') == driver, 30, "the other show's driver to end")
+    port.clear()
+    wait_for(lambda: len(frames(port.snapshot(), 5)) >= 50, 20, 'frames after the other show')
+    check(all(f in ([200, 0, 0, 0, 0], [0, 200, 0, 0, 0]) for f in frames(port.snapshot(), 5)),
+          "the other show's 谢幕 reached the wire")
+    print("ok   another show's 谢幕.exe: asked, 否, this show's 谢幕.ini plays on")
+
+    # A second driver started by hand (the hand-off is the other show's: no launcher of this
+    # show started it) says that the first runs hidden, ends, and leaves the first sending.
+    second = start(os.path.join(driver_folder, 'LUVRIN.EXE'))
+    wait_for(lambda: screen.window('^LUVRIN$'), 30, 'the box saying the driver runs hidden')
+    screen.key(screen.window('^LUVRIN$'), 'Return')
+    check(second.wait(timeout=30) == 0, 'second driver')
     check(prefix_processes('LUVRIN.EXE') == driver, 'the first driver runs on')
     port.clear()
     wait_for(lambda: len(frames(port.snapshot(), 5)) >= 10, 20, 'frames after a second start')
-    print('ok   a second LUVRIN.EXE ends at once; the first keeps sending')
+    print('ok   a second LUVRIN.EXE says the first runs hidden and ends; the first keeps sending')
     end_drivers()
 
 
@@ -953,7 +976,7 @@ def main():
     failed = False
     try:
         tests = {
-            'scenes': lambda: test_scenes(args.show, work, port),
+            'scenes': lambda: test_scenes(args.show, work, port, screen),
             'remote': lambda: test_remote(args.show, work, port),
             'generation': lambda: test_generation(args.show, work, port, screen),
             'network': lambda: test_network(args.show, work),

@@ -40,8 +40,8 @@ class NullPort : public luvrin::FrameOutput {
 class FixedHandoff : public luvrin::HandoffStore {
  public:
   explicit FixedHandoff(QString value) : value_(std::move(value)) {}
-  QString read() override { return value_; }
-  bool write(const QString&) override { return false; }
+  luvrin::Handoff readHandoff() override { return {value_, {}}; }
+  bool write(const luvrin::Handoff&) override { return false; }
 
  private:
   QString value_;
