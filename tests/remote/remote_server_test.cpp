@@ -30,7 +30,7 @@ class CountingHost : public RemoteHost {
   int framesPerSecond() const override { return 0; }
   QString outputStatus() const override { return {}; }
   std::vector<int> faders() const override { return {}; }
-  void setChannels(const std::map<int, int>&) override {}
+  FaderMove setChannels(const std::map<int, int>&) override { return {}; }
 
   bool changing = true;
   mutable int looks = 0;
