@@ -68,13 +68,36 @@ std::vector<int> DriverRemoteHost::faders() const {
   return values;
 }
 
-void DriverRemoteHost::setChannels(const std::map<int, int>& levels) {
+FaderMove DriverRemoteHost::setChannels(const std::map<int, int>& levels) {
+  FaderMove move;
+  // A script left playing would write over the move at its next look.
+  if (driver_.engine().running()) {
+    driver_.engine().stop();
+    move.stopped = driver_.Text1.text();
+  }
+  Form3& editor = driver_.editor();
   // 调试状态 first, so the faders start from the levels on the wire.
-  if (!driver_.editor().visible()) driver_.Command3_Click();
+  if (!editor.visible()) driver_.Command3_Click();
+  // An editor left open keeps the faders of an earlier look: where the wire has moved on since
+  // (a scene, a script's last look), the faders take the wire's levels before the move.
+  const std::vector<std::uint8_t>& wire = driver_.outputFrame();
+  const std::size_t shared = std::min<std::size_t>(
+      {wire.size(), editor.VScroll1.size(),
+       static_cast<std::size_t>(groupCount(driver_.OUTBUFCNT, Form3::kFaderCount))});
   std::vector<std::pair<int, int>> values;
-  values.reserve(levels.size());
+  values.reserve(shared + levels.size());
+  for (std::size_t k = 0; k < shared; ++k) {
+    if (editor.VScroll1[k].value() != wire[k]) values.emplace_back(static_cast<int>(k), wire[k]);
+  }
   for (const auto& [channel, level] : levels) values.emplace_back(channel - 1, level);
-  driver_.editor().setFaders(values);
+  editor.setFaders(values);
+  // Handed over now, even when the editor's box already holds this text from before the look
+  // on the wire; an editor run of the user's own goes on as the desktop has it.
+  if (!editor.engine().running()) {
+    editor.Timer3_Timer();
+    editor.Text7_Change();
+  }
+  return move;
 }
 
 namespace {

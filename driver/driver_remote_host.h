@@ -23,7 +23,7 @@ class DriverRemoteHost : public RemoteHost {
   int framesPerSecond() const override;
   QString outputStatus() const override;
   std::vector<int> faders() const override;
-  void setChannels(const std::map<int, int>& levels) override;
+  FaderMove setChannels(const std::map<int, int>& levels) override;
   void discoverDevices(bool full, std::function<void(DevicesAnswer)> done) override;
   DevicesAnswer devices() const override;
   DevicesAnswer device(const QString& uid) const override;

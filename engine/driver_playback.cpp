@@ -51,6 +51,12 @@ void DriverPlayback::timdelay_Timer() {
   showCountdown();
 }
 
+void DriverPlayback::stop() {
+  runs_.stopAll();
+  countdown_ = 0;
+  showCountdown();
+}
+
 void DriverPlayback::endCountdown() {
   // A countdown of 1 is the last tick of a delay that has ended (it still runs one intake pass);
   // anything above belongs to a delay nobody waits for any more.

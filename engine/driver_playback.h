@@ -34,6 +34,8 @@ class DriverPlayback {
   void timdelay_Timer();
   // Ends the run at once, carrying out nothing more (unloading the window).
   void stopAll() { runs_.stopAll(); }
+  // Ends the run at once and clears its countdown: the levels are someone else's now.
+  void stop();
 
   // A delay of n ticks. Counts of 0 and 1 end at once; otherwise it ends when the countdown
   // shows 1, or when n ticks' time has passed should the ticks fall behind. Only a run's task

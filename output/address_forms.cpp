@@ -67,7 +67,10 @@ std::optional<Endpoint> endpoint(QStringView s, bool* badPort = nullptr) {
   return e;
 }
 
-QString badPortWhy() { return QStringLiteral("the UDP port after \":\" is 1 to 65535"); }
+QString badPortWhy() {
+  return QStringLiteral(
+      "\":\" 后的 UDP 端口应为 1 到 65535 / the UDP port after \":\" is 1 to 65535");
+}
 
 ParsedOutputAddress refuse(QStringView text, const QString& why) {
   return {std::nullopt, QStringLiteral("端口 \"%1\": %2").arg(text, why)};
@@ -77,7 +80,8 @@ ParsedOutputAddress parseOla(QStringView text, QStringView rest) {
   const auto at = rest.indexOf(u'@');
   const auto universe = digits(at < 0 ? rest : rest.left(at), 10);
   if (!universe || *universe > 0xFFFFFFFFu)
-    return refuse(text, QStringLiteral("an OLA universe is a whole number, as in ola:1"));
+    return refuse(
+        text, QStringLiteral("olad 的宇宙应为整数, 如 ola:1 / an OLA universe is a whole number"));
   OutputAddress a{OutputAddress::Kind::Ola, static_cast<std::uint32_t>(*universe),
                   QStringLiteral("127.0.0.1"), kOlaDefaultRpcPort, false};
   if (at >= 0) {
@@ -88,9 +92,12 @@ ParsedOutputAddress parseOla(QStringView text, QStringView rest) {
     const auto e = endpoint(where);
     if (!e)
       return refuse(text,
-                    QStringLiteral("the RPC address is host:port, as in ola:1@127.0.0.1:9010"));
+                    QStringLiteral("olad 的地址应为 地址:端口, 如 ola:1@127.0.0.1:9010 / the RPC "
+                                   "address is host:port"));
     if (e->host != u"127.0.0.1")
-      return refuse(text, QStringLiteral("olad is reached on this machine only (127.0.0.1)"));
+      return refuse(
+          text,
+          QStringLiteral("只能连接本机的 olad (127.0.0.1) / olad is reached on this machine only"));
     a.host = e->host;
     if (e->port) a.port = *e->port;
   }
@@ -101,7 +108,8 @@ ParsedOutputAddress parseSacn(QStringView text, QStringView rest) {
   const auto at = rest.indexOf(u'@');
   const auto universe = digits(at < 0 ? rest : rest.left(at), 5);
   if (!universe || *universe < e131::kMinUniverse || *universe > e131::kMaxUniverse)
-    return refuse(text, QStringLiteral("an sACN universe is 1 to 63999"));
+    return refuse(text,
+                  QStringLiteral("sACN 宇宙应为 1 到 63999 / an sACN universe is 1 to 63999"));
   OutputAddress a{
       OutputAddress::Kind::Sacn, static_cast<std::uint32_t>(*universe), {}, e131::kPort, false};
   if (at < 0) {
@@ -114,8 +122,8 @@ ParsedOutputAddress parseSacn(QStringView text, QStringView rest) {
   const auto e = endpoint(rest.mid(at + 1), &badPort);
   if (!e)
     return refuse(text, badPort ? badPortWhy()
-                                : QStringLiteral("the address must be an IPv4 address, as in "
-                                                 "sacn:1@192.168.1.20"));
+                                : QStringLiteral("地址应为 IPv4 地址, 如 sacn:1@192.168.1.20 / "
+                                                 "the address must be an IPv4 address"));
   a.host = e->host;
   if (e->port) a.port = *e->port;
   return {a, {}};
@@ -125,15 +133,19 @@ ParsedOutputAddress parseArtNet(QStringView text, QStringView rest) {
   const auto at = rest.indexOf(u'@');
   const auto universe = digits(at < 0 ? rest : rest.left(at), 5);
   if (!universe || *universe > artnet::kMaxPortAddress)
-    return refuse(text, QStringLiteral("an Art-Net port-address is 0 to 32767"));
+    return refuse(
+        text,
+        QStringLiteral("Art-Net 端口地址应为 0 到 32767 / an Art-Net port-address is 0 to 32767"));
   if (at < 0)
-    return refuse(text, QStringLiteral("Art-Net needs an address, as in artnet:0@2.255.255.255"));
+    return refuse(
+        text, QStringLiteral(
+                  "Art-Net 需要目的地址, 如 artnet:0@2.255.255.255 / Art-Net needs an address"));
   bool badPort = false;
   const auto e = endpoint(rest.mid(at + 1), &badPort);
   if (!e)
     return refuse(text, badPort ? badPortWhy()
-                                : QStringLiteral("the address must be an IPv4 address, as in "
-                                                 "artnet:0@2.255.255.255"));
+                                : QStringLiteral("地址应为 IPv4 地址, 如 artnet:0@2.255.255.255 / "
+                                                 "the address must be an IPv4 address"));
   OutputAddress a{OutputAddress::Kind::ArtNet, static_cast<std::uint32_t>(*universe), e->host,
                   e->port.value_or(artnet::kPort), false};
   return {a, {}};
@@ -152,7 +164,9 @@ ParsedOutputAddress parseOutputAddress(QStringView text) {
   if (text.startsWith(kSacn, Qt::CaseInsensitive)) return parseSacn(text, text.mid(kSacn.size()));
   if (text.startsWith(kArtNet, Qt::CaseInsensitive))
     return parseArtNet(text, text.mid(kArtNet.size()));
-  return refuse(text, QStringLiteral("not an output (ola:U, sacn:U or artnet:U@address)"));
+  return refuse(
+      text,
+      QStringLiteral("不是输出 (ola:宇宙、sacn:宇宙 或 artnet:端口地址@地址) / not an output"));
 }
 
 std::optional<int> comPortNumber(QStringView text) {

@@ -33,7 +33,7 @@ class RefusedOutput final : public FrameOutput {
 };
 
 OutputChoice refuse(const QString& why) {
-  qCWarning(lcOutput).noquote() << why + QStringLiteral("; nothing is sent");
+  qCWarning(lcOutput).noquote() << why + QStringLiteral("; 不发送 (nothing is sent)");
   return {std::make_unique<RefusedOutput>(why), why};
 }
 
@@ -94,14 +94,19 @@ OutputChoice makeOutput(const SerialConfiguration& settings, Scheduler& schedule
 
   if (a.kind == OutputAddress::Kind::Ola) {
     auto link = makeStreamingOlaLink(a.port);
-    if (!link) return refuse(named + QStringLiteral("this build of LUVRIN has no OLA client"));
+    if (!link)
+      return refuse(named + QStringLiteral("这个 LUVRIN 版本不带 olad 客户端, 不能连接 olad / this "
+                                           "build of LUVRIN has no OLA client"));
     return {std::make_unique<OlaOutput>(scheduler, a.universe, std::move(link),
                                         makeOlaRdmClient(a.port)),
             {}};
   }
 
   auto sink = makeUdpSink(a.multicast);
-  if (!sink) return refuse(named + QStringLiteral("this build of LUVRIN has no network support"));
+  if (!sink)
+    return refuse(
+        named + QStringLiteral(
+                    "这个 LUVRIN 版本不带网络功能 / this build of LUVRIN has no network support"));
   e131::Source source;
   if (a.kind == OutputAddress::Kind::Sacn) {
     source.cid = stableCid(devices.cidFile);

@@ -384,8 +384,16 @@ RemoteReply RemoteApi::channels(const QByteArray& body) {
       return failure(400, QStringLiteral("channels 1-512, levels 0-255"));
     levels[*channel] = static_cast<int>(v);
   }
-  if (!levels.empty()) host_.setChannels(levels);
-  return json(200, {{QStringLiteral("moved"), static_cast<int>(levels.size())}});
+  const FaderMove move = levels.empty() ? FaderMove{} : host_.setChannels(levels);
+  QJsonObject answer{{QStringLiteral("moved"), static_cast<int>(levels.size())},
+                     {QStringLiteral("stopped"), move.stopped.has_value()}};
+  if (move.stopped) {
+    answer.insert(QStringLiteral("message"),
+                  move.stopped->isEmpty()
+                      ? QStringLiteral("脚本已停止, 推子接管")
+                      : QStringLiteral("场景已停止: %1, 推子接管").arg(*move.stopped));
+  }
+  return json(200, answer);
 }
 
 QByteArray RemoteApi::liveMessage() const {

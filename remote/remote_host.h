@@ -33,6 +33,13 @@ struct DeviceChange {
   std::optional<bool> identify;
 };
 
+// What else a fader move from the remote did.
+struct FaderMove {
+  // The script the driver was playing, stopped so that the move holds (its scene's name, "" for
+  // a script of no scene); nothing when none was playing.
+  std::optional<QString> stopped;
+};
+
 // What the remote may see and do of the driver. The driver implements it; the remote knows no
 // window. Every call comes from the window's thread and returns at once.
 class RemoteHost {
@@ -57,8 +64,9 @@ class RemoteHost {
   // The editor's 512 faders, empty while the editor is closed.
   virtual std::vector<int> faders() const = 0;
   // Moves faders as a hand would (channel numbers from 1, levels 0-255, both already checked),
-  // opening the editor with the current levels first when it is not open.
-  virtual void setChannels(const std::map<int, int>& levels) = 0;
+  // on top of the levels on the wire: the faders take them first where they differ (opening the
+  // editor when it is not open), and a script the driver plays stops so the move holds.
+  virtual FaderMove setChannels(const std::map<int, int>& levels) = 0;
 
   // The devices on the output's line. Discovery and changes take the line's time: their answers
   // come later, through done, on the window's thread; done may also be called at once (busy,

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <algorithm>
+#include <utility>
 
 #include "artnet_packet.h"
 #include "universe_split.h"
@@ -97,10 +98,11 @@ QString NetworkOutput::status() const {
                   .arg(where)
                   .arg(address_.port);
   if (sending_ < covered_)
-    s += QStringLiteral("; 宇宙 %1 超出范围, 不发送 (the last is %2)")
+    s += QStringLiteral("; 宇宙 %1 超出范围 (最后一个是 %2), 不发送")
              .arg(universeRange(first + sending_, first + covered_ - 1))
              .arg(lastUniverse());
   if (wanted_ && !open_) s += QStringLiteral(": 无法发送 (cannot send)");
+  if (open_ && refused_) s += QStringLiteral(": 系统拒绝发送, 每帧重试 (datagrams not sent)");
   return s;
 }
 
@@ -136,6 +138,7 @@ void NetworkOutput::fill(Universe& u, std::span<const std::uint8_t> levels) {
 
 bool NetworkOutput::sendAll() {
   bool all = sending_ > 0;
+  bool refused = false;
   for (std::size_t i = 0; i < sending_; ++i) {
     Universe& u = universes_[i];
     if (artnet()) {
@@ -145,11 +148,14 @@ bool NetworkOutput::sendAll() {
       u.packet[e131::kSequenceAt] = u.sequence++;
     }
     // One universe that does not go out leaves the others to go.
-    if (sink_->send(u.packet, u.to))
+    if (sink_->send(u.packet, u.to)) {
       ++packetsSent_;
-    else
+    } else {
       all = false;
+      refused = true;
+    }
   }
+  if (std::exchange(refused_, refused) != refused) statusChanged();
   // Restarted on every frame, so it fires only after a second without one.
   keepAlive_.setEnabled(false);
   keepAlive_.setEnabled(true);

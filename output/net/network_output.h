@@ -98,6 +98,8 @@ class NetworkOutput final : public FrameOutput {
   bool hasFrame_ = false;
   std::uint64_t packetsSent_ = 0;
   bool open_ = false;
+  // The system refused the last frame's datagrams (no route, no network): the status says so.
+  bool refused_ = false;
   bool wanted_ = false;
   std::unique_ptr<rdm::Transport> rdm_;
 };

@@ -94,7 +94,7 @@ QString OlaOutput::status() const {
   QString name =
       QStringLiteral("olad 宇宙 %1").arg(universeRange(universe_, universe_ + covered_ - 1));
   if (sending_ < covered_)
-    name += QStringLiteral("; 宇宙 %1 超出范围, 不发送 (the last is %2)")
+    name += QStringLiteral("; 宇宙 %1 超出范围 (最后一个是 %2), 不发送")
                 .arg(universeRange(universe_ + sending_, universe_ + covered_ - 1))
                 .arg(kLastUniverse);
   if (connected_) return name + QStringLiteral(": 已连接");

@@ -66,10 +66,12 @@ class QtSerialPort final : public SerialPort {
   qint64 droppedInputBytes() const { return dropped_; }
   // Where numbered devices are looked for instead of /dev: lets tests plug devices in.
   void setDeviceFolder(const QString& folder) { deviceFolder_ = folder; }
+  // What the reopen timer does about once a second: a port that is not open is tried again, and
+  // a numbered one that is open moves to what its number names now, and only then.
+  void retry();
 
  private:
   bool tryOpen();
-  void retry();
   bool followsNumber() const;
   void applySettings();
   void lose();

@@ -176,8 +176,11 @@ def test(luvrin, stub):
     from selenium.webdriver.common.by import By
     from selenium.webdriver.common.keys import Keys
 
+    chase = ("\r\nDMX005,100,005,005,\r\n!T000003'100mS\r\nDMX005,200,005,005,\r\n"
+             "!T000003'100mS\r\n!GT000")
     show = Show(luvrin, stub, [("Intro", "DMX010,020,030,040,"), ("摇头", "DMX001,002,003,004,"),
-                               ("谢幕", "DMX000,000,000,009,")])
+                               ("谢幕", "DMX000,000,000,009,"), ("追光", "追光.ini")],
+                files={"追光.ini": ('"%s"\r\n' % chase).encode("gbk")})
     page = None
     try:
         show.start()
@@ -187,7 +190,7 @@ def test(luvrin, stub):
             return SKIP
         wait_for(lambda: _loads(page, show.url), "the page")
         wait_for(lambda: text(page, "conn") == "已连接", "the feed connected")
-        wait_for(lambda: len(page.find_elements(By.CSS_SELECTOR, "button.scene")) == 3, "scenes")
+        wait_for(lambda: len(page.find_elements(By.CSS_SELECTOR, "button.scene")) == 4, "scenes")
         # The serial box carries no RDM: the 设备 section says so, and a search too.
         wait_for(lambda: text(page, "rdmNote") == "此接口不支持 RDM", "no RDM on the serial box")
         page.execute_script("document.getElementById('rdmNote').textContent = ''")
@@ -208,6 +211,15 @@ def test(luvrin, stub):
         page.execute_script("arguments[0].scrollIntoView({block: 'center'})", fader)
         fader.send_keys(Keys.END)
         show.see([1, 255, 3, 4, 0])
+
+        # A fader over a looping script: the script stops so the move holds, and the page says so.
+        chase_button = page.find_element(By.CSS_SELECTOR, "button.scene[data-name='追光']")
+        page.execute_script("arguments[0].scrollIntoView({block: 'center'})", chase_button)
+        chase_button.click()
+        wait_for(lambda: show.last_frame() in ([5, 100, 5, 5, 0], [5, 200, 5, 5, 0]), "追光 plays")
+        fader.send_keys(Keys.HOME)
+        show.see([5, 0, 5, 5, 0])
+        wait_for(lambda: text(page, "playing") == "场景已停止: 追光, 推子接管", "the stop told")
 
         # A launcher started on the computer: the page shows its scene.
         started = time.monotonic()

@@ -30,11 +30,10 @@ QStringList texts(const CatalogueEntries& entries) {
 }
 
 // As a catalogue edited a while ago: only then is its stamp to be trusted.
-void age(const QString& path) {
+void age(const QString& path, const QDateTime& at = QDateTime(QDate(2015, 9, 19), QTime(12, 0))) {
   QFile f(path);
   ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-  ASSERT_TRUE(f.setFileTime(QDateTime(QDate(2015, 9, 19), QTime(12, 0)),
-                            QFileDevice::FileModificationTime));
+  ASSERT_TRUE(f.setFileTime(at, QFileDevice::FileModificationTime));
 }
 
 }  // namespace
@@ -93,9 +92,24 @@ TEST(SceneCatalogueLookup, AnUnchangedCatalogueIsReadOnceAndEveryChangeIsSeen) {
   show.write(kCatalogue, "[DMX]\r\nA=DMX003,\r\n");
   EXPECT_EQ(sceneA(), QStringLiteral("DMX003,"));
 
+  // Rewritten in place within one tick of its clock, its size and times kept: the same stamp
+  // (where the system keeps no change time, or within its granularity), so a stamp that recent
+  // is not trusted and the catalogue is read again at every lookup until it has aged.
+  // (An hour ahead, as from a machine whose clock runs fast: recent however slow the run.)
+  const QDateTime tick = QDateTime::currentDateTime().addSecs(3600);
+  show.write(kCatalogue, "[DMX]\r\nA=DMX005,\r\n");
+  age(file, tick);
+  EXPECT_EQ(sceneA(), QStringLiteral("DMX005,"));
+  show.write(kCatalogue, "[DMX]\r\nA=DMX006,\r\n");
+  age(file, tick);
+  const int recent = SceneCatalogue::fileReads();
+  EXPECT_EQ(sceneA(), QStringLiteral("DMX006,"));
+  EXPECT_EQ(sceneA(), QStringLiteral("DMX006,"));
+  EXPECT_EQ(SceneCatalogue::fileReads() - recent, 2);
+
   // Replaced by a file of the same size and times.
   age(file);
-  EXPECT_EQ(sceneA(), QStringLiteral("DMX003,"));
+  EXPECT_EQ(sceneA(), QStringLiteral("DMX006,"));
   show.write(QStringLiteral("new.ini"), "[DMX]\r\nA=DMX004,\r\n");
   age(show.path(QStringLiteral("new.ini")));
   ASSERT_TRUE(QFile::remove(file));

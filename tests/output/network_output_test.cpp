@@ -215,9 +215,11 @@ TEST(NetworkOutputPackets, ASendThatFailsIsNotCountedAndTheOutputGoesOn) {
   rig.sink->failing = true;
   rig.scheduler.advanceBy(1s);
   EXPECT_EQ(rig.framesCounted, 0);
+  EXPECT_TRUE(rig.output->status().endsWith(QStringLiteral("(datagrams not sent)")));
   rig.sink->failing = false;
   rig.scheduler.advanceBy(1s);
   EXPECT_EQ(rig.framesCounted, 40);
+  EXPECT_EQ(rig.output->status(), QStringLiteral("sACN 宇宙 1 → 127.0.0.1:5568"));
   EXPECT_TRUE(rig.output->isOpen());
 }
 
@@ -288,16 +290,15 @@ TEST(NetworkOutputUniverses, OneFrameGoesOutAsOnePacketPerUniverse) {
        {63999},
        {512},
        {loSacn},
-       QStringLiteral("sACN 宇宙 63999-64000 → 127.0.0.1:5568; 宇宙 64000 超出范围, 不发送 (the "
-                      "last is 63999)")},
+       QStringLiteral("sACN 宇宙 63999-64000 → 127.0.0.1:5568; 宇宙 64000 超出范围 (最后一个是 "
+                      "63999), 不发送")},
       {"artnet:32766@127.0.0.1",
        1500,
        {32766, 32767},
        {512, 512},
        {loArtNet, loArtNet},
        QStringLiteral(
-           "Art-Net 32766-32768 → 127.0.0.1:6454; 宇宙 32768 超出范围, 不发送 (the last is "
-           "32767)")},
+           "Art-Net 32766-32768 → 127.0.0.1:6454; 宇宙 32768 超出范围 (最后一个是 32767), 不发送")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.port) + " N=" + std::to_string(c.n));
@@ -371,6 +372,39 @@ TEST(NetworkOutputUniverses, EachUniverseHasItsOwnSequenceRateAndRepeat) {
       EXPECT_TRUE(std::equal(newest.begin(), newest.end(), last.begin()));
     }
     EXPECT_EQ(rig.framesCounted * 3, static_cast<int>(rig.sent.size()) - 6);
+  }
+}
+
+// A frame whose length changes: each packet is laid out again for its new number of levels, and
+// a universe that a shorter frame left out goes on with its own sequence when it comes back.
+TEST(NetworkOutputUniverses, FramesThatShrinkAndGrowKeepEachUniversesSequence) {
+  const std::vector<std::vector<std::size_t>> runs = {{1200, 100, 1200}, {100, 300, 100, 700}};
+  for (const bool artnet : {false, true}) {
+    for (const auto& lengths : runs) {
+      SCOPED_TRACE(std::string(artnet ? "Art-Net " : "sACN ") + std::to_string(lengths[1]));
+      Rig rig(artnet ? artnetTo(1) : sacn(1), 0);
+      std::map<std::uint32_t, std::uint8_t> last;  // each universe's last sequence
+      for (const std::size_t n : lengths) {
+        const Bytes frame = frameOf(n);
+        const std::size_t before = rig.sent.size();
+        ASSERT_TRUE(rig.output->send(frame));
+        ASSERT_EQ(rig.sent.size() - before, universeCount(frame.size()));
+        for (std::size_t i = before; i < rig.sent.size(); ++i) {
+          const Seen p = read(rig.sent[i]);
+          const auto levels = universeLevels(frame, i - before);
+          EXPECT_EQ(p.levels.size(), levels.size() + (artnet ? levels.size() % 2 : 0)) << n;
+          EXPECT_TRUE(std::equal(levels.begin(), levels.end(), p.levels.begin())) << n;
+          if (last.count(p.universe)) {
+            const std::uint8_t previous = last[p.universe];
+            EXPECT_EQ(p.sequence, artnet ? artnet::nextSequence(previous)
+                                         : static_cast<std::uint8_t>(previous + 1))
+                << "universe " << p.universe << " after N=" << n;
+          }
+          last[p.universe] = p.sequence;
+        }
+        rig.scheduler.advanceBy(30ms);  // the next packet of each universe may go
+      }
+    }
   }
 }
 

@@ -28,7 +28,10 @@ class RecordingHost : public RemoteHost {
   int framesPerSecond() const override { return 333; }
   QString outputStatus() const override { return QStringLiteral("串口 COM1"); }
   std::vector<int> faders() const override { return {}; }
-  void setChannels(const std::map<int, int>& levels) override { moves.push_back(levels); }
+  FaderMove setChannels(const std::map<int, int>& levels) override {
+    moves.push_back(levels);
+    return {};
+  }
 
   QStringList names{QStringLiteral("摇头"), QStringLiteral("a/b %20 c")};
   QStringList handedOver;

@@ -30,7 +30,7 @@ class CountingHost : public RemoteHost {
   int framesPerSecond() const override { return 0; }
   QString outputStatus() const override { return {}; }
   std::vector<int> faders() const override { return {}; }
-  void setChannels(const std::map<int, int>&) override {}
+  FaderMove setChannels(const std::map<int, int>&) override { return {}; }
 
   bool changing = true;
   mutable int looks = 0;
@@ -110,4 +110,40 @@ TEST_F(RemoteServerTime, TheFeedSendsAtMostOneMessageATickAndNeverAQueue) {
     spinUntil([&] { return received > before + step.messages; }, 300);
     EXPECT_EQ(received - before, step.messages) << "after " << scheduler.now() << " ms";
   }
+}
+
+// A client may send at most kMaxUnansweredBytes that get no answer (a body that never ends);
+// bytes that are answered do not count against a connection kept alive for many requests.
+TEST_F(RemoteServerTime, OnlyUnansweredBytesCountAgainstAConnection) {
+  const QByteArray body = "{\"channels\": {}}" + QByteArray(8 * 1024, ' ');
+  const auto request = [](const QByteArray& length) {
+    return "POST /api/channels HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+           "Content-Length: " +
+           length + "\r\n\r\n";
+  };
+  QTcpSocket kept;
+  kept.connectToHost(QHostAddress::LocalHost, server.port());
+  ASSERT_TRUE(kept.waitForConnected(5000));
+  const int requests = RemoteServer::kMaxUnansweredBytes / body.size() + 8;
+  int answered = 0;
+  QByteArray received;
+  for (int i = 0; i < requests; ++i) {
+    kept.write(request(QByteArray::number(body.size())) + body);
+    ASSERT_TRUE(spinUntil([&] {
+      received += kept.readAll();
+      return received.count("HTTP/1.1 200") > answered;
+    })) << "request "
+        << i;
+    ++answered;
+  }
+  EXPECT_EQ(kept.state(), QAbstractSocket::ConnectedState);
+
+  QTcpSocket endless;
+  endless.connectToHost(QHostAddress::LocalHost, server.port());
+  ASSERT_TRUE(endless.waitForConnected(5000));
+  endless.write(request("10000000"));
+  for (qint64 sent = 0; sent <= RemoteServer::kMaxUnansweredBytes; sent += body.size())
+    endless.write(body);
+  EXPECT_TRUE(spinUntil([&] { return endless.state() == QAbstractSocket::UnconnectedState; }));
+  EXPECT_EQ(kept.state(), QAbstractSocket::ConnectedState);
 }
