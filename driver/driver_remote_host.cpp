@@ -100,6 +100,45 @@ FaderMove DriverRemoteHost::setChannels(const std::map<int, int>& levels) {
   return move;
 }
 
+std::vector<FixtureInfo> DriverRemoteHost::fixtures() const {
+  std::vector<FixtureInfo> list;
+  const fixtures::Patch* patch = driver_.patch().patch();
+  if (!patch) return list;
+  for (const fixtures::PatchedFixture& f : patch->fixtures()) {
+    if (!f.loaded()) continue;
+    FixtureInfo info{f.name,       f.start, f.definition->manufacturer, f.definition->model,
+                     f.mode->name, {}};
+    int c = f.start;
+    for (const fixtures::ModeSlot& slot : f.mode->channelSlots) {
+      const fixtures::ChannelDefinition& def = f.definition->channelOf(slot);
+      FixtureInfo::Channel channel{
+          c++, def.name, fixtures::groupKey(def.role.group), def.role.fine, {}};
+      for (const fixtures::Capability& cap : def.capabilities)
+        channel.capabilities.push_back({cap.min, cap.max, cap.name});
+      info.channels.push_back(std::move(channel));
+    }
+    list.push_back(std::move(info));
+  }
+  return list;
+}
+
+std::vector<ChannelInfo> DriverRemoteHost::channelNames() const {
+  const std::vector<std::uint8_t>& levels = driver_.outputFrame();
+  std::vector<ChannelInfo> names;
+  if (!driver_.patch().patch() || levels.size() < 2) return names;
+  names.reserve(levels.size() - 1);
+  for (std::size_t c = 1; c < levels.size(); ++c) {
+    const auto meaning = driver_.patch().channel(static_cast<int>(c), levels[c - 1]);
+    if (!meaning) {
+      names.emplace_back();
+      continue;
+    }
+    names.push_back(
+        {meaning->fixture, meaning->name, fixtures::groupKey(meaning->group), meaning->capability});
+  }
+  return names;
+}
+
 namespace {
 
 DevicesAnswer refused(int status, const QString& why) {

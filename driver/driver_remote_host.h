@@ -24,6 +24,8 @@ class DriverRemoteHost : public RemoteHost {
   QString outputStatus() const override;
   std::vector<int> faders() const override;
   FaderMove setChannels(const std::map<int, int>& levels) override;
+  std::vector<FixtureInfo> fixtures() const override;
+  std::vector<ChannelInfo> channelNames() const override;
   void discoverDevices(bool full, std::function<void(DevicesAnswer)> done) override;
   DevicesAnswer devices() const override;
   DevicesAnswer device(const QString& uid) const override;

@@ -118,6 +118,7 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, std::unique_ptr<Output
     showOutputStatus();
   };
   statusSettled_.onTimer = [this] { logOutputStatus(); };
+  patchWatch_.onTimer = [this] { watchPatch(); };
   output_.watch([this] { countFrames(); },
                 [this] {
                   showOutputStatus();
@@ -158,6 +159,8 @@ void Form1::Form_Load(const SerialConfiguration& settings) {
   channelsChanged_ = true;
 
   if (Text2.text() != kRunStatus) setVisible(true);
+  watchPatch();
+  patchWatch_.setEnabled(true);
 
   const QDateTime now = QDateTime::currentDateTime();
   const QLocale locale = QLocale::system();
@@ -172,6 +175,8 @@ void Form1::resizeFrame() {
   if (auto n = channelCount(numericValue(Text5.text())))
     frame_.resize(static_cast<std::size_t>(*n) + 1, 0);
 }
+
+void Form1::watchPatch() { patch_.poll(frame_.empty() ? 0 : static_cast<int>(frame_.size()) - 1); }
 
 void Form1::requestIntake() {
   scheduler_.post([this] { Timer1_Timer(); });

@@ -18,6 +18,7 @@
 #include "rdm_devices.h"
 #include "scheduler.h"
 #include "serial_settings.h"
+#include "show_patch.h"
 #include "version_notes.h"
 
 namespace luvrin {
@@ -80,6 +81,8 @@ class Form1 : public FormState {
   RdmDevices& devices() { return devices_; }
   DevicesWindow& devicesWindow() { return devicesWindow_; }
   Form2* builder() { return builder_.get(); }
+  // The show's patch: what each channel is, for the editor and the remote.
+  fixtures::ShowPatch& patch() { return patch_; }
 
   // Ends the program; main() sets it. Closing the window ends it too.
   std::function<void()> onQuit;
@@ -126,12 +129,16 @@ class Form1 : public FormState {
   void showOutputStatus();
   void logOutputStatus();
   void sceneRefused(const QString& cause);
+  void watchPatch();
 
   Scheduler& scheduler_;
   QString folder_;
   std::unique_ptr<OutputLink> ownLink_;
   OutputLink& output_;
   HandoffStore& handoff_;
+  fixtures::ShowPatch patch_{folder_};
+  // Looks for a changed patch file once a second, off the frame's way.
+  Timer patchWatch_{scheduler_, 1000, false};
   RdmDevices devices_;
   DevicesWindow devicesWindow_{devices_};
   std::vector<std::uint8_t> channels_ = std::vector<std::uint8_t>(kChannelSlots, 0);
@@ -150,6 +157,7 @@ class Form1 : public FormState {
     explicit EditorSide(Form1& driver) : driver_(driver) {}
     double sendDataLength() const override { return driver_.OUTBUFCNT; }
     void takeChannelData(const QString& text) override { driver_.Text7.setText(text); }
+    const fixtures::ShowPatch* showPatch() const override { return &driver_.patch_; }
     Form1& driver_;
   };
   EditorSide editorSide_{*this};

@@ -13,6 +13,7 @@
 #include "editor_playback.h"
 #include "form.h"
 #include "scheduler.h"
+#include "show_patch.h"
 
 namespace luvrin {
 
@@ -23,6 +24,8 @@ class DriverLink {
   virtual double sendDataLength() const = 0;
   // Hands a channel data text to the driver, as typing it into its channel data box would.
   virtual void takeChannelData(const QString& text) = 0;
+  // The show's patch, for the names of the faders; null for none.
+  virtual const fixtures::ShowPatch* showPatch() const { return nullptr; }
 
  protected:
   ~DriverLink() = default;

@@ -229,6 +229,8 @@ RemoteReply RemoteApi::answer(const RemoteRequest& request) {
                       {QStringLiteral("fps"), host_.framesPerSecond()},
                       {QStringLiteral("port"), host_.outputStatus()}});
   }
+  if (get && path == u"/api/fixtures") return fixtures();
+  if (get && path == u"/api/channels") return channelNames();
   if (post && path == u"/api/play") return play(request.body);
   if (post && path == u"/api/channels") return channels(request.body);
   return failure(404, QStringLiteral("not found"));
@@ -394,6 +396,52 @@ RemoteReply RemoteApi::channels(const QByteArray& body) {
                       : QStringLiteral("场景已停止: %1, 推子接管").arg(*move.stopped));
   }
   return json(200, answer);
+}
+
+RemoteReply RemoteApi::fixtures() const {
+  QJsonArray list;
+  for (const FixtureInfo& f : host_.fixtures()) {
+    QJsonArray channels;
+    for (const FixtureInfo::Channel& c : f.channels) {
+      QJsonArray ranges;
+      for (const FixtureInfo::Range& r : c.capabilities)
+        ranges.append(QJsonObject{{QStringLiteral("min"), r.min},
+                                  {QStringLiteral("max"), r.max},
+                                  {QStringLiteral("name"), r.name}});
+      channels.append(QJsonObject{{QStringLiteral("channel"), c.channel},
+                                  {QStringLiteral("name"), c.name},
+                                  {QStringLiteral("group"), c.group},
+                                  {QStringLiteral("fine"), c.fine},
+                                  {QStringLiteral("capabilities"), ranges}});
+    }
+    list.append(QJsonObject{{QStringLiteral("name"), f.name},
+                            {QStringLiteral("start"), f.start},
+                            {QStringLiteral("manufacturer"), f.manufacturer},
+                            {QStringLiteral("model"), f.model},
+                            {QStringLiteral("mode"), f.mode},
+                            {QStringLiteral("channels"), channels}});
+  }
+  return {200, kJson, QJsonDocument(list).toJson(QJsonDocument::Compact)};
+}
+
+RemoteReply RemoteApi::channelNames() const {
+  const std::vector<std::uint8_t> levels = host_.levels();
+  const std::vector<ChannelInfo> names = host_.channelNames();
+  QJsonArray list;
+  // The frame's first level is channel 1's; it holds one level past the last channel sent.
+  for (std::size_t c = 1; c < levels.size(); ++c) {
+    QJsonObject o{{QStringLiteral("channel"), static_cast<int>(c)},
+                  {QStringLiteral("level"), levels[c - 1]}};
+    if (c - 1 < names.size() && !names[c - 1].fixture.isEmpty()) {
+      const ChannelInfo& n = names[c - 1];
+      o.insert(QStringLiteral("fixture"), n.fixture);
+      o.insert(QStringLiteral("name"), n.name);
+      o.insert(QStringLiteral("group"), n.group);
+      if (!n.capability.isEmpty()) o.insert(QStringLiteral("capability"), n.capability);
+    }
+    list.append(o);
+  }
+  return json(200, {{QStringLiteral("channels"), list}});
 }
 
 QByteArray RemoteApi::liveMessage() const {

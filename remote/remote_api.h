@@ -86,6 +86,9 @@ class RemoteApi {
   RemoteReply scenes(const QUrlQuery& query);
   RemoteReply play(const QByteArray& body);
   RemoteReply channels(const QByteArray& body);
+  // What the patch makes of the output: its fixtures, and every channel's name at its level.
+  RemoteReply fixtures() const;
+  RemoteReply channelNames() const;
   // The routes under /api/rdm/; false when the path is not one of them.
   bool devices(const RemoteRequest& request, std::function<void(RemoteReply)>& reply);
   // Source, key and body type; nothing when the request may go on.

@@ -40,6 +40,32 @@ struct FaderMove {
   std::optional<QString> stopped;
 };
 
+// A fixture of the show's patch, in the definition's own words; group is the fixed vocabulary's
+// key ("pan", "gobo", ...).
+struct FixtureInfo {
+  struct Range {
+    int min = 0;
+    int max = 255;
+    QString name;
+  };
+  struct Channel {
+    int channel = 0;  // the output's channel, from 1
+    QString name;
+    QString group;
+    bool fine = false;  // the low byte of a 16-bit value
+    std::vector<Range> capabilities;
+  };
+  QString name;
+  int start = 0;
+  QString manufacturer, model, mode;
+  std::vector<Channel> channels;
+};
+
+// What a channel of the output is at its level; empty fixture and name where nothing is patched.
+struct ChannelInfo {
+  QString fixture, name, group, capability;
+};
+
 // What the remote may see and do of the driver. The driver implements it; the remote knows no
 // window. Every call comes from the window's thread and returns at once.
 class RemoteHost {
@@ -67,6 +93,11 @@ class RemoteHost {
   // on top of the levels on the wire: the faders take them first where they differ (opening the
   // editor when it is not open), and a script the driver plays stops so the move holds.
   virtual FaderMove setChannels(const std::map<int, int>& levels) = 0;
+
+  // The patch's fixtures that loaded, in the patch file's order.
+  virtual std::vector<FixtureInfo> fixtures() const { return {}; }
+  // Channels 1 to levels().size() - 1, each at its level now (channel c's is levels()[c - 1]).
+  virtual std::vector<ChannelInfo> channelNames() const { return {}; }
 
   // The devices on the output's line. Discovery and changes take the line's time: their answers
   // come later, through done, on the window's thread; done may also be called at once (busy,

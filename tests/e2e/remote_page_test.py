@@ -282,9 +282,16 @@ def _loads(page, url):
 
 
 def shot(luvrin, stub, png):
-    show = Show(luvrin, stub, [("开场", "DMX255,128,064,032,"), ("摇头", "DMX200,180,160,140,"),
-                               ("追光", "DMX000,255,000,255,"), ("谢幕", "DMX030,030,030,030,"),
-                               ("全亮", "DMX255,255,255,255,"), ("全暗", "DMX000,000,000,000,")])
+    """The README's pictures of the page: its top on a patched show playing a scene, and (beside
+    it, -fixture.png) its 灯具 view of the moving light."""
+    from selenium.webdriver.common.by import By
+    spot = "DMX" + "".join("%03d," % ((k * 37) % 256) for k in range(40))
+    patch = ["[配接]", "左1=1,Robe/Robin 600E Spot (v1.1),Mode 1",
+             "面光=33,Showtec/Compact Par 7 Tri,4 Channel"]
+    show = Show(luvrin, stub, [("开场", "DMX255,128,064,032,"), ("摇头", spot), ("追光", "DMX000,255,000,255,"),
+                               ("谢幕", "DMX030,030,030,030,"), ("全亮", "DMX255,255,255,255,"),
+                               ("全暗", "DMX000,000,000,000,")], length=40,
+                files={"配接.ini": "".join(l + "\r\n" for l in patch).encode("gbk")})
     page = None
     try:
         show.start()
@@ -296,6 +303,13 @@ def shot(luvrin, stub, png):
         wait_for(lambda: playing_scene(page) == "摇头", "摇头 playing")
         time.sleep(1.5)  # a rate on the meter
         page.save_screenshot(png)
+        if page.execute_script("return !document.getElementById('fixtureView').hidden"):
+            view = page.find_element(By.ID, "fixtureView")
+            page.execute_script("arguments[0].scrollIntoView({block: 'start'})", view)
+            time.sleep(0.3)
+            page.save_screenshot(png.replace(".png", "-fixture.png"))
+        else:
+            print("no patch on the page: no picture of its 灯具 view")
     finally:
         if page is not None:
             page.quit()
