@@ -111,7 +111,9 @@ class FullOlaClient final : public OlaRdmClient {
   }
 
   ~FullOlaClient() override {
-    ss_.Terminate();
+    // Through the loop's own queue: a Terminate() made before Run() has begun would be lost,
+    // as Run() starts by clearing it, and the join would wait for ever.
+    ss_.Execute(once([this] { ss_.Terminate(); }));
     thread_.join();
     drop();
     delete home_;  // answers still queued for it are dropped with it
