@@ -37,6 +37,9 @@ PlayResult DriverRemoteHost::play(const QString& name) {
   const auto found = std::find_if(names.begin(), names.end(),
                                   [&](const QString& scene) { return sameSceneName(scene, name); });
   if (found == names.end()) return {};
+  // The scene the driver took up last: its hand-off value stays as it is, so the intake would
+  // not look it up again. A tap asks for it anew (after the faders stopped it, say).
+  const bool again = sameSceneName(driver_.Text1.text(), *found);
   // The launcher's way: the hand-off value, then the driver's own intake and lookup.
   if (!handoff_.write(*found)) {
     const QString why = handoff_.writeError();
@@ -45,6 +48,13 @@ PlayResult DriverRemoteHost::play(const QString& name) {
                                          "hand-off value could not be written)")
                                          .arg(*found, why);
     return {PlayResult::Outcome::NotHandedOver, *found, why};
+  }
+  if (again) {
+    const QString script = driver_.Text4.text();
+    driver_.Text1_Change();
+    // The same script in the box starts no run of itself.
+    if (driver_.Text3.text().isEmpty() && !script.isEmpty() && driver_.Text4.text() == script)
+      driver_.Command5_Click();
   }
   driver_.requestIntake();
   return {PlayResult::Outcome::Played, *found, {}};

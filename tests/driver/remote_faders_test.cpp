@@ -20,10 +20,11 @@ namespace {
 
 QString key(const char* k) { return QString::fromUtf8(k); }
 
-QJsonObject post(RemoteApi& api, const QByteArray& body) {
+QJsonObject post(RemoteApi& api, const QByteArray& body,
+                 const QString& path = QStringLiteral("/api/channels")) {
   RemoteRequest r;
   r.method = "POST";
-  r.path = QStringLiteral("/api/channels");
+  r.path = path;
   r.body = body;
   r.host = "127.0.0.1:8080";
   r.contentType = "application/json";
@@ -85,5 +86,14 @@ TEST(RemoteFaders, AMoveLandsOnTopOfWhatIsOnTheWireAndHolds) {
     EXPECT_EQ(d.port.lastFrameLevels(), expected);
     d.run(2s);  // past the script's next looks
     EXPECT_EQ(d.port.lastFrameLevels(), expected);
+
+    // Tapped again, the scene plays again as it was.
+    if (*c.scene == '\0') continue;
+    post(api, QByteArray(R"({"scene": ")") + c.scene + "\"}", QStringLiteral("/api/play"));
+    d.run(1s);
+    const Levels now = d.port.lastFrameLevels();
+    EXPECT_TRUE(now == Levels({255, 180, 60, 10, 0}) || now == Levels({10, 11, 12, 13, 0}) ||
+                now == Levels({20, 21, 22, 23, 0}))
+        << int(now[0]) << "," << int(now[1]) << "," << int(now[2]);
   }
 }
