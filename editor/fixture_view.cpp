@@ -20,6 +20,16 @@ QStringList FixtureView::fixtureNames() const {
   return names;
 }
 
+QStringList FixtureView::problems() const {
+  QStringList lines;
+  const fixtures::ShowPatch* patch = editor_.showPatch();
+  if (!patch || !patch->patch()) return lines;
+  for (const fixtures::PatchedFixture& f : patch->patch()->fixtures())
+    if (!f.loaded())
+      lines.push_back(QStringLiteral("第 %1 行 %2: %3").arg(f.line).arg(f.name, f.detail));
+  return lines;
+}
+
 bool FixtureView::select(const QString& name) {
   selected_.clear();
   parts_.clear();

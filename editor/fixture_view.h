@@ -26,6 +26,8 @@ class FixtureView {
 
   // The patch's loaded fixtures, in the file's order.
   QStringList fixtureNames() const;
+  // The patch's lines that were left out, each with its line number, name and why.
+  QStringList problems() const;
   // Shows the parts of that fixture; false (nothing shown) for a name the patch does not hold.
   bool select(const QString& name);
   const QString& selected() const { return selected_; }

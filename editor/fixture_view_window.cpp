@@ -121,6 +121,12 @@ FixtureViewWindow::FixtureViewWindow(Form3& editor, QWidget* owner)
   partsLayout_->setContentsMargins(0, 0, 0, 0);
   scroll->setWidget(parts_);
   layout->addWidget(scroll, 1);
+  // The patch's lines left out, marked where the fixtures are chosen.
+  problems_ = new QLabel(this);
+  problems_->setObjectName(QStringLiteral("problems"));
+  problems_->setWordWrap(true);
+  problems_->setStyleSheet(QStringLiteral("color: #b00000"));
+  layout->addWidget(problems_);
   connect(fixtures_, &QComboBox::currentTextChanged, this,
           [this](const QString& name) { showFixture(name); });
   if (fixtures::ShowPatch* patch = editor_.showPatch())
@@ -143,6 +149,11 @@ FixtureViewWindow::~FixtureViewWindow() {
 void FixtureViewWindow::refresh() {
   const QString keep = view_.selected();
   const QStringList names = view_.fixtureNames();
+  const QStringList problems = view_.problems();
+  problems_->setText(problems.isEmpty()
+                         ? QString()
+                         : QStringLiteral("配接.ini 中未载入的行:\n") + problems.join(u'\n'));
+  problems_->setHidden(problems.isEmpty());
   {
     const QSignalBlocker block(fixtures_);
     fixtures_->clear();

@@ -5,6 +5,7 @@
 #include "fixture_view.h"
 
 class QComboBox;
+class QLabel;
 class QVBoxLayout;
 
 namespace luvrin {
@@ -29,6 +30,7 @@ class FixtureViewWindow : public QWidget {
   Form3& editor_;
   FixtureView view_;
   QComboBox* fixtures_ = nullptr;
+  QLabel* problems_ = nullptr;
   QWidget* parts_ = nullptr;
   QVBoxLayout* partsLayout_ = nullptr;
   std::vector<std::function<void()>> followers_;

@@ -25,8 +25,9 @@ Form1& loadPatched(Driver& driver) {
   <Capability Min="0" Max="99">Open</Capability><Capability Min="100" Max="255">Gobo 3 shake</Capability>
  </Channel>
  <Mode Name="2ch"><Channel Number="0">Pan</Channel><Channel Number="1">Gobo</Channel></Mode>)"));
-  driver.show.writeFile(QStringLiteral("配接.ini"),
-                        encodeGbk(QStringLiteral("[配接]\r\n左1=2,Maker/Spot,2ch\r\n")));
+  driver.show.writeFile(
+      QStringLiteral("配接.ini"),
+      encodeGbk(QStringLiteral("[配接]\r\n左1=2,Maker/Spot,2ch\r\n坏=999,Maker/Spot,2ch\r\n")));
   Form1& form = driver.load();
   form.patch().finishReading();
   return form;
@@ -96,6 +97,8 @@ TEST(FixturesEditor, FadersShowTheirNamesAndTheFixtureViewMovesThem) {
   EXPECT_EQ(editor.Option1[0].caption(), "1\n左1");
 
   FixtureView view(editor);
+  ASSERT_EQ(view.problems().size(), 1);
+  EXPECT_TRUE(view.problems()[0].startsWith("第 3 行 坏"));
   ASSERT_TRUE(view.select(QStringLiteral("左1")));
   ASSERT_EQ(view.parts().size(), 2u);
   const FixtureView::Part& gobo = view.parts()[1];
