@@ -157,7 +157,7 @@ void Form3::showNames() {
   if (any != named_) {
     named_ = any;
     layOut();
-    changed().notify();
+    layoutChanged_.notify();
   }
 }
 

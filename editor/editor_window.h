@@ -106,6 +106,8 @@ class Form3 : public FormState {
   // The window's height: taller while faders carry names.
   int clientHeight() const { return clientHeight_; }
   bool named() const { return named_; }
+  // After the window's height changed with the names.
+  Notifier& layoutChanged() { return layoutChanged_; }
   fixtures::ShowPatch* showPatch() const { return driver_.showPatch(); }
 
   // The page shown now (the selected page button).
@@ -169,6 +171,7 @@ class Form3 : public FormState {
   int pageTop_ = kPageTop;
   int clientHeight_ = kClientHeight;
   Notifier::Id patchSub_ = 0;
+  Notifier layoutChanged_;
   // Declared last: its runs refer to the controls above and end before they go.
   EditorPlayback engine_;
 };

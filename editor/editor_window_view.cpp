@@ -145,7 +145,7 @@ Form3View::Form3View(Form3& model, QWidget* owner) : QWidget(nullptr), model_(mo
 
   resize(scale_.px(Form3::kClientWidth), scale_.px(model.clientHeight()));
   // Names make the window taller (and their going, shorter again).
-  formSub_ = model.changed().subscribe([this] {
+  formSub_ = model.layoutChanged().subscribe([this] {
     const int height = scale_.px(model_.clientHeight());
     if (height != this->height()) resize(width(), height);
   });
@@ -154,7 +154,7 @@ Form3View::Form3View(Form3& model, QWidget* owner) : QWidget(nullptr), model_(mo
 
 Form3View::~Form3View() {
   delete fixtureView_;
-  model_.changed().unsubscribe(formSub_);
+  model_.layoutChanged().unsubscribe(formSub_);
   for (int f = 0; f < Form3::kPageCount; ++f)
     model_.Frame1[static_cast<std::size_t>(f)].changed().unsubscribe(
         pageSubs_[static_cast<std::size_t>(f)]);
