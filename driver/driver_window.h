@@ -157,7 +157,7 @@ class Form1 : public FormState {
     explicit EditorSide(Form1& driver) : driver_(driver) {}
     double sendDataLength() const override { return driver_.OUTBUFCNT; }
     void takeChannelData(const QString& text) override { driver_.Text7.setText(text); }
-    const fixtures::ShowPatch* showPatch() const override { return &driver_.patch_; }
+    fixtures::ShowPatch* showPatch() const override { return &driver_.patch_; }
     Form1& driver_;
   };
   EditorSide editorSide_{*this};

@@ -29,6 +29,8 @@ Form3::Form3(Scheduler& scheduler, QString programFolder, DriverLink& driver)
     : VScroll1(kFaderCount),
       Text3(kFaderCount),
       Text2(kFaderCount),
+      FaderName(kFaderCount),
+      FaderCapability(kFaderCount),
       Frame1(kPageCount),
       Option1(kPageCount),
       Command4(QStringLiteral("添加动作")),
@@ -39,6 +41,7 @@ Form3::Form3(Scheduler& scheduler, QString programFolder, DriverLink& driver)
       Command6(QStringLiteral("打开")),
       Label2(countdownText(0)),
       Command8(QStringLiteral("返回到运行窗口")),
+      Command9(QStringLiteral("灯具")),
       // Nothing of the window ticks before it is loaded.
       Timer3(scheduler, kLiveOutputDefaultMs, false),
       Timer4(scheduler, kRefreshMs, false),
@@ -62,25 +65,14 @@ Form3::Form3(Scheduler& scheduler, QString programFolder, DriverLink& driver)
     VScroll1[k].Change = [this, i] { VScroll1_Change(i); };
     VScroll1[k].Scroll = [this, i] { VScroll1_Scroll(i); };
     Text3[k].setGeometry(columnLeft(i), 240, 375, 270);
-    Text2[k].setGeometry(columnLeft(i), 600, 375, 270);
+    FaderName[k].setVisible(false);
+    FaderCapability[k].setVisible(false);
   }
-  for (int f = 0; f < kPageCount; ++f) {
-    const auto k = static_cast<std::size_t>(f);
-    Frame1[k].setGeometry(kPageLeft, kPageTop, kPageWidth, kPageHeight);
-    Option1[k].setGeometry(kColumnLeft + kOptionWidth * f, kOptionTop, kOptionWidth, kOptionHeight);
-    Option1[k].Click = [this, f] { Option1_Click(f); };
-  }
-  Command4.setGeometry(0, 5160, 1095, 495);
-  Text7.setGeometry(1440, 5160, 13215, 1095);
-  Label1.setGeometry(120, 5760, 1080, 180);
-  Text6.setGeometry(120, 6000, 735, 375);
-  Text5.setGeometry(1440, 6240, 13215, 2655);
-  Command5.setGeometry(120, 6480, 1215, 375);
-  Command7.setGeometry(120, 6960, 1215, 375);
-  Command3.setGeometry(120, 7440, 1215, 375);
-  Command6.setGeometry(120, 7920, 1215, 375);
-  Label2.setGeometry(120, 8280, 900, 180);
+  for (int f = 0; f < kPageCount; ++f)
+    Option1[static_cast<std::size_t>(f)].Click = [this, f] { Option1_Click(f); };
   Command8.setGeometry(8040, 0, 2055, 495);
+  Command9.setGeometry(10200, 0, 1215, 495);
+  layOut();
 
   Command4.Click = [this] { Command4_Click(); };
   Command5.Click = [this] { Command5_Click(); };
@@ -88,6 +80,12 @@ Form3::Form3(Scheduler& scheduler, QString programFolder, DriverLink& driver)
   Command3.Click = [this] { Command3_Click(); };
   Command6.Click = [this] { Command6_Click(); };
   Command8.Click = [this] { Command8_Click(); };
+  Command9.Click = [this] { Command9_Click(); };
+  if (fixtures::ShowPatch* patch = driver_.showPatch()) {
+    patchSub_ = patch->changed().subscribe([this] {
+      if (loaded()) showNames();
+    });
+  }
   Text7.Change = [this] { Text7_Change(); };
   Timer3.onTimer = [this] { Timer3_Timer(); };
   Timer4.onTimer = [this] { Timer4_Timer(); };
@@ -96,7 +94,83 @@ Form3::Form3(Scheduler& scheduler, QString programFolder, DriverLink& driver)
   resetControls();
 }
 
-Form3::~Form3() { engine_.stopAll(); }
+Form3::~Form3() {
+  engine_.stopAll();
+  if (fixtures::ShowPatch* patch = driver_.showPatch()) patch->changed().unsubscribe(patchSub_);
+}
+
+// Named faders need two rows more: the fixture and channel under the number, the capability
+// under the value. The window grows by them; without names it stays as it was drawn.
+void Form3::layOut() {
+  const int names = named_ ? kNameHeight : 0;
+  const int capabilities = named_ ? kCapabilityHeight : 0;
+  const int grow = names + capabilities;
+  const int options = named_ ? kOptionGrow : 0;
+  pageTop_ = kPageTop + options;
+  for (int i = 0; i < kFaderCount; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    FaderName[k].setGeometry(columnLeft(i), 510, kColumnPitch, kNameHeight);
+    Text2[k].setGeometry(columnLeft(i), 600 + names, 375, 270);
+    FaderCapability[k].setGeometry(columnLeft(i), 870 + names, 375, kCapabilityHeight);
+    VScroll1[k].setGeometry(columnLeft(i), 840 + grow, 375, 3135);
+  }
+  for (int f = 0; f < kPageCount; ++f) {
+    const auto k = static_cast<std::size_t>(f);
+    Frame1[k].setGeometry(kPageLeft, pageTop_, kPageWidth, kPageHeight + grow);
+    const int width = named_ ? kNamedOptionWidth : kOptionWidth;
+    Option1[k].setGeometry(kColumnLeft + width * f, kOptionTop, width, kOptionHeight + options);
+  }
+  const int down = grow + options;
+  Command4.setGeometry(0, 5160 + down, 1095, 495);
+  Text7.setGeometry(1440, 5160 + down, 13215, 1095);
+  Label1.setGeometry(120, 5760 + down, 1080, 180);
+  Text6.setGeometry(120, 6000 + down, 735, 375);
+  Text5.setGeometry(1440, 6240 + down, 13215, 2655);
+  Command5.setGeometry(120, 6480 + down, 1215, 375);
+  Command7.setGeometry(120, 6960 + down, 1215, 375);
+  Command3.setGeometry(120, 7440 + down, 1215, 375);
+  Command6.setGeometry(120, 7920 + down, 1215, 375);
+  Label2.setGeometry(120, 8280 + down, 900, 180);
+  clientHeight_ = kClientHeight + down;
+}
+
+void Form3::showNames() {
+  const fixtures::ShowPatch* patch = driver_.showPatch();
+  bool any = false;
+  for (int i = 0; i < kFaderCount; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    const auto label = patch ? patch->label(i + 1) : std::nullopt;
+    any = any || label.has_value();
+    FaderName[k].setCaption(label ? label->fixture + u'\n' + label->channel : QString());
+    FaderName[k].setVisible(label.has_value());
+    FaderCapability[k].setVisible(label.has_value());
+    showCapability(i);
+  }
+  for (int f = 0; f < kPageCount; ++f) {
+    const auto [first, count] = pageFaders(f);
+    const QStringList starting =
+        patch ? patch->fixturesStarting(first + 1, first + count) : QStringList();
+    QString caption = QString::number(first + 1);
+    if (!starting.isEmpty()) caption += u'\n' + starting.join(u' ');
+    Option1[static_cast<std::size_t>(f)].setCaption(caption);
+  }
+  if (any != named_) {
+    named_ = any;
+    layOut();
+    layoutChanged_.notify();
+  }
+}
+
+void Form3::showCapability(int index) {
+  const fixtures::ShowPatch* patch = driver_.showPatch();
+  const auto k = static_cast<std::size_t>(index);
+  const auto meaning = patch ? patch->channel(index + 1, VScroll1[k].value()) : std::nullopt;
+  FaderCapability[k].setCaption(meaning ? meaning->capability : QString());
+}
+
+void Form3::Command9_Click() {
+  if (dialogs.fixtures) dialogs.fixtures();
+}
 
 void Form3::resetControls() {
   for (auto& fader : VScroll1) fader.setValue(0);
@@ -104,7 +178,7 @@ void Form3::resetControls() {
   for (auto& box : Text2) box.setText(QStringLiteral("0"));
   for (int f = 0; f < kPageCount; ++f) {
     const auto k = static_cast<std::size_t>(f);
-    Frame1[k].move(kPageLeft, kPageTop);
+    Frame1[k].move(kPageLeft, pageTop_);
     Frame1[k].setVisible(f == 0);
     Option1[k].setValue(f == 0);
   }
@@ -165,6 +239,7 @@ void Form3::Form_Load() {
     Text2[k].setLeft(columnLeft(i));
     VScroll1[k].setLeft(columnLeft(i));
   }
+  showNames();
   // The driver's frame interval paces the live output too; without one it stays at 100 ms.
   if (const auto interval = readSerialConfiguration(folder_).frameInterval)
     Timer3.setInterval(*interval);
@@ -175,7 +250,7 @@ void Form3::Option1_Click(int Index) {
   for (int k = 0; k < kPageCount; ++k) {
     auto& page = Frame1[static_cast<std::size_t>(k)];
     page.setVisible(false);
-    page.move(kPageLeft, kPageTop);
+    page.move(kPageLeft, pageTop_);
     Option1[static_cast<std::size_t>(k)].setValue(k == Index);
   }
   Frame1[static_cast<std::size_t>(Index)].setVisible(true);
@@ -185,6 +260,7 @@ void Form3::Option1_Click(int Index) {
 void Form3::VScroll1_Scroll(int Index) {
   const auto k = static_cast<std::size_t>(Index);
   Text2[k].setText(QString::number(VScroll1[k].value()));
+  showCapability(Index);
 }
 
 void Form3::VScroll1_Change(int Index) { VScroll1_Scroll(Index); }

@@ -8,12 +8,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
+
+#include "fixture_view_window.h"
 
 namespace luvrin {
 
@@ -22,6 +25,62 @@ namespace {
 QString indexed(const char* name, int index) {
   return QStringLiteral("%1(%2)").arg(QLatin1StringView(name)).arg(index);
 }
+
+// A fader's name in its narrow column: each line cut to the width (the whole text on hover),
+// or, for a capability, one line written upwards along the fader.
+class FaderText : public QWidget {
+ public:
+  FaderText(bool upwards, QWidget* parent) : QWidget(parent), upwards_(upwards) {}
+  void setText(const QString& text) {
+    if (text == text_) return;
+    text_ = text;
+    setToolTip(QString(text).replace(u'\n', u' '));
+    update();
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::WindowText));
+    const QFontMetrics metrics(font());
+    if (upwards_) {
+      painter.translate(0, height());
+      painter.rotate(-90);
+      const QRect area(0, 0, height(), width());
+      painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter,
+                       metrics.elidedText(text_, Qt::ElideRight, area.width()));
+      return;
+    }
+    const QStringList lines = text_.split(u'\n');
+    int top = 0;
+    for (const QString& line : lines) {
+      painter.drawText(QRect(0, top, width(), metrics.height()), Qt::AlignCenter,
+                       metrics.elidedText(line, Qt::ElideRight, width()));
+      top += metrics.height();
+    }
+  }
+
+ private:
+  bool upwards_;
+  QString text_;
+};
+
+// Geometry and visibility from the model, the caption as the widget's text.
+class FaderTextBinding : public ControlBinding {
+ public:
+  FaderTextBinding(Label& model, FaderText* widget, const TwipScale& scale)
+      : ControlBinding(model, widget, scale), label_(model), widget_(widget) {
+    FaderTextBinding::sync();
+  }
+
+ private:
+  void sync() override {
+    ControlBinding::sync();
+    widget_->setText(label_.caption());
+  }
+  Label& label_;
+  FaderText* widget_;
+};
 
 }  // namespace
 
@@ -80,14 +139,22 @@ Form3View::Form3View(Form3& model, QWidget* owner) : QWidget(nullptr), model_(mo
   button(model.Command6, "Command6");
   label(model.Label2, "Label2");
   button(model.Command8, "Command8");
+  button(model.Command9, "Command9");
   bindings_.add<FormBinding>(model, this);
   installDialogs();
 
-  resize(scale_.px(Form3::kClientWidth), scale_.px(Form3::kClientHeight));
+  resize(scale_.px(Form3::kClientWidth), scale_.px(model.clientHeight()));
+  // Names make the window taller (and their going, shorter again).
+  formSub_ = model.layoutChanged().subscribe([this] {
+    const int height = scale_.px(model_.clientHeight());
+    if (height != this->height()) resize(width(), height);
+  });
   placeOnScreen(this, owner != nullptr && owner->isVisible() ? owner->frameGeometry() : QRect());
 }
 
 Form3View::~Form3View() {
+  delete fixtureView_;
+  model_.layoutChanged().unsubscribe(formSub_);
   for (int f = 0; f < Form3::kPageCount; ++f)
     model_.Frame1[static_cast<std::size_t>(f)].changed().unsubscribe(
         pageSubs_[static_cast<std::size_t>(f)]);
@@ -116,6 +183,13 @@ void Form3View::buildPage(int f) {
     value->setFrame(false);
     value->setAlignment(Qt::AlignCenter);
     bindings_.add<LineEditBinding>(model_.Text2[k], value, scale_);
+
+    auto* name = new FaderText(false, page);
+    name->setObjectName(indexed("FaderName", i));
+    bindings_.add<FaderTextBinding>(model_.FaderName[k], name, scale_);
+    auto* capability = new FaderText(true, page);
+    capability->setObjectName(indexed("FaderCapability", i));
+    bindings_.add<FaderTextBinding>(model_.FaderCapability[k], capability, scale_);
 
     auto* fader = new QScrollBar(Qt::Vertical, page);
     fader->setObjectName(indexed("VScroll1", i));
@@ -162,6 +236,16 @@ void Form3View::installDialogs() {
   };
   model_.dialogs.message = [self](const QString& text) {
     if (self) QMessageBox::warning(self, self->windowTitle(), text);
+  };
+  model_.dialogs.fixtures = [self] {
+    if (!self) return;
+    if (!self->fixtureView_) {
+      self->fixtureView_ = new FixtureViewWindow(self->model_, self);
+      self->fixtureView_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    self->fixtureView_->show();
+    self->fixtureView_->raise();
+    self->fixtureView_->activateWindow();
   };
   model_.dialogs.confirm = [self](const QString& text) {
     if (!self) return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 #include <array>
 #include <vector>
@@ -11,6 +12,8 @@ class QGroupBox;
 class QRadioButton;
 
 namespace luvrin {
+
+class FixtureViewWindow;
 
 // The editor window. Only what is seen is built: a fader page gets its 120 widgets the first
 // time it is shown, so the window opens at once although it holds 1,536 fader controls.
@@ -38,6 +41,8 @@ class Form3View : public QWidget {
   std::array<QRadioButton*, Form3::kPageCount> options_{};
   std::array<bool, Form3::kPageCount> built_{};
   std::vector<Notifier::Id> pageSubs_;
+  Notifier::Id formSub_ = 0;
+  QPointer<FixtureViewWindow> fixtureView_;
   BindingSet bindings_;
 };
 

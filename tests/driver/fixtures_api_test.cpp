@@ -8,6 +8,7 @@
 
 #include "driver_fixture.h"
 #include "driver_remote_host.h"
+#include "fixture_view.h"
 #include "fixtures/qxf.h"
 #include "remote_api.h"
 
@@ -24,8 +25,9 @@ Form1& loadPatched(Driver& driver) {
   <Capability Min="0" Max="99">Open</Capability><Capability Min="100" Max="255">Gobo 3 shake</Capability>
  </Channel>
  <Mode Name="2ch"><Channel Number="0">Pan</Channel><Channel Number="1">Gobo</Channel></Mode>)"));
-  driver.show.writeFile(QStringLiteral("配接.ini"),
-                        encodeGbk(QStringLiteral("[配接]\r\n左1=2,Maker/Spot,2ch\r\n")));
+  driver.show.writeFile(
+      QStringLiteral("配接.ini"),
+      encodeGbk(QStringLiteral("[配接]\r\n左1=2,Maker/Spot,2ch\r\n坏=999,Maker/Spot,2ch\r\n")));
   Form1& form = driver.load();
   form.patch().finishReading();
   return form;
@@ -81,4 +83,29 @@ TEST(FixturesApi, ChannelsNameEachPatchedChannelAndTheCapabilityOfItsLevel) {
   EXPECT_EQ(gobo["fixture"], "左1");
   EXPECT_EQ(gobo["name"], "Gobo");
   EXPECT_EQ(gobo["capability"], "Gobo 3 shake");
+}
+
+TEST(FixturesEditor, FadersShowTheirNamesAndTheFixtureViewMovesThem) {
+  Driver driver{{QStringLiteral("发送数据长度"), QStringLiteral("128")}};
+  Form1& form = loadPatched(driver);
+  form.Command3_Click();
+  Form3& editor = form.editor();
+  EXPECT_EQ(editor.FaderName[2].caption(), "左1\n图案");
+  EXPECT_TRUE(editor.FaderName[2].visible());
+  EXPECT_FALSE(editor.FaderName[0].visible());
+  EXPECT_EQ(editor.FaderCapability[2].caption(), "Open");
+  EXPECT_EQ(editor.Option1[0].caption(), "1\n左1");
+
+  FixtureView view(editor);
+  ASSERT_EQ(view.problems().size(), 1);
+  EXPECT_TRUE(view.problems()[0].startsWith("第 3 行 坏"));
+  ASSERT_TRUE(view.select(QStringLiteral("左1")));
+  ASSERT_EQ(view.parts().size(), 2u);
+  const FixtureView::Part& gobo = view.parts()[1];
+  ASSERT_EQ(gobo.kind, FixtureView::Part::Kind::List);
+  view.choose(gobo, 1);
+  EXPECT_EQ(editor.VScroll1[2].value(), 177);  // the middle of 100-255
+  EXPECT_EQ(editor.FaderCapability[2].caption(), "Gobo 3 shake");
+  view.setPad(view.parts()[0], 0x4000, 0);
+  EXPECT_EQ(editor.VScroll1[1].value(), 0x40);
 }

@@ -2,7 +2,7 @@
 // window after a search of a simulated RDM line) playing a small demo scene on a port that goes
 // nowhere, and writes the shown window's geometry "WxH+X+Y" to a file once it has been drawn, so
 // that scripts/screenshots can take the screen and cut the window out.
-//   luvrin_screens driver|editor|devices <geometry file>
+//   luvrin_screens driver|editor|fixtures|devices <geometry file>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -18,6 +18,7 @@
 #include "driver_window.h"
 #include "driver_window_view.h"
 #include "editor_window_view.h"
+#include "fixture_view_window.h"
 #include "frame_output.h"
 #include "handoff_store.h"
 #include "scheduler_pump.h"
@@ -90,18 +91,19 @@ QWidget* shownWindow() {
 
 int main(int argc, char* argv[]) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: luvrin_screens driver|editor|devices <geometry file>\n");
+    std::fprintf(stderr, "usage: luvrin_screens driver|editor|fixtures|devices <geometry file>\n");
     return 2;
   }
   const bool editor = QByteArray(argv[1]) == "editor";
   const bool devices = QByteArray(argv[1]) == "devices";
+  const bool fixtureView = QByteArray(argv[1]) == "fixtures";
   const QString geometryFile = QString::fromLocal8Bit(argv[2]);
 
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
   QTemporaryDir show;
   const QString folder = show.path();
-  const int channels = 48;
+  const int channels = 64;
   writeFile(
       folder + QStringLiteral("/串口配置.ini"),
       luvrin::encodeGbk(QStringLiteral("[串口配置]\r\n发送定时器时间=25\r\n设置=115200,N,8,1\r\n"
@@ -113,6 +115,13 @@ int main(int argc, char* argv[]) {
                          QStringLiteral("\r\n!T000008'100mS\r\n") + look(channels, 255, 251) +
                          QStringLiteral("\r\n!T000008'100mS\r\n!GT000");
   writeFile(folder + QStringLiteral("/演示.ini"), luvrin::scriptFileBytes(script));
+  // Fixtures of the installed library (Debian's qlcplus-data).
+  writeFile(folder + QStringLiteral("/配接.ini"),
+            luvrin::encodeGbk(QStringLiteral("; 舞台\r\n[配接]\r\n"
+                                             "左1=1,Robe/Robin 600E Spot (v1.1),Mode 3\r\n"
+                                             "面光1=24,Showtec/Compact Par 7 Tri,4 Channel\r\n"
+                                             "面光2=28,Showtec/Compact Par 7 Tri,4 Channel\r\n"
+                                             "右1=41,Robe/Robin 600E Spot (v1.1),Mode 3\r\n")));
 
   luvrin::SteadyClock clock;
   luvrin::Scheduler scheduler(clock);
@@ -123,9 +132,10 @@ int main(int argc, char* argv[]) {
   luvrin::Form1 driver(scheduler, folder, link, handoff);
   driver.onQuit = [] { QCoreApplication::exit(0); };
   driver.Form_Load();
+  driver.patch().finishReading();
   luvrin::installViews(driver);
 
-  if (editor) {
+  if (editor || fixtureView) {
     QTimer::singleShot(700, [&driver] {
       QElapsedTimer opening;
       opening.start();
@@ -142,6 +152,13 @@ int main(int argc, char* argv[]) {
       ed.Command4_Click();
     });
   }
+  if (fixtureView) {
+    QTimer::singleShot(1000, [&driver] {
+      driver.editor().Command9.click();
+      luvrin::Form3& ed = driver.editor();
+      ed.setFaders(std::vector<std::pair<int, int>>{{0, 170}, {2, 80}, {12, 200}});
+    });
+  }
   if (devices) {
     QTimer::singleShot(300, [&driver] {
       driver.DevicesButton.click();
@@ -152,9 +169,10 @@ int main(int argc, char* argv[]) {
     });
   }
   QTimer::singleShot(2000, [&] {
-    QWidget* w = editor    ? shownWindow<luvrin::Form3View>()
-                 : devices ? shownWindow<luvrin::DevicesView>()
-                           : shownWindow<luvrin::Form1View>();
+    QWidget* w = fixtureView ? shownWindow<luvrin::FixtureViewWindow>()
+                 : editor    ? shownWindow<luvrin::Form3View>()
+                 : devices   ? shownWindow<luvrin::DevicesView>()
+                             : shownWindow<luvrin::Form1View>();
     if (w == nullptr) QCoreApplication::exit(1);
     const QRect g = w->frameGeometry();
     writeFile(geometryFile, QStringLiteral("%1x%2+%3+%4\n")
