@@ -270,8 +270,8 @@ def _loads(page, url):
 
 
 def shot(luvrin, stub, png):
-    """The README's pictures of the page: its top on a patched show playing a scene, and (beside
-    it, -fixture.png) its 灯具 view of the moving light."""
+    """The README's pictures of the page: its top on a patched show playing a scene, and beside
+    it its named faders (-faders.png) and its 灯具 view of the moving light (-fixture.png)."""
     from selenium.webdriver.common.by import By
     spot = "DMX" + "".join("%03d," % ((k * 37) % 256) for k in range(40))
     patch = ["[配接]", "左1=1,Robe/Robin 600E Spot (v1.1),Mode 1",
@@ -292,10 +292,12 @@ def shot(luvrin, stub, png):
         time.sleep(1.5)  # a rate on the meter
         page.save_screenshot(png)
         if page.execute_script("return !document.getElementById('fixtureView').hidden"):
-            view = page.find_element(By.ID, "fixtureView")
-            page.execute_script("arguments[0].scrollIntoView({block: 'start'})", view)
-            time.sleep(0.3)
-            page.save_screenshot(png.replace(".png", "-fixture.png"))
+            for element, suffix in (("faderPages", "-faders.png"), ("fixtureView", "-fixture.png")):
+                page.execute_script("arguments[0].scrollIntoView({block: 'start'});"
+                                    "scrollBy(0, -document.querySelector('header').offsetHeight)",
+                                    page.find_element(By.ID, element))
+                time.sleep(0.3)
+                page.save_screenshot(png.replace(".png", suffix))
         else:
             print("no patch on the page: no picture of its 灯具 view")
     finally:
