@@ -269,6 +269,14 @@ def _loads(page, url):
         return False
 
 
+def drain(show, seconds):
+    """Reads the port for a while, as a line would, so that the output never waits on it."""
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        show.last_frame()
+        time.sleep(0.02)
+
+
 def shot(luvrin, stub, png):
     """The README's pictures of the page: its top on a patched show playing a scene, and beside
     it its named faders (-faders.png) and its 灯具 view of the moving light (-fixture.png)."""
@@ -289,14 +297,14 @@ def shot(luvrin, stub, png):
         wait_for(lambda: _loads(page, show.url), "the page")
         show.launch("摇头")
         wait_for(lambda: playing_scene(page) == "摇头", "摇头 playing")
-        time.sleep(1.5)  # a rate on the meter
+        drain(show, 1.5)  # a rate on the meter
         page.save_screenshot(png)
         if page.execute_script("return !document.getElementById('fixtureView').hidden"):
             for element, suffix in (("faderPages", "-faders.png"), ("fixtureView", "-fixture.png")):
                 page.execute_script("arguments[0].scrollIntoView({block: 'start'});"
                                     "scrollBy(0, -document.querySelector('header').offsetHeight)",
                                     page.find_element(By.ID, element))
-                time.sleep(0.3)
+                drain(show, 0.3)
                 page.save_screenshot(png.replace(".png", suffix))
         else:
             print("no patch on the page: no picture of its 灯具 view")
