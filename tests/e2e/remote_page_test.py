@@ -603,12 +603,12 @@ class PatchStandIn(PageStandIn):
             return {"channel": number, "name": name, "group": group, "fine": fine,
                     "capabilities": [{"min": a, "max": b, "name": n} for a, b, n in ranges]}
         self.fixtures = [{"name": "左1", "start": 1, "manufacturer": "Maker", "model": "Spot",
-                          "mode": "7ch", "channels": [
+                          "mode": "6ch", "channels": [
                               channel(1, "Pan", "pan"), channel(2, "Pan fine", "pan", True),
                               channel(3, "Tilt", "tilt"), channel(4, "Tilt fine", "tilt", True),
                               channel(5, "Gobo", "gobo", ranges=[(0, 9, "Open"), (10, 19, "Gobo 1"),
                                                                  (20, 255, "Gobo 3 shake")]),
-                              channel(6, "Dimmer", "intensity"), channel(7, "Macro", "effect")]}]
+                              channel(6, "Macro", "effect")]}]
         super().__init__()
 
     def get(self, path):
@@ -644,7 +644,7 @@ def test_fixtures():
         name = lambda ch: page.execute_script(
             "const s = document.querySelector('label[for=f%d] small'); return s && s.textContent" % ch)
         wait_for(lambda: name(1) == "左1 水平", "fader 1 named")
-        names = [name(ch) for ch in (2, 5, 7, 8)]
+        names = [name(ch) for ch in (2, 5, 6, 7)]
         assert names == ["左1 水平微调", "左1 图案", "左1 Macro", None], names
         assert "左1" in page.find_element(By.CSS_SELECTOR, "#faderPages button").text
 
