@@ -281,9 +281,17 @@ def _loads(page, url):
         return False
 
 
+def drain(show, seconds):
+    """Reads the port for a while, as a line would, so that the output never waits on it."""
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        show.last_frame()
+        time.sleep(0.02)
+
+
 def shot(luvrin, stub, png):
-    """The README's pictures of the page: its top on a patched show playing a scene, and (beside
-    it, -fixture.png) its 灯具 view of the moving light."""
+    """The README's pictures of the page: its top on a patched show playing a scene, and beside
+    it its named faders (-faders.png) and its 灯具 view of the moving light (-fixture.png)."""
     from selenium.webdriver.common.by import By
     spot = "DMX" + "".join("%03d," % ((k * 37) % 256) for k in range(40))
     patch = ["[配接]", "左1=1,Robe/Robin 600E Spot (v1.1),Mode 1",
@@ -301,13 +309,15 @@ def shot(luvrin, stub, png):
         wait_for(lambda: _loads(page, show.url), "the page")
         show.launch("摇头")
         wait_for(lambda: playing_scene(page) == "摇头", "摇头 playing")
-        time.sleep(1.5)  # a rate on the meter
+        drain(show, 1.5)  # a rate on the meter
         page.save_screenshot(png)
         if page.execute_script("return !document.getElementById('fixtureView').hidden"):
-            view = page.find_element(By.ID, "fixtureView")
-            page.execute_script("arguments[0].scrollIntoView({block: 'start'})", view)
-            time.sleep(0.3)
-            page.save_screenshot(png.replace(".png", "-fixture.png"))
+            for element, suffix in (("faderPages", "-faders.png"), ("fixtureView", "-fixture.png")):
+                page.execute_script("arguments[0].scrollIntoView({block: 'start'});"
+                                    "scrollBy(0, -document.querySelector('header').offsetHeight)",
+                                    page.find_element(By.ID, element))
+                drain(show, 0.3)
+                page.save_screenshot(png.replace(".png", suffix))
         else:
             print("no patch on the page: no picture of its 灯具 view")
     finally:
@@ -605,12 +615,12 @@ class PatchStandIn(PageStandIn):
             return {"channel": number, "name": name, "group": group, "fine": fine,
                     "capabilities": [{"min": a, "max": b, "name": n} for a, b, n in ranges]}
         self.fixtures = [{"name": "左1", "start": 1, "manufacturer": "Maker", "model": "Spot",
-                          "mode": "7ch", "channels": [
+                          "mode": "6ch", "channels": [
                               channel(1, "Pan", "pan"), channel(2, "Pan fine", "pan", True),
                               channel(3, "Tilt", "tilt"), channel(4, "Tilt fine", "tilt", True),
                               channel(5, "Gobo", "gobo", ranges=[(0, 9, "Open"), (10, 19, "Gobo 1"),
                                                                  (20, 255, "Gobo 3 shake")]),
-                              channel(6, "Dimmer", "intensity"), channel(7, "Macro", "effect")]}]
+                              channel(6, "Macro", "effect")]}]
         super().__init__()
 
     def get(self, path):
@@ -646,7 +656,7 @@ def test_fixtures():
         name = lambda ch: page.execute_script(
             "const s = document.querySelector('label[for=f%d] small'); return s && s.textContent" % ch)
         wait_for(lambda: name(1) == "左1 水平", "fader 1 named")
-        names = [name(ch) for ch in (2, 5, 7, 8)]
+        names = [name(ch) for ch in (2, 5, 6, 7)]
         assert names == ["左1 水平微调", "左1 图案", "左1 Macro", None], names
         assert "左1" in page.find_element(By.CSS_SELECTOR, "#faderPages button").text
 

@@ -15,6 +15,7 @@ import argparse
 import json
 import os
 import pty
+import re
 import shutil
 import signal
 import socket
@@ -875,9 +876,21 @@ def test_remote(show, work, port):
     write_settings(driver_folder, 20, 4, extra='远程端口=%d\n' % remote_port)
     with open(os.path.join(driver_folder, '场景.ini'), 'wb') as f:
         f.write(gbk_crlf('[DMX]\n开场=DMX010,020,030,040,\n摇头=DMX001,002,003,004,\n'))
+    # A fixture of the library that ships packed beside the driver.
+    with open(os.path.join(driver_folder, '配接.ini'), 'wb') as f:
+        f.write(gbk_crlf('[配接]\n面光=1,Showtec/Compact Par 7 Tri,4 Channel\n'))
     port.clear()
     start(os.path.join(driver_folder, 'LUVRIN.EXE'))
     wait_for(lambda: api(remote_port, 'GET', '/api/scenes')[0] == 200, 30, 'the remote answering')
+    wait_for(lambda: [f['name'] for f in api(remote_port, 'GET', '/api/fixtures')[1] or []] ==
+             ['面光'], 30, 'the patched fixture, from the packed library')
+    named = api(remote_port, 'GET', '/api/channels')[1]['channels']
+    check([c.get('fixture') for c in named] == ['面光'] * 4, 'named: %r' % named)
+    log = open(DRIVER_LOG, 'rb').read().decode('utf-8', 'replace')
+    indexed = [line for line in log.splitlines() if '灯库: ' in line]
+    count = re.search(r'内置 (\d+) 个定义', indexed[-1]) if indexed else None
+    check(count and int(count.group(1)) > 1000 and '内置灯库.rcc' in indexed[-1],
+          'the packed library indexed: %r' % indexed[-1:])
     status, scenes = api(remote_port, 'GET', '/api/scenes')
     check([s['name'] for s in scenes['scenes']] == ['开场', '摇头'], 'scenes: %r' % scenes)
     check(api(remote_port, 'POST', '/api/play', {'scene': '摇头'}) == (200, {'playing': '摇头'}),
@@ -885,7 +898,8 @@ def test_remote(show, work, port):
     wait_for(lambda: last_frame(port, 5) == [1, 2, 3, 4, 0], 30, 'the levels of 摇头 on COM5')
     check(handoff_value() == '摇头', 'hand-off value after the remote: %r' % handoff_value())
     check(api(remote_port, 'POST', '/api/play', {'scene': '摇'})[0] == 404, 'an unknown scene')
-    print('ok   the remote under wine: scenes listed, POST /api/play puts 摇头 on COM5')
+    print('ok   the remote under wine: scenes listed, POST /api/play puts 摇头 on COM5, the patch'
+          ' named from the packed library (%s)' % indexed[-1])
     end_drivers()
 
 
