@@ -16,6 +16,27 @@ using luvrin::fixtures::Source;
 
 QString installedFolder() { return luvrin::platform::installedFixtureFolder(QString()); }
 
+// The packed library as Windows ships it (scripts/windows: 驱动/内置灯库.rcc), copied beside
+// this program.
+QString packedFolder() {
+  return FixtureLibrary::packedFolder(luvrin::platform::programFolder(nullptr));
+}
+
+void BM_IndexPackedLibrary(benchmark::State& state) {
+  if (packedFolder().isEmpty()) {
+    state.SkipWithError("no 内置灯库.rcc beside the program");
+    return;
+  }
+  qsizetype entries = 0;
+  for (auto _ : state) {
+    FixtureLibrary lib({{packedFolder(), Source::Installed}});
+    entries = lib.entries().size();
+    benchmark::DoNotOptimize(entries);
+  }
+  state.counters["definitions"] = static_cast<double>(entries);
+}
+BENCHMARK(BM_IndexPackedLibrary)->Unit(benchmark::kMillisecond);
+
 void BM_IndexInstalledLibrary(benchmark::State& state) {
   if (!QFileInfo(installedFolder()).isDir()) {
     state.SkipWithError("no installed library");

@@ -5,6 +5,8 @@ show, a pseudo-terminal as its port, headless chromium driven through chromedriv
 usage: remote_page_test.py LUVRIN LUVRINpREG              the test (exit 77: no browser here)
        remote_page_test.py --devices                      the page's 设备 section against a
                                                           stand-in of the device routes
+       remote_page_test.py --fixtures                     the faders' names and the 灯具 view
+                                                          against a stand-in of the patch
        remote_page_test.py LUVRIN LUVRINpREG --keys       a key with + and & in the page's address
        remote_page_test.py LUVRIN LUVRINpREG --cross-site another site's page, served from a
                                                           network namespace, tries to act
@@ -446,10 +448,10 @@ ws.onclose = () => { if (!results.ws) results.ws = "closed"; };
         site.close()
 
 
-class DevicesStandIn:
-    """The page from the source tree behind the API's device routes, two devices behind them, on
-    a free port of 127.0.0.1: what the page sends and shows, while no interface here carries RDM
-    to a real driver."""
+class PageStandIn:
+    """The page from the source tree behind stand-in API routes on a free port of 127.0.0.1:
+    what the page sends and shows without a driver behind it. get(path) and post(path, body)
+    answer (status, JSON); what was posted is kept in asked."""
 
     def __init__(self):
         import http.server
@@ -457,12 +459,6 @@ class DevicesStandIn:
         import threading
         page = open(os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                  "../../remote/page/index.html"), "rb").read()
-        devices = {"7a70:00000001": {"uid": "7a70:00000001", "model": "Spot", "label": "左",
-                                     "address": 1, "footprint": 17, "personality": 1,
-                                     "personalities": 4, "identify": False},
-                   "7a70:00000002": {"uid": "7a70:00000002", "model": "Wash", "label": "右",
-                                     "address": 10, "footprint": 8, "personality": 1,
-                                     "personalities": 2, "identify": False}}
         self.asked = []
         stand_in = self
 
@@ -481,31 +477,57 @@ class DevicesStandIn:
             def do_GET(self):
                 if self.path == "/":
                     return self.answer(200, page, "text/html; charset=utf-8")
-                if self.path == "/api/rdm/devices":
-                    return self.answer(200, {"discovering": False, "devices": []})
-                self.answer(404, {"error": "not found"})
+                self.answer(*stand_in.get(self.path))
 
             def do_POST(self):
                 body = json.loads(self.rfile.read(int(self.headers["Content-Length"] or 0)) or b"{}")
                 stand_in.asked.append((self.path, body))
-                if self.path == "/api/rdm/discover":
-                    return self.answer(200, {"devices": list(devices.values())})
-                uid = self.path.rsplit("/", 1)[-1]
-                if uid not in devices:
-                    return self.answer(404, {"error": "没有这台设备"})
-                if body.get("address", 1) + devices[uid]["footprint"] - 1 > 512:
-                    return self.answer(400, {"error": "地址不行"})
-                devices[uid].update(body)
-                self.answer(200, devices[uid])
+                self.answer(*stand_in.post(self.path, body))
 
         self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
         self.url = "http://127.0.0.1:%d/" % self.server.server_address[1]
         self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
         self.thread.start()
 
+    def get(self, path):
+        return 404, {"error": "not found"}
+
+    def post(self, path, body):
+        return 404, {"error": "not found"}
+
     def close(self):
         self.server.shutdown()
         self.server.server_close()
+
+
+class DevicesStandIn(PageStandIn):
+    """The API's device routes, two devices behind them, while no interface here carries RDM to
+    a real driver."""
+
+    def __init__(self):
+        self.devices = {"7a70:00000001": {"uid": "7a70:00000001", "model": "Spot", "label": "左",
+                                          "address": 1, "footprint": 17, "personality": 1,
+                                          "personalities": 4, "identify": False},
+                        "7a70:00000002": {"uid": "7a70:00000002", "model": "Wash", "label": "右",
+                                          "address": 10, "footprint": 8, "personality": 1,
+                                          "personalities": 2, "identify": False}}
+        super().__init__()
+
+    def get(self, path):
+        if path == "/api/rdm/devices":
+            return 200, {"discovering": False, "devices": []}
+        return super().get(path)
+
+    def post(self, path, body):
+        if path == "/api/rdm/discover":
+            return 200, {"devices": list(self.devices.values())}
+        uid = path.rsplit("/", 1)[-1]
+        if uid not in self.devices:
+            return 404, {"error": "没有这台设备"}
+        if body.get("address", 1) + self.devices[uid]["footprint"] - 1 > 512:
+            return 400, {"error": "地址不行"}
+        self.devices[uid].update(body)
+        return 200, self.devices[uid]
 
 
 def test_devices():
@@ -549,6 +571,97 @@ def test_devices():
         site.close()
 
 
+class PatchStandIn(PageStandIn):
+    """GET /api/fixtures with one moving light patched at 1, the levels posted kept."""
+
+    def __init__(self):
+        def channel(number, name, group, fine=False, ranges=()):
+            return {"channel": number, "name": name, "group": group, "fine": fine,
+                    "capabilities": [{"min": a, "max": b, "name": n} for a, b, n in ranges]}
+        self.fixtures = [{"name": "左1", "start": 1, "manufacturer": "Maker", "model": "Spot",
+                          "mode": "7ch", "channels": [
+                              channel(1, "Pan", "pan"), channel(2, "Pan fine", "pan", True),
+                              channel(3, "Tilt", "tilt"), channel(4, "Tilt fine", "tilt", True),
+                              channel(5, "Gobo", "gobo", ranges=[(0, 9, "Open"), (10, 19, "Gobo 1"),
+                                                                 (20, 255, "Gobo 3 shake")]),
+                              channel(6, "Dimmer", "intensity"), channel(7, "Macro", "effect")]}]
+        super().__init__()
+
+    def get(self, path):
+        return (200, self.fixtures) if path == "/api/fixtures" else super().get(path)
+
+    def post(self, path, body):
+        return (200, {"moved": len(body["channels"])}) if path == "/api/channels" else \
+            super().post(path, body)
+
+    def levels(self):
+        moved = {}
+        for path, body in self.asked:
+            if path == "/api/channels":
+                moved.update({int(k): v for k, v in body["channels"].items()})
+        return moved
+
+
+def test_fixtures():
+    """Faders named by the patch, the capability under the value; the fixture view's pad by
+    touch and a capability tapped post their channels' levels."""
+    from selenium.webdriver.common.actions import interaction
+    from selenium.webdriver.common.actions.action_builder import ActionBuilder
+    from selenium.webdriver.common.actions.pointer_input import PointerInput
+    from selenium.webdriver.common.by import By
+    site = PatchStandIn()
+    page = None
+    try:
+        page = browser()
+        if page is None:
+            print("no chromium, chromedriver or selenium here: skipped")
+            return SKIP
+        page.get(site.url)
+        name = lambda ch: page.execute_script(
+            "const s = document.querySelector('label[for=f%d] small'); return s && s.textContent" % ch)
+        wait_for(lambda: name(1) == "左1 水平", "fader 1 named")
+        names = [name(ch) for ch in (2, 5, 7, 8)]
+        assert names == ["左1 水平微调", "左1 图案", "左1 Macro", None], names
+        assert "左1" in page.find_element(By.CSS_SELECTOR, "#faderPages button").text
+
+        page.execute_script("const f = document.getElementById('f5'); f.value = 15;"
+                            "f.dispatchEvent(new Event('input'))")
+        assert page.find_element(By.CSS_SELECTOR, "#f5 + output small").text == "Gobo 1"
+        wait_for(lambda: site.levels() == {5: 15}, "fader 5 posted")
+
+        # A finger on the pad, a quarter across and five eighths down: pan and tilt with their
+        # fine channels, from where the finger landed.
+        pad = page.find_element(By.ID, "pad")
+        page.execute_script("arguments[0].scrollIntoView({block: 'center'})", pad)
+        page.execute_script(
+            "const pad = arguments[0]; pad.addEventListener('pointerdown', (e) => {"
+            "  const r = pad.getBoundingClientRect();"
+            "  window.touched = [(e.clientX - r.left) / r.width, (e.clientY - r.top) / r.height];"
+            "});", pad)
+        finger = ActionBuilder(page, mouse=PointerInput(interaction.POINTER_TOUCH, "finger"))
+        side = pad.rect["width"]
+        finger.pointer_action.move_to(pad, -side / 4, side / 8).pointer_down().pointer_up()
+        finger.perform()
+        x, y = wait_for(lambda: page.execute_script("return window.touched"), "the touch")
+        assert abs(x - 0.25) < 0.02 and abs(y - 0.625) < 0.02, (x, y)
+        pan, tilt = divmod(int(x * 65535 + 0.5), 256), divmod(int(y * 65535 + 0.5), 256)
+        wait_for(lambda: site.levels() == {1: pan[0], 2: pan[1], 3: tilt[0], 4: tilt[1], 5: 15},
+                 "the pad posted")
+
+        # A capability tapped: the middle of its range.
+        for b in page.find_elements(By.CSS_SELECTOR, ".caps button"):
+            if b.text == "Gobo 3 shake":
+                page.execute_script("arguments[0].scrollIntoView({block: 'center'})", b)
+                b.click()
+        wait_for(lambda: site.levels()[5] == 137, "Gobo 3 shake posted")
+        print("ok")
+        return 0
+    finally:
+        if page is not None:
+            page.quit()
+        site.close()
+
+
 if __name__ == "__main__":
     if len(sys.argv) == 5 and sys.argv[3] == "--shot":
         shot(sys.argv[1], sys.argv[2], sys.argv[4])
@@ -558,6 +671,8 @@ if __name__ == "__main__":
         sys.exit(test_cross_site(sys.argv[1], sys.argv[2]))
     elif len(sys.argv) == 2 and sys.argv[1] == "--devices":
         sys.exit(test_devices())
+    elif len(sys.argv) == 2 and sys.argv[1] == "--fixtures":
+        sys.exit(test_fixtures())
     elif len(sys.argv) == 3:
         sys.exit(test(sys.argv[1], sys.argv[2]))
     else:
