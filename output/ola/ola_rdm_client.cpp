@@ -111,7 +111,8 @@ class FullOlaClient final : public OlaRdmClient {
   }
 
   ~FullOlaClient() override {
-    ss_.Terminate();
+    // From inside the loop: a Terminate before Run has begun would be forgotten when it begins.
+    ss_.Execute(once([this] { ss_.Terminate(); }));
     thread_.join();
     drop();
     delete home_;  // answers still queued for it are dropped with it
