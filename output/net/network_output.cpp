@@ -84,7 +84,7 @@ void NetworkOutput::cover(std::size_t universes) {
 
 QString NetworkOutput::rdmRefusal() const {
   if (artnet()) return QStringLiteral("这个版本的 LUVRIN 没有网络支持, 不能经 Art-Net 使用 RDM");
-  return QStringLiteral("sACN 只传送灯光数据, 不传送 RDM: 管理设备请用 USB Pro、olad 或 Art-Net");
+  return QStringLiteral("sACN 不支持 RDM (只传送灯光数据): 管理设备请用 USB Pro、olad 或 Art-Net");
 }
 
 QString NetworkOutput::status() const {

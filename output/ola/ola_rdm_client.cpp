@@ -111,8 +111,7 @@ class FullOlaClient final : public OlaRdmClient {
   }
 
   ~FullOlaClient() override {
-    // Through the loop's own queue: a Terminate() made before Run() has begun would be lost,
-    // as Run() starts by clearing it, and the join would wait for ever.
+    // From inside the loop: a Terminate before Run has begun would be forgotten when it begins.
     ss_.Execute(once([this] { ss_.Terminate(); }));
     thread_.join();
     drop();

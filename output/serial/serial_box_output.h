@@ -30,7 +30,7 @@ class SerialBoxOutput final : public FrameOutput {
   QByteArray takeInput() override { return port_.readAll(); }
   QString rdmRefusal() const override {
     return QStringLiteral(
-        "串口盒只发送灯光数据, 不支持 RDM: 管理设备请用 USB Pro、olad 或 Art-Net");
+        "串口盒不支持 RDM (只发送灯光数据): 管理设备请用 USB Pro、olad 或 Art-Net");
   }
 
   SerialPort& port() { return port_; }

@@ -6,8 +6,8 @@ personalities, a dimmer with sub-devices, a sensor device, an ACK_TIMER device).
   artnet:  olad is an Art-Net node (its Art-Net input port patched to the dummy universe) in one
            network namespace, the probe in another, joined by a veth pair.
 
-Both list the devices with their fields, then set a moving light's start address and identify
-and read them back with OLA's own ola_rdm_get. olad runs as the olad user with every other
+Both list the devices with their fields, then set a moving light's start address, personality
+and identify and read them back with OLA's own ola_rdm_get. olad runs as the olad user with every other
 plugin off, in a namespace of its own. Exits 77 (skipped) where that cannot be done.
 """
 import json
@@ -74,12 +74,13 @@ def check(probe, node_ns, probe_ns, port):
         [d["uid"] for d in devices], update.stdout + update.stderr
     uid = lights[-1]["uid"]
     for field, value, pid, shown in (("address", 101, "dmx_start_address", "101"),
-                                     ("identify", 1, "identify_device", "true")):
+                                     ("personality", 2, "dmx_personality", "Current Personality: 2"),
+                                     ("identify", 1, "identify_device", "Identify State: true")):
         set_ = run(probe_ns, probe, port, "set", uid, field, str(value))
         assert set_.returncode == 0, "%s: %s" % (field, set_.stderr)
         back = run(node_ns, "ola_rdm_get", "-u", "1", "--uid", uid, pid).stdout
         assert shown in back, "%s read back by ola_rdm_get: %r" % (pid, back)
-    print("%s: %d devices (%s) found and read in %.2f s, address and identify read back by "
+    print("%s: %d devices (%s) found and read in %.2f s, address, personality and identify read back by "
           "ola_rdm_get" % (port, len(devices), ", ".join(models), took))
 
 
