@@ -2,12 +2,15 @@
 """RDM through olad, against its dummy plugin's responders (moving lights with 17 slots and 4
 personalities, a dimmer with sub-devices, a sensor device, an ACK_TIMER device).
 
-  ola:     the probe (rdm_net_probe) asks olad's universe through OLA's full client.
-  artnet:  olad is an Art-Net node (its Art-Net input port patched to the dummy universe) in one
-           network namespace, the probe in another, joined by a veth pair.
+A real LUVRIN driver, its show folder in a temp dir, is asked through its own API (the remote on
+a port of its own, behind a key):
+  ola:     端口=ola:1, the driver in olad's namespace.
+  artnet:  端口=artnet:1@node: olad is an Art-Net node (its Art-Net input port patched to the dummy
+           universe) in one network namespace, the driver in another, joined by a veth pair.
 
-Both list the devices with their fields, then set a moving light's start address, personality
-and identify and read them back with OLA's own ola_rdm_get. olad runs as the olad user with every other
+POST /api/rdm/discover lists the devices with their fields; a moving light's start address,
+personality and identify set by POST /api/rdm/devices/{uid} read back the same with OLA's own
+ola_rdm_get. olad runs as the olad user with every other
 plugin off, in a namespace of its own. Exits 77 (skipped) where that cannot be done.
 """
 import json
@@ -25,6 +28,7 @@ DUMMY = {"moving_light_count": 2, "dimmer_count": 1, "dimmer_subdevice_count": 4
          "sensor_device_count": 1, "ack_timer_count": 1, "dummy_device_count": 0,
          "advanced_dimmer_count": 0, "network_device_count": 0}
 NODE, PROBE = "10.77.0.1", "10.77.0.2"
+KEY = "rdm-key-1"
 
 
 def run(netns, *args, timeout=60):
@@ -56,39 +60,91 @@ def device_id(netns, name):
     return None
 
 
-def check(probe, node_ns, probe_ns, port):
+class Driver:
+    """A LUVRIN driver in a namespace: a show folder in a temp dir, the port given, the remote on a
+    port of its own behind a key, its API asked with curl from the same namespace."""
+
+    def __init__(self, luvrin, root, netns, port):
+        self.netns, self.remote = netns, 18500 + os.getpid() % 1000
+        folder = os.path.join(root, "show", "驱动")
+        os.makedirs(folder)
+        env = dict(os.environ)
+        for name, key in (("config", "XDG_CONFIG_HOME"), ("runtime", "XDG_RUNTIME_DIR"),
+                          ("state", "XDG_STATE_HOME")):
+            env[key] = os.path.join(root, name)
+            os.makedirs(env[key], mode=0o700)
+        for key in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
+            env.pop(key, None)
+        shutil.copy2(luvrin, os.path.join(folder, "LUVRIN"))
+        for name, lines in (("串口配置.ini", ["[串口配置]", "端口=" + port, "发送数据长度=4",
+                                               "状态=运行", "远程端口=%d" % self.remote,
+                                               "远程密码=" + KEY]),
+                            ("场景.ini", ["[DMX]", "Intro=DMX010,020,030,040,"])):
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write("".join(line + "\r\n" for line in lines).encode("gbk"))
+        self.process = subprocess.Popen(["ip", "netns", "exec", netns, os.path.join(folder, "LUVRIN")],
+                                        cwd=folder, env=env, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+
+    def api(self, method, path, body=None):
+        """The status and the JSON answer of one request."""
+        got = run(self.netns, "curl", "-s", "-m", "60", "-X", method, "-w", "\n%{http_code}",
+                  "-H", "Authorization: Bearer " + KEY, "-H", "Content-Type: application/json",
+                  *(["--data", json.dumps(body)] if body is not None else []),
+                  "http://127.0.0.1:%d%s" % (self.remote, path), timeout=90)
+        text, _, status = got.stdout.rpartition("\n")
+        return int(status or 0), json.loads(text) if text.startswith("{") else text
+
+
+def discover(driver, full):
+    answer = {}
+
+    def answered():
+        status, answer["body"] = driver.api("POST", "/api/rdm/discover", {"full": full})
+        # 501 while the output is still reaching olad.
+        return status == 200
+    wait_for("the driver's discovery", answered, 60)
+    return answer["body"]["devices"]
+
+
+def check(driver, node_ns, port):
     started = time.monotonic()
-    got = run(probe_ns, probe, port, "discover")
+    devices = discover(driver, True)
     took = time.monotonic() - started
-    assert got.returncode == 0, got.stderr
-    devices = [json.loads(line) for line in got.stdout.splitlines()]
     models = [d["model"] for d in devices]
     assert len(devices) == 5, models
-    lights = [d for d in devices if d["footprint"] == 17 and d["personalities"] == 4]
-    assert len(lights) == 2, devices
+    details = []
+    for d in devices:
+        status, detail = driver.api("GET", "/api/rdm/devices/" + d["uid"])
+        assert status == 200, (status, detail)
+        details.append(detail)
+    lights = [d for d in details if d["footprint"] == 17 and d["personalities"] == 4]
+    assert len(lights) == 2, details
     assert len(lights[0]["personalityNames"]) == 4, lights[0]
-    assert any(d.get("sensors") for d in devices), "no sensor read: %s" % devices
-    assert any(len(d.get("subDevices", [])) == 4 for d in devices), "no dimmer's sub-devices"
-    update = run(probe_ns, probe, port, "update")
-    assert [json.loads(line)["uid"] for line in update.stdout.splitlines()] == \
-        [d["uid"] for d in devices], update.stdout + update.stderr
+    assert any(d.get("sensors") for d in details), "no sensor read: %s" % details
+    assert any(len(d.get("subDevices", [])) == 4 for d in details), "no dimmer's sub-devices"
+    assert [d["uid"] for d in discover(driver, False)] == [d["uid"] for d in devices]
     uid = lights[-1]["uid"]
     for field, value, pid, shown in (("address", 101, "dmx_start_address", "101"),
                                      ("personality", 2, "dmx_personality", "Current Personality: 2"),
-                                     ("identify", 1, "identify_device", "Identify State: true")):
-        set_ = run(probe_ns, probe, port, "set", uid, field, str(value))
-        assert set_.returncode == 0, "%s: %s" % (field, set_.stderr)
+                                     ("identify", True, "identify_device", "Identify State: true")):
+        status, answer = driver.api("POST", "/api/rdm/devices/" + uid, {field: value})
+        assert status == 200 and answer[field] == value, "%s: %s %s" % (field, status, answer)
         back = run(node_ns, "ola_rdm_get", "-u", "1", "--uid", uid, pid).stdout
         assert shown in back, "%s read back by ola_rdm_get: %r" % (pid, back)
-    print("%s: %d devices (%s) found and read in %.2f s, address, personality and identify read back by "
-          "ola_rdm_get" % (port, len(devices), ", ".join(models), took))
+    status, listed = driver.api("GET", "/api/rdm/devices")
+    light = [d for d in listed["devices"] if d["uid"] == uid]
+    assert status == 200 and light and light[0]["address"] == 101 and light[0]["personality"] == 2, \
+        listed
+    print("%s: the driver's API found %d devices (%s) and read them in %.2f s; address, personality "
+          "and identify it set read back by ola_rdm_get" % (port, len(devices), ", ".join(models), took))
 
 
 def main():
-    probe, kind = sys.argv[1], sys.argv[2]
+    luvrin, kind = sys.argv[1], sys.argv[2]
     if os.geteuid() != 0:
         skip("starting olad as the olad user and making namespaces needs root")
-    for program in ("olad", "ola_rdm_get", "ola_patch", "setpriv", "ip"):
+    for program in ("olad", "ola_rdm_get", "ola_patch", "setpriv", "ip", "curl"):
         if not shutil.which(program):
             skip(program + " is missing")
     node_ns = "luvrin-rdmnet-%d" % os.getpid()
@@ -126,9 +182,12 @@ def main():
                 wait_for("olad's Art-Net device", lambda: device_id(node_ns, "ArtNet") is not None)
                 node = ["ola_patch", "-d", device_id(node_ns, "ArtNet"), "-p", "0", "-i", "-u", "1"]
                 assert run(node_ns, *node).returncode == 0
-                check(probe, node_ns, probe_ns, "artnet:1@" + NODE)
+                port, driver_ns = "artnet:1@" + NODE, probe_ns
             else:
-                check(probe, node_ns, node_ns, "ola:1")
+                port, driver_ns = "ola:1", node_ns
+            driver = Driver(luvrin, os.path.join(root, "luvrin"), driver_ns, port)
+            started.append(driver.process)
+            check(driver, node_ns, port)
     finally:
         for p in reversed(started):
             if p.poll() is None:
