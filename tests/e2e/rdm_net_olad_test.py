@@ -188,6 +188,9 @@ def main():
             driver = Driver(luvrin, os.path.join(root, "luvrin"), driver_ns, port)
             started.append(driver.process)
             check(driver, node_ns, port)
+            # Asked to end, it closes its olad clients, the RDM one among them, and ends well.
+            driver.process.send_signal(signal.SIGTERM)
+            assert driver.process.wait(20) == 0, "the driver ended with %s" % driver.process.returncode
     finally:
         for p in reversed(started):
             if p.poll() is None:
