@@ -191,6 +191,13 @@ def main():
             # Asked to end, it closes its olad clients, the RDM one among them, and ends well.
             driver.process.send_signal(signal.SIGTERM)
             assert driver.process.wait(20) == 0, "the driver ended with %s" % driver.process.returncode
+            # The log has a line per discovery and per change made.
+            with open(os.path.join(root, "luvrin", "state", "TALVEN", "LUVRIN.log"),
+                      encoding="utf-8") as f:
+                log = f.read()
+            for line in ("搜索完成: 找到 5 台设备", "更新完成: 找到 5 台设备", "已改: 起始地址 101",
+                         "已改: 模式 2", "已改: 识别 开"):
+                assert log.count(line) == 1, "%r in the log:\n%s" % (line, log)
     finally:
         for p in reversed(started):
             if p.poll() is None:
