@@ -560,11 +560,11 @@ def test_network(show, work):
 class FakeWidget:
     """tests/e2e/usbpro_widget.py behind a COM port of the prefix; its report lines, read here."""
 
-    def __init__(self, com):
+    def __init__(self, com, *options):
         script = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'e2e',
                               'usbpro_widget.py')
         self.link = os.path.join(PREFIX, 'dosdevices', com.lower())
-        self.process = subprocess.Popen([sys.executable, script, self.link],
+        self.process = subprocess.Popen([sys.executable, script, self.link, *options],
                                         stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         self.lines = []
         self.lock = threading.Lock()
@@ -630,6 +630,47 @@ def test_usb_pro(show, work):
         bad = [l for l in widget.snapshot() if l.startswith('bad')]
         check(not bad, 'the widget took every message: %r' % bad[:5])
         print('ok   USB Pro widget on COM6: queries answered, 开场 levels, back after a replug')
+    finally:
+        end_drivers()
+        widget.close()
+
+
+def test_usb_pro_rdm(show, work):
+    """The driver's API, with a key, finds the RDM responders behind a USB Pro widget on COM6 and
+    sets the start address of one of them."""
+    folder = lay_out(show, work, 'USB RDM')
+    driver_folder = os.path.join(folder, '驱动')
+    with socket.socket() as s:
+        s.bind(('127.0.0.1', 0))
+        remote_port = s.getsockname()[1]
+    key = 'wine-rdm-' + uuid.uuid4().hex[:12]
+    widget = FakeWidget('COM6', '--rdm', '3', '--firmware', '4.15')
+    try:
+        write_settings(driver_folder, 25, 4, port='usbpro:6',
+                       extra='远程端口=%d\n远程密码=%s\n' % (remote_port, key))
+        start(os.path.join(driver_folder, 'LUVRIN.EXE'))
+        wait_for(lambda: api(remote_port, 'GET', '/api/scenes', key=key)[0] == 200, 30,
+                 'the remote answering')
+        check(api(remote_port, 'POST', '/api/rdm/discover', {'full': True})[0] == 401,
+              'a discovery without the key is refused')
+        # 501 until the widget's answer to the parameter query is in.
+        found = [(0, None)]
+        wait_for(lambda: found.append(api(remote_port, 'POST', '/api/rdm/discover',
+                                          {'full': True}, key)) or found[-1][0] == 200, 60,
+                 'a discovery through the API')
+        uids = sorted(d['uid'] for d in found[-1][1]['devices'])
+        expected = ['7a70:%08x' % i for i in (1, 2, 3)]
+        check(uids == expected, 'the responders found: %r' % uids)
+        status, device = api(remote_port, 'POST', '/api/rdm/devices/7a70:00000002',
+                             {'address': 101}, key)
+        check(status == 200 and device['address'] == 101, 'address 101 set: %d %r'
+              % (status, device))
+        check('rdm set 7a70:00000002 address 101' in widget.snapshot(),
+              'the responder took address 101: %r' % widget.snapshot()[-5:])
+        bad = [l for l in widget.snapshot() if l.startswith('bad')]
+        check(not bad, 'the widget took every message: %r' % bad[:5])
+        print('ok   RDM through the USB Pro widget on COM6: the API found %d responders and set'
+              ' an address' % len(uids))
     finally:
         end_drivers()
         widget.close()
@@ -851,13 +892,15 @@ def test_installer(setup, show, work, port, screen):
           ' the launcher stay')
 
 
-def api(remote_port, method, path, body=None):
+def api(remote_port, method, path, body=None, key=None):
     """(status, parsed JSON) of one request to the remote, from the Linux side; (0, None) when
     nothing answers."""
     data = None if body is None else json.dumps(body).encode('utf-8')
+    headers = {'Content-Type': 'application/json'}
+    if key:
+        headers['Authorization'] = 'Bearer ' + key
     request = urllib.request.Request('http://127.0.0.1:%d%s' % (remote_port, path), data=data,
-                                     method=method,
-                                     headers={'Content-Type': 'application/json'})
+                                     method=method, headers=headers)
     try:
         with urllib.request.urlopen(request, timeout=5) as reply:
             return reply.status, json.loads(reply.read().decode('utf-8'))
@@ -975,7 +1018,7 @@ def main():
     parser.add_argument('--setup')
     parser.add_argument('--measure', action='store_true')
     parser.add_argument('--only', choices=['scenes', 'remote', 'generation', 'network', 'usbpro',
-                                           'installer', 'lone'], help='run this test alone')
+                                           'usbpro-rdm', 'installer', 'lone'], help='run this test alone')
     args = parser.parse_args()
     work = tempfile.mkdtemp(prefix='luvrin-wine-')
     port = Port()
@@ -995,6 +1038,7 @@ def main():
             'generation': lambda: test_generation(args.show, work, port, screen),
             'network': lambda: test_network(args.show, work),
             'usbpro': lambda: test_usb_pro(args.show, work),
+            'usbpro-rdm': lambda: test_usb_pro_rdm(args.show, work),
             'lone': lambda: test_lone_launcher(args.show, work, screen)}
         if args.setup:
             tests['installer'] = lambda: test_installer(args.setup, args.show, work, port, screen)
