@@ -655,9 +655,12 @@ def test_usb_pro_rdm(show, work):
               'a discovery without the key is refused')
         # 501 until the widget's answer to the parameter query is in.
         found = [(0, None)]
-        wait_for(lambda: found.append(api(remote_port, 'POST', '/api/rdm/discover',
-                                          {'full': True}, key)) or found[-1][0] == 200, 60,
-                 'a discovery through the API')
+        try:
+            wait_for(lambda: found.append(api(remote_port, 'POST', '/api/rdm/discover',
+                                              {'full': True}, key)) or found[-1][0] == 200, 60,
+                     'a discovery through the API')
+        except Failure as e:
+            raise Failure('%s (the last answer: %r)' % (e, found[-1]))
         uids = sorted(d['uid'] for d in found[-1][1]['devices'])
         expected = ['7a70:%08x' % i for i in (1, 2, 3)]
         check(uids == expected, 'the responders found: %r' % uids)
