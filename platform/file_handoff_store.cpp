@@ -6,8 +6,8 @@
 #include <QLoggingCategory>
 #include <QRandomGenerator>
 #include <QSettings>
-#include <optional>
 
+#include "handoff_form.h"
 #include "log_categories.h"
 #include "platform.h"
 
@@ -15,47 +15,9 @@ namespace luvrin {
 
 namespace {
 
+// The registry's value names, the same words as the file's keys.
 const QString kKey = QStringLiteral("场景");
 const QString kShowKey = QStringLiteral("演出");
-constexpr QByteArrayView kSection = "[LUVRIN]";
-
-QString escape(const QString& value) {
-  QString out;
-  out.reserve(value.size());
-  for (QChar c : value) {
-    if (c == u'\\') {
-      out += QStringLiteral("\\\\");
-    } else if (c == u'\r') {
-      out += QStringLiteral("\\r");
-    } else if (c == u'\n') {
-      out += QStringLiteral("\\n");
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-QString unescape(QStringView text) {
-  QString out;
-  out.reserve(text.size());
-  for (qsizetype i = 0; i < text.size(); ++i) {
-    const QChar c = text[i];
-    if (c != u'\\' || i + 1 == text.size()) {
-      out += c;
-      continue;
-    }
-    const QChar next = text[++i];
-    if (next == u'r') {
-      out += u'\r';
-    } else if (next == u'n') {
-      out += u'\n';
-    } else {
-      out += next;
-    }
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -84,32 +46,15 @@ QString FileHandoffStore::defaultPath() {
   return platform::userSettingsFolder() + QStringLiteral("/LUVRIN.ini");
 }
 
+// One form for both sides: the launcher without Qt writes it, the driver reads it here.
 QByteArray FileHandoffStore::encode(const Handoff& value) {
-  QByteArray bytes = QByteArray(kSection.data(), kSection.size()) + '\n' +
-                     (kKey + u'=' + escape(value.scene)).toUtf8() + '\n';
-  if (!value.show.isEmpty()) bytes += (kShowKey + u'=' + escape(value.show)).toUtf8() + '\n';
-  return bytes;
+  return QByteArray::fromStdString(
+      handoff::encode(value.scene.toStdString(), value.show.toStdString()));
 }
 
 Handoff FileHandoffStore::decodeHandoff(const QByteArray& bytes) {
-  bool inSection = false;
-  std::optional<QString> scene, show;
-  for (QByteArray line : bytes.split('\n')) {
-    if (line.endsWith('\r')) line.chop(1);
-    const QByteArray trimmed = line.trimmed();
-    if (trimmed.startsWith('[')) {
-      inSection = QByteArrayView(trimmed).compare(kSection, Qt::CaseInsensitive) == 0;
-      continue;
-    }
-    if (!inSection) continue;
-    const qsizetype eq = line.indexOf('=');
-    if (eq < 0) continue;
-    const QString key = QString::fromUtf8(line.first(eq)).trimmed();
-    std::optional<QString>* slot = key == kKey ? &scene : key == kShowKey ? &show : nullptr;
-    // The first of each counts, as an INI reader takes it.
-    if (slot != nullptr && !*slot) *slot = unescape(QString::fromUtf8(line.sliced(eq + 1)));
-  }
-  return {scene.value_or(QString()), show.value_or(QString())};
+  const handoff::Handoff value = handoff::decode(std::string_view(bytes.data(), bytes.size()));
+  return {QString::fromStdString(value.scene), QString::fromStdString(value.show)};
 }
 
 QDateTime FileHandoffStore::writtenAt() {
