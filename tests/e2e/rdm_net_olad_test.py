@@ -87,13 +87,17 @@ class Driver:
                                         stderr=subprocess.DEVNULL)
 
     def api(self, method, path, body=None):
-        """The status and the JSON answer of one request."""
-        got = run(self.netns, "curl", "-s", "-m", "60", "-X", method, "-w", "\n%{http_code}",
-                  "-H", "Authorization: Bearer " + KEY, "-H", "Content-Type: application/json",
-                  *(["--data", json.dumps(body)] if body is not None else []),
-                  "http://127.0.0.1:%d%s" % (self.remote, path), timeout=90)
-        text, _, status = got.stdout.rpartition("\n")
-        return int(status or 0), json.loads(text) if text.startswith("{") else text
+        return api(self.netns, self.remote, method, path, body)
+
+
+def api(netns, remote, method, path, body=None, key=KEY):
+    """The status and the JSON answer of one request to a driver's remote in netns."""
+    got = run(netns, "curl", "-s", "-m", "60", "-X", method, "-w", "\n%{http_code}",
+              "-H", "Authorization: Bearer " + key, "-H", "Content-Type: application/json",
+              *(["--data", json.dumps(body)] if body is not None else []),
+              "http://127.0.0.1:%d%s" % (remote, path), timeout=90)
+    text, _, status = got.stdout.rpartition("\n")
+    return int(status or 0), json.loads(text) if text.startswith("{") else text
 
 
 def discover(driver, full):
@@ -140,6 +144,48 @@ def check(driver, node_ns, port):
           "and identify it set read back by ola_rdm_get" % (port, len(devices), ", ".join(models), took))
 
 
+def make_namespaces(kind, made):
+    """olad's namespace, and for artnet: the driver's, joined to it by a veth pair. Each one made
+    is added to made at once, so that the caller deletes it whatever happens."""
+    node_ns = "luvrin-rdmnet-%d" % os.getpid()
+    probe_ns = node_ns + "-p"
+    for ns in (node_ns, probe_ns) if kind == "artnet" else (node_ns,):
+        if subprocess.run(["ip", "netns", "add", ns]).returncode != 0:
+            skip("no network namespaces here")
+        made.append(ns)
+        subprocess.run(["ip", "-n", ns, "link", "set", "lo", "up"], check=True)
+    if kind == "artnet":
+        veth = "lvr%d" % (os.getpid() % 100000)
+        if subprocess.run(["ip", "link", "add", veth + "a", "netns", node_ns, "type", "veth",
+                           "peer", "name", veth + "b", "netns", probe_ns]).returncode != 0:
+            skip("no veth pairs here")
+        # Without a broadcast address olad sends its answers to 0.0.0.0.
+        for ns, dev, ip in ((node_ns, veth + "a", NODE), (probe_ns, veth + "b", PROBE)):
+            subprocess.run(["ip", "-n", ns, "addr", "add", ip + "/24", "brd", "+", "dev", dev],
+                           check=True)
+            subprocess.run(["ip", "-n", ns, "link", "set", dev, "up"], check=True)
+    return node_ns, probe_ns
+
+
+def start_olad(root, node_ns, kind, started):
+    """olad as the olad user in node_ns, its dummy responders on universe 1 (and for artnet its
+    Art-Net input port patched to that universe); added to started at once."""
+    conf = os.path.join(root, "ola")
+    write_config(conf, kind)
+    olad = subprocess.Popen(["ip", "netns", "exec", node_ns, "setpriv", "--reuid=olad",
+                             "--regid=nogroup", "--clear-groups", "olad", "--config-dir",
+                             conf, "--no-http", "--no-register-with-dns-sd", "-r", "9010"],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    started.append(olad)
+    wait_for("olad's dummy device", lambda: device_id(node_ns, "Dummy") is not None)
+    patch = ["ola_patch", "-d", device_id(node_ns, "Dummy"), "-p", "0", "-u", "1"]
+    assert run(node_ns, *patch).returncode == 0
+    if kind == "artnet":
+        wait_for("olad's Art-Net device", lambda: device_id(node_ns, "ArtNet") is not None)
+        node = ["ola_patch", "-d", device_id(node_ns, "ArtNet"), "-p", "0", "-i", "-u", "1"]
+        assert run(node_ns, *node).returncode == 0
+
+
 def main():
     luvrin, kind = sys.argv[1], sys.argv[2]
     if os.geteuid() != 0:
@@ -147,41 +193,13 @@ def main():
     for program in ("olad", "ola_rdm_get", "ola_patch", "setpriv", "ip", "curl"):
         if not shutil.which(program):
             skip(program + " is missing")
-    node_ns = "luvrin-rdmnet-%d" % os.getpid()
-    probe_ns = node_ns + "-p"
     made, started = [], []
     try:
-        for ns in (node_ns, probe_ns) if kind == "artnet" else (node_ns,):
-            if subprocess.run(["ip", "netns", "add", ns]).returncode != 0:
-                skip("no network namespaces here")
-            made.append(ns)
-            subprocess.run(["ip", "-n", ns, "link", "set", "lo", "up"], check=True)
-        if kind == "artnet":
-            veth = "lvr%d" % (os.getpid() % 100000)
-            if subprocess.run(["ip", "link", "add", veth + "a", "netns", node_ns, "type", "veth",
-                               "peer", "name", veth + "b", "netns", probe_ns]).returncode != 0:
-                skip("no veth pairs here")
-            # Without a broadcast address olad sends its answers to 0.0.0.0.
-            for ns, dev, ip in ((node_ns, veth + "a", NODE), (probe_ns, veth + "b", PROBE)):
-                subprocess.run(["ip", "-n", ns, "addr", "add", ip + "/24", "brd", "+", "dev", dev],
-                               check=True)
-                subprocess.run(["ip", "-n", ns, "link", "set", dev, "up"], check=True)
+        node_ns, probe_ns = make_namespaces(kind, made)
         with tempfile.TemporaryDirectory() as root:
             os.chmod(root, 0o755)
-            conf = os.path.join(root, "ola")
-            write_config(conf, kind)
-            olad = subprocess.Popen(["ip", "netns", "exec", node_ns, "setpriv", "--reuid=olad",
-                                     "--regid=nogroup", "--clear-groups", "olad", "--config-dir",
-                                     conf, "--no-http", "--no-register-with-dns-sd", "-r", "9010"],
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            started.append(olad)
-            wait_for("olad's dummy device", lambda: device_id(node_ns, "Dummy") is not None)
-            patch = ["ola_patch", "-d", device_id(node_ns, "Dummy"), "-p", "0", "-u", "1"]
-            assert run(node_ns, *patch).returncode == 0
+            start_olad(root, node_ns, kind, started)
             if kind == "artnet":
-                wait_for("olad's Art-Net device", lambda: device_id(node_ns, "ArtNet") is not None)
-                node = ["ola_patch", "-d", device_id(node_ns, "ArtNet"), "-p", "0", "-i", "-u", "1"]
-                assert run(node_ns, *node).returncode == 0
                 port, driver_ns = "artnet:1@" + NODE, probe_ns
             else:
                 port, driver_ns = "ola:1", node_ns

@@ -7,6 +7,8 @@ usage: remote_page_test.py LUVRIN LUVRINpREG              the test (exit 77: no 
                                                           stand-in of the device routes
        remote_page_test.py --fixtures                     the faders' names and the 灯具 view
                                                           against a stand-in of the patch
+       remote_page_test.py LUVRIN LUVRINpREG --identify   the 设备 section finds the stand-in
+                                                          widget's responders, taps identify
        remote_page_test.py LUVRIN LUVRINpREG --keys       a key with + and & in the page's address
        remote_page_test.py LUVRIN LUVRINpREG --cross-site another site's page, served from a
                                                           network namespace, tries to act
@@ -53,7 +55,7 @@ class Show:
     """A launcher folder with its 驱动/, user folders of its own, the port a pseudo-terminal."""
 
     def __init__(self, luvrin, stub, scenes, levels_on_start=None, settings=(),
-                 length=CHANNELS - 1, files=None):
+                 length=CHANNELS - 1, files=None, port=None):
         self.root = tempfile.mkdtemp(prefix="luvrin-remote-")
         self.launchers = os.path.join(self.root, "show")
         self.driver_folder = os.path.join(self.launchers, "驱动")
@@ -74,7 +76,7 @@ class Show:
         self.slave = slave
         self.port = free_port()
         gbk_file(os.path.join(self.driver_folder, "串口配置.ini"),
-                 ["[串口配置]", "端口=" + os.ttyname(slave), "发送数据长度=%d" % length,
+                 ["[串口配置]", "端口=" + (port or os.ttyname(slave)), "发送数据长度=%d" % length,
                   "发送定时器时间=5", "状态=运行", "远程端口=%d" % self.port] + list(settings))
         gbk_file(os.path.join(self.driver_folder, "场景.ini"),
                  ["[DMX]"] + ["%s=%s" % s for s in scenes])
@@ -607,6 +609,59 @@ def test_devices():
         site.close()
 
 
+def test_identify(luvrin, stub):
+    """The 设备 section against a real driver whose port is the stand-in USB Pro widget with two
+    RDM responders behind it: a search lists them, a tap on one turns its identify on."""
+    from selenium.webdriver.common.by import By
+    import threading
+    root = tempfile.mkdtemp(prefix="luvrin-identify-")
+    link = os.path.join(root, "widget")
+    widget = subprocess.Popen([sys.executable, os.path.join(os.path.dirname(
+        os.path.abspath(__file__)), "usbpro_widget.py"), link, "--rdm", "2", "--firmware", "4.15"],
+        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    lines = []
+    threading.Thread(target=lambda: lines.extend(line.strip() for line in widget.stdout),
+                     daemon=True).start()
+    show = page = None
+    try:
+        wait_for(lambda: any(l.startswith("plugged") for l in lines), "the stand-in widget")
+        show = Show(luvrin, stub, [("Intro", "DMX010,020,030,040,")], port="usbpro:" + link)
+        show.start()
+        page = browser()
+        if page is None:
+            print("no chromium, chromedriver or selenium here: skipped")
+            return SKIP
+        wait_for(lambda: _loads(page, show.url), "the page")
+        find = page.find_element(By.ID, "rdmFind")
+        page.execute_script("arguments[0].scrollIntoView({block: 'center'})", find)
+
+        # The driver takes up RDM once the widget has answered its parameter query.
+        def found():
+            if text(page, "rdmNote") != "正在搜索…":
+                find.click()
+            return text(page, "rdmNote") == "找到 2 台设备"
+        wait_for(found, "the search finding both responders", 30)
+        who = ".device[data-uid='7a70:00000002'] button.who"
+        page.find_element(By.CSS_SELECTOR, who).click()
+        wait_for(lambda: "rdm set 7a70:00000002 identify 1" in lines, "the responder identifying")
+        wait_for(lambda: "识别中" in page.find_element(By.CSS_SELECTOR, who).text, "the card told")
+        assert not any("identify" in l for l in lines if "7a70:00000001" in l), lines
+        print("ok")
+        return 0
+    finally:
+        if page is not None:
+            page.quit()
+        if show is not None:
+            show.close()
+        widget.stdin.close()
+        try:
+            widget.wait(5)
+        except subprocess.TimeoutExpired:
+            os.kill(widget.pid, signal.SIGKILL)
+            widget.wait()
+        shutil.rmtree(root, ignore_errors=True)
+
+
 class PatchStandIn(PageStandIn):
     """GET /api/fixtures with one moving light patched at 1, the levels posted kept."""
 
@@ -705,6 +760,8 @@ if __name__ == "__main__":
         sys.exit(test_keys(sys.argv[1], sys.argv[2]))
     elif len(sys.argv) == 4 and sys.argv[3] == "--cross-site":
         sys.exit(test_cross_site(sys.argv[1], sys.argv[2]))
+    elif len(sys.argv) == 4 and sys.argv[3] == "--identify":
+        sys.exit(test_identify(sys.argv[1], sys.argv[2]))
     elif len(sys.argv) == 2 and sys.argv[1] == "--devices":
         sys.exit(test_devices())
     elif len(sys.argv) == 2 and sys.argv[1] == "--fixtures":

@@ -679,6 +679,71 @@ def test_usb_pro_rdm(show, work):
         widget.close()
 
 
+def test_artnet_rdm(show, work):
+    """The driver's API finds olad's dummy responders through olad as an Art-Net node (its table
+    of devices), reads their fields, and sets an address, a personality and identify that olad's
+    own ola_rdm_get reads back (the checks of tests/e2e/rdm_net_olad_test.py). olad and the
+    driver sit in two network namespaces joined by a veth pair; the wineserver, which makes the
+    sockets of the programs it serves, is started in the driver's."""
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'e2e'))
+    import rdm_net_olad_test as net
+    missing = [p for p in ('olad', 'ola_rdm_get', 'ola_patch', 'setpriv', 'ip', 'curl')
+               if not shutil.which(p)]
+    if os.geteuid() != 0 or missing:
+        print('skip Art-Net RDM: needs root, and %s' % (missing or 'namespaces'))
+        return
+    folder = lay_out(show, work, 'Art-Net RDM')
+    driver_folder = os.path.join(folder, '驱动')
+    remote_port = 18500 + os.getpid() % 1000  # in the driver's namespace, which has no other
+    write_settings(driver_folder, 25, 4, port='artnet:1@' + net.NODE,
+                   extra='远程端口=%d\n远程密码=%s\n' % (remote_port, net.KEY))
+    log_start = os.path.getsize(DRIVER_LOG) if os.path.exists(DRIVER_LOG) else 0
+    made, started = [], []
+    subprocess.run(['wineserver', '-k'], env=ENV)
+    subprocess.run(['wineserver', '-w'], env=ENV)
+    try:
+        with tempfile.TemporaryDirectory() as root:
+            os.chmod(root, 0o755)  # olad's user reads its configuration in there
+            try:
+                node_ns, driver_ns = net.make_namespaces('artnet', made)
+            except SystemExit:
+                print('skip Art-Net RDM: no network namespaces or veth pairs here')
+                return
+            net.start_olad(root, node_ns, 'artnet', started)
+            started.append(subprocess.Popen(
+                ['ip', 'netns', 'exec', driver_ns, 'wine', os.path.join(driver_folder, 'LUVRIN.EXE')],
+                env=ENV, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+            driver = type('Driver', (), {'api': staticmethod(
+                lambda method, path, body=None: net.api(driver_ns, remote_port, method, path, body))})
+            try:
+                net.check(driver, node_ns, 'artnet:1@%s under wine' % net.NODE)
+            except AssertionError as e:
+                raise Failure('Art-Net RDM under wine: %s' % e)
+            with open(DRIVER_LOG, 'rb') as f:
+                f.seek(log_start)
+                log = f.read().decode('utf-8', 'replace')
+            check('搜索完成: 找到 5 台设备' in log and '已改: 起始地址 101' in log,
+                  'the discovery and the change in the log: %r' % log[-500:])
+            print('ok   RDM through olad as an Art-Net node: the API found its 5 responders, read'
+                  ' them and set address, personality and identify')
+    finally:
+        end_drivers()
+        # This namespace's wineserver and what it still serves; the next test starts a new one.
+        for pid in prefix_processes():
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        subprocess.run(['wineserver', '-k'], env=ENV)
+        subprocess.run(['wineserver', '-w'], env=ENV)
+        for p in reversed(started):
+            if p.poll() is None:
+                os.kill(p.pid, signal.SIGKILL)
+            p.wait(10)
+        for ns in made:
+            subprocess.run(['ip', 'netns', 'del', ns])
+
+
 USER_FOLDER = os.path.join(PREFIX, 'drive_c', 'users', os.environ.get('USER', 'root'))
 START_MENU = os.path.join(USER_FOLDER, 'AppData', 'Roaming', 'Microsoft', 'Windows', 'Start Menu',
                           'Programs')
@@ -1021,7 +1086,7 @@ def main():
     parser.add_argument('--setup')
     parser.add_argument('--measure', action='store_true')
     parser.add_argument('--only', choices=['scenes', 'remote', 'generation', 'network', 'usbpro',
-                                           'usbpro-rdm', 'installer', 'lone'], help='run this test alone')
+                                           'usbpro-rdm', 'artnet-rdm', 'installer', 'lone'], help='run this test alone')
     args = parser.parse_args()
     work = tempfile.mkdtemp(prefix='luvrin-wine-')
     port = Port()
@@ -1042,6 +1107,7 @@ def main():
             'network': lambda: test_network(args.show, work),
             'usbpro': lambda: test_usb_pro(args.show, work),
             'usbpro-rdm': lambda: test_usb_pro_rdm(args.show, work),
+            'artnet-rdm': lambda: test_artnet_rdm(args.show, work),
             'lone': lambda: test_lone_launcher(args.show, work, screen)}
         if args.setup:
             tests['installer'] = lambda: test_installer(args.setup, args.show, work, port, screen)
