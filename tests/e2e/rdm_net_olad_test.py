@@ -104,10 +104,14 @@ def discover(driver, full):
     answer = {}
 
     def answered():
-        status, answer["body"] = driver.api("POST", "/api/rdm/discover", {"full": full})
+        answer["status"], answer["body"] = driver.api("POST", "/api/rdm/discover", {"full": full})
         # 501 while the output is still reaching olad.
-        return status == 200
-    wait_for("the driver's discovery", answered, 60)
+        return answer["status"] == 200
+    try:
+        wait_for("the driver's discovery", answered, 60)
+    except AssertionError as e:
+        raise AssertionError("%s (the API last answered %s %r)" % (e, answer["status"],
+                                                                  answer["body"])) from None
     return answer["body"]["devices"]
 
 
