@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """End to end under wine: the Windows programs of a laid-out show folder, a pseudo-terminal as
-COM5, the registry as the hand-off store, sACN and Art-Net to sockets on this machine, the
-installer.
+COM5, the registry as the hand-off store, sACN and Art-Net to sockets on this machine, RDM
+through a stand-in USB Pro widget and through olad as an Art-Net node, the installer.
 
   wine_e2e.py --show build-win/show/LUVRIN --setup build-win/LUVRIN-x-setup.exe
   wine_e2e.py --show ... --measure          frames/s, processor time and threads made per
@@ -710,13 +710,17 @@ def test_artnet_rdm(show, work):
                 print('skip Art-Net RDM: no network namespaces or veth pairs here')
                 return
             net.start_olad(root, node_ns, 'artnet', started)
-            started.append(subprocess.Popen(
-                ['ip', 'netns', 'exec', driver_ns, 'wine', os.path.join(driver_folder, 'LUVRIN.EXE')],
-                env=ENV, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-            driver = type('Driver', (), {'api': staticmethod(
-                lambda method, path, body=None: net.api(driver_ns, remote_port, method, path, body))})
+            program = os.path.join(driver_folder, 'LUVRIN.EXE')
+            started.append(subprocess.Popen(['ip', 'netns', 'exec', driver_ns, 'wine', program],
+                                            env=ENV, stdout=subprocess.DEVNULL,
+                                            stderr=subprocess.DEVNULL))
+
+            class Driver:
+                @staticmethod
+                def api(method, path, body=None):
+                    return net.api(driver_ns, remote_port, method, path, body)
             try:
-                net.check(driver, node_ns, 'artnet:1@%s under wine' % net.NODE)
+                net.check(Driver, node_ns, 'artnet:1@%s under wine' % net.NODE)
             except AssertionError as e:
                 raise Failure('Art-Net RDM under wine: %s' % e)
             with open(DRIVER_LOG, 'rb') as f:
@@ -1086,7 +1090,8 @@ def main():
     parser.add_argument('--setup')
     parser.add_argument('--measure', action='store_true')
     parser.add_argument('--only', choices=['scenes', 'remote', 'generation', 'network', 'usbpro',
-                                           'usbpro-rdm', 'artnet-rdm', 'installer', 'lone'], help='run this test alone')
+                                           'usbpro-rdm', 'artnet-rdm', 'installer', 'lone'],
+                        help='run this test alone')
     args = parser.parse_args()
     work = tempfile.mkdtemp(prefix='luvrin-wine-')
     port = Port()
