@@ -48,7 +48,7 @@ void BM_FrameTick(benchmark::State& state) {
   Driver fixture({{QStringLiteral("发送数据长度"), QStringLiteral("512")}});
   Form1& driver = fixture.load();
   for (auto _ : state) {
-    driver.Timer3_Timer();
+    fixture.scheduler.advanceBy(1ms);
     if (fixture.port.frames.size() > 1024) {
       fixture.port.frames.clear();
       fixture.port.written.clear();
