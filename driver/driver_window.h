@@ -111,8 +111,8 @@ class Form1 : public FormState {
   // Declared in firing order for ticks due at the same instant: intake, then the frame, then
   // the rate meter (so a second's count includes the frame sent at its last instant).
   Timer Timer1;  // 100 ms: intake
-  // "发送定时器时间" (1 ms if unset): the interval the output's frame loop is told. It never
-  // ticks itself: the frames keep the link's time, so nothing on this thread holds one back.
+  // "发送定时器时间" (1 ms if unset): the interval the output link's frame loop is told. It
+  // never ticks: the frames keep the link's own time.
   Timer Timer3;
 
  private:
