@@ -29,6 +29,11 @@ bool trimmedBlankIsEmpty(const QString& s) {
   return std::all_of(s.begin(), s.end(), [](QChar c) { return c == u' '; });
 }
 
+OutputLink& toldInterval(OutputLink& link, int frameIntervalMs) {
+  link.setFrameInterval(frameIntervalMs);
+  return link;
+}
+
 }  // namespace
 
 Form1::Form1(Scheduler& scheduler, QString programFolder, OutputLink& output, HandoffStore& handoff)
@@ -36,11 +41,10 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, OutputLink& output, Ha
 
 Form1::Form1(Scheduler& scheduler, QString programFolder, FrameOutput& output,
              HandoffStore& handoff)
-    : Form1(scheduler, std::move(programFolder), std::make_unique<DirectOutputLink>(output),
-            nullptr, handoff) {}
+    : Form1(scheduler, std::move(programFolder), &output, nullptr, handoff) {}
 
-Form1::Form1(Scheduler& scheduler, QString programFolder, std::unique_ptr<OutputLink> own,
-             OutputLink* given, HandoffStore& handoff)
+Form1::Form1(Scheduler& scheduler, QString programFolder, FrameOutput* direct, OutputLink* given,
+             HandoffStore& handoff)
     : Label1(QStringLiteral("状态:")),
       Text2(QStringLiteral("Text2")),
       Label2(QStringLiteral("参数:")),
@@ -57,13 +61,13 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, std::unique_ptr<Output
       Label4(QStringLiteral("0")),
       Label5(QStringLiteral("发送频率0次/秒")),
       Timer1(scheduler, 100, true),
-      Timer3(scheduler, 1, true),
+      Timer3(scheduler, 1, false),
+      ownLink_(direct ? std::make_unique<DirectOutputLink>(scheduler, *direct) : nullptr),
+      output_(toldInterval(ownLink_ ? *ownLink_ : *given, Timer3.interval())),
       Timer2(scheduler, 1000, true),
       timdelay(scheduler, 100, true),
       scheduler_(scheduler),
       folder_(std::move(programFolder)),
-      ownLink_(std::move(own)),
-      output_(ownLink_ ? *ownLink_ : *given),
       handoff_(handoff),
       devices_(scheduler, output_,
                [] { return rdm::stableSourceUid(rdm::defaultSourceUidFile()); }),
@@ -98,7 +102,6 @@ Form1::Form1(Scheduler& scheduler, QString programFolder, std::unique_ptr<Output
 
   Timer1.onTimer = [this] { Timer1_Timer(); };
   Timer2.onTimer = [this] { Timer2_Timer(); };
-  Timer3.onTimer = [this] { Timer3_Timer(); };
   timdelay.onTimer = [this] { timdelay_Timer(); };
   Text1.Change = [this] { Text1_Change(); };
   Text3.Change = [this] { Text3_Change(); };
@@ -141,8 +144,6 @@ void Form1::Form_Load(const SerialConfiguration& settings) {
 
   if (settings.frameInterval) Timer3.setInterval(*settings.frameInterval);
   output_.setFrameInterval(Timer3.interval());
-  // An output on its own thread ticks there: the window's timer would only wake this thread.
-  if (output_.ticksOnItsOwn()) Timer3.setEnabled(false);
   output_.open();
   showOutputStatus();
   // A new scene is taken up as soon as a launcher writes it, not at the next poll.
@@ -274,8 +275,6 @@ void Form1::logOutputStatus() {
   // A hidden driver has no window: the log is where its user finds out why nothing arrives.
   if (!status.isEmpty()) logKeptLine(QStringLiteral("output"), QStringLiteral("输出: ") + status);
 }
-
-void Form1::Timer3_Timer() { output_.tick(); }
 
 void Form1::Text5_Change() { OUTBUFCNT = numericValue(Text5.text()); }
 

@@ -34,9 +34,9 @@ class Form1 : public FormState {
   // How long the output's status must stay as it is before the log records it.
   static constexpr int kStatusSettleMs = 300;
 
-  // The output's frames go from its own thread, ticked there.
+  // The output's frames go as the link's own frame loop ticks.
   Form1(Scheduler& scheduler, QString programFolder, OutputLink& output, HandoffStore& handoff);
-  // The output is used from this window's thread, its frames ticked by Timer3.
+  // The output is used from this window's thread, its frame loop ticking on this scheduler.
   Form1(Scheduler& scheduler, QString programFolder, FrameOutput& output, HandoffStore& handoff);
   ~Form1();
 
@@ -47,7 +47,6 @@ class Form1 : public FormState {
 
   void Timer1_Timer();  // intake
   void Timer2_Timer();  // rate meter
-  void Timer3_Timer();  // frame output
   void timdelay_Timer();
   void Text1_Change();  // scene lookup
   void Text3_Change();  // scene loading
@@ -111,14 +110,25 @@ class Form1 : public FormState {
 
   // Declared in firing order for ticks due at the same instant: intake, then the frame, then
   // the rate meter (so a second's count includes the frame sent at its last instant).
-  Timer Timer1;    // 100 ms: intake
-  Timer Timer3;    // "发送定时器时间" (1 ms if unset): frame output
+  Timer Timer1;  // 100 ms: intake
+  // "发送定时器时间" (1 ms if unset): the interval the output link's frame loop is told. It
+  // never ticks: the frames keep the link's own time.
+  Timer Timer3;
+
+ private:
+  std::unique_ptr<OutputLink> ownLink_;
+  // Told Timer3's interval as soon as it is made: a link whose frame timer runs on this
+  // scheduler starts it here, so at one instant intake runs first, then the frame, then the
+  // rate meter.
+  OutputLink& output_;
+
+ public:
   Timer Timer2;    // 1000 ms: rate meter
   Timer timdelay;  // 100 ms: delay countdown
 
  private:
-  Form1(Scheduler& scheduler, QString programFolder, std::unique_ptr<OutputLink> own,
-        OutputLink* given, HandoffStore& handoff);
+  Form1(Scheduler& scheduler, QString programFolder, FrameOutput* direct, OutputLink* given,
+        HandoffStore& handoff);
   void resizeFrame();
   // Text1 takes the hand-off's scene when the hand-off is for this show (or names none).
   void takeHandoff();
@@ -133,8 +143,6 @@ class Form1 : public FormState {
 
   Scheduler& scheduler_;
   QString folder_;
-  std::unique_ptr<OutputLink> ownLink_;
-  OutputLink& output_;
   HandoffStore& handoff_;
   fixtures::ShowPatch patch_{folder_};
   // Looks for a changed patch file once a second, off the frame's way.

@@ -8,7 +8,7 @@
 
 namespace luvrin {
 
-// The output thread's frame timer, ticking every 发送定时器时间 milliseconds. Given a periodic
+// A frame loop's timer, ticking every 发送定时器时间 milliseconds. Given a periodic
 // system waker it keeps that one waker for its whole life and arms it again only when the
 // interval changes, never at a tick: on Windows a timer set up at every wake costs the system far
 // more than the frame it times. Without one, the scheduler's own Timer ticks (the pump wakes for

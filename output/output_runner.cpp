@@ -3,8 +3,6 @@
 #include <type_traits>
 #include <utility>
 
-#include "frame_ticker.h"
-
 namespace luvrin {
 
 namespace {
@@ -23,22 +21,16 @@ const QString kInterfaceGone =
 // The output's side: built, used and ended there.
 struct OutputRunner::Worker {
   Worker(OutputRunner& link, Scheduler& s, const Factory& make, std::unique_ptr<Waker> frameWaker)
-      : scheduler(s),
-        output(make(scheduler)),
-        sender(*output),
-        frameTicker(scheduler, 1, std::move(frameWaker)) {
-    frameTicker.onTick = [this, &link] {
-      link.takeNewestFrame(*this);
-      sender.tick();
-    };
-    sender.onCounted = [this, &link] {
+      : scheduler(s), output(make(scheduler)), loop(scheduler, *output, std::move(frameWaker)) {
+    loop.beforeTick = [this, &link] { link.takeNewestFrame(*this); };
+    loop.onCounted = [this, &link] {
       link.counted_.fetch_add(1);
       const std::int64_t now = scheduler.now();
       if (now - lastCountNotice < kCountNoticeMs) return;
       lastCountNotice = now;
       link.toWindow(link.countedPosted_, &OutputRunner::onCounted_);
     };
-    output->onStatusChanged = [this, &link] {
+    loop.onStatusChanged = [this, &link] {
       {
         const std::lock_guard lock(link.mutex_);
         link.status_ = output->status();
@@ -46,23 +38,16 @@ struct OutputRunner::Worker {
       link.publishRdm(*this);
       link.toWindow(link.statusPosted_, &OutputRunner::onStatus_);
     };
-    output->onLevelsReceived = [&link](const ReceivedLevels& in) {
+    loop.onLevelsReceived = [&link](const ReceivedLevels& in) {
       {
         const std::lock_guard lock(link.mutex_);
-        const auto held = link.received_.find(in.universe);
-        if (held != link.received_.end()) {
-          held->second = in;
-        } else if (link.received_.size() < kReceivedUniverses) {
-          link.received_.emplace(in.universe, in);
-        }
+        link.received_.add(in);
       }
       link.toWindow(link.receivedPosted_, &OutputRunner::onReceived_);
     };
-    output->onStatusChanged();
-  }
-  ~Worker() {
-    output->onStatusChanged = nullptr;
-    output->onLevelsReceived = nullptr;
+    loop.onStatusChanged();
+    // The shortest interval until the window tells its own.
+    loop.setInterval(1);
   }
 
   // The requests being served: each is answered once, by the output or with its failure.
@@ -72,8 +57,7 @@ struct OutputRunner::Worker {
   };
   Scheduler& scheduler;
   std::unique_ptr<FrameOutput> output;
-  FrameSender sender;
-  FrameTicker frameTicker;
+  FrameLoop loop;
   std::int64_t lastCountNotice = -kCountNoticeMs;
   std::map<RequestId, Serving> serving;
   rdm::Transport* rdmSeen = nullptr;
@@ -244,7 +228,7 @@ void OutputRunner::toWindow(std::atomic<bool>& posted,
 void OutputRunner::takeNewestFrame(Worker& w) {
   const std::lock_guard lock(mutex_);
   if (!std::exchange(frameNew_, false)) return;
-  w.sender.setFrame(frame_);
+  w.loop.setFrame(frame_);
 }
 
 void OutputRunner::open() {
@@ -252,11 +236,11 @@ void OutputRunner::open() {
 }
 
 void OutputRunner::setFrameInterval(int ms) {
-  post([ms](Worker& w) { w.frameTicker.setInterval(ms); });
+  post([ms](Worker& w) { w.loop.setInterval(ms); });
 }
 
 void OutputRunner::setCountOnly(bool countOnly) {
-  post([countOnly](Worker& w) { w.sender.setCountOnly(countOnly); });
+  post([countOnly](Worker& w) { w.loop.setCountOnly(countOnly); });
 }
 
 void OutputRunner::setFrame(std::span<const std::uint8_t> frame) {
@@ -280,15 +264,8 @@ QByteArray OutputRunner::takeInput() {
 }
 
 std::vector<ReceivedLevels> OutputRunner::takeReceivedLevels() {
-  std::map<std::uint32_t, ReceivedLevels> held;
-  {
-    const std::lock_guard lock(mutex_);
-    held.swap(received_);
-  }
-  std::vector<ReceivedLevels> out;
-  out.reserve(held.size());
-  for (auto& [universe, levels] : held) out.push_back(std::move(levels));
-  return out;
+  const std::lock_guard lock(mutex_);
+  return received_.take();
 }
 
 QString OutputRunner::status() const {

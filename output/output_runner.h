@@ -24,7 +24,7 @@ namespace luvrin {
 using PostTo = std::function<void(std::function<void()>)>;
 
 // The output with its frame loop on one side, the window's OutputLink on the other. The output's
-// side (the output, its frame ticker and sender, the requests it is serving) is built by start()
+// side (the output, its FrameLoop, the requests it is serving) is built by start()
 // and runs on that side's scheduler; this object itself is the window's side, used on the
 // window's thread only. Between the two: a one-frame mailbox, the frame count, the status text,
 // the bytes and the newest levels per universe the interface received, and requests posted one
@@ -77,9 +77,7 @@ class OutputRunner final : public OutputLink {
   std::size_t waiting() const { return pending_.size(); }
 
   void open() override;
-  bool ticksOnItsOwn() const override { return true; }
   void setFrameInterval(int ms) override;
-  void tick() override {}
   void setCountOnly(bool countOnly) override;
   void setFrame(std::span<const std::uint8_t> frame) override;
   std::int64_t takeFramesCounted() override { return counted_.exchange(0); }
@@ -124,7 +122,7 @@ class OutputRunner final : public OutputLink {
   std::vector<std::uint8_t> frame_;
   bool frameNew_ = false;
   QByteArray input_;
-  std::map<std::uint32_t, ReceivedLevels> received_;
+  ReceivedHold received_;
   QString status_;
   struct RdmState {
     bool carried = false;

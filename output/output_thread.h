@@ -34,9 +34,7 @@ class OutputThread final : public OutputLink {
   OutputRunner& runner() { return *runner_; }
 
   void open() override { runner_->open(); }
-  bool ticksOnItsOwn() const override { return true; }
   void setFrameInterval(int ms) override { runner_->setFrameInterval(ms); }
-  void tick() override {}
   void setCountOnly(bool countOnly) override { runner_->setCountOnly(countOnly); }
   void setFrame(std::span<const std::uint8_t> frame) override { runner_->setFrame(frame); }
   std::int64_t takeFramesCounted() override { return runner_->takeFramesCounted(); }

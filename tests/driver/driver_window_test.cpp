@@ -239,11 +239,9 @@ namespace {
 // Counts the frames the window hands over; they go on to the port as a direct link sends them.
 class HandOverCount final : public OutputLink {
  public:
-  explicit HandOverCount(FrameOutput& output) : link_(output) {}
+  HandOverCount(Scheduler& scheduler, FrameOutput& output) : link_(scheduler, output) {}
   void open() override { link_.open(); }
-  bool ticksOnItsOwn() const override { return false; }
   void setFrameInterval(int ms) override { link_.setFrameInterval(ms); }
-  void tick() override { link_.tick(); }
   void setCountOnly(bool countOnly) override { link_.setCountOnly(countOnly); }
   void setFrame(std::span<const std::uint8_t> frame) override {
     ++handed;
@@ -271,7 +269,7 @@ TEST(Intake, OnlyAChangedFrameIsHandedOver) {
   RecordingPort port;
   MemoryHandoff handoff;
   auto output = serialBoxFor(port, show.programFolder());
-  HandOverCount link(*output);
+  HandOverCount link(scheduler, *output);
   Form1 f(scheduler, show.programFolder(), link, handoff);
   f.Form_Load();
   f.Text7.setText(QStringLiteral("DMX001,002,"));

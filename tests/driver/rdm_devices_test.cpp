@@ -155,7 +155,7 @@ TEST(RdmDevices, IncrementalKeepsWhatItReadAndAnInterfaceMayFindThemItself) {
   Table table;
   table.line.devices = rdm::sim::consecutive(2, 40);
   RdmRig other;
-  RdmLink link(*other.output, &table);
+  RdmLink link(other.scheduler, *other.output, &table);
   RdmDevices fromTable(other.scheduler, link, [] { return rdm::Uid{0x7ff0, 1}; });
   bool done = false;
   fromTable.discover(true, [&] { done = true; });

@@ -10,7 +10,8 @@ namespace luvrin::testing {
 // The driver's output as a direct link, with a simulated RDM line behind it (or none).
 class RdmLink final : public DirectOutputLink {
  public:
-  RdmLink(FrameOutput& output, rdm::Transport* line) : DirectOutputLink(output), line_(line) {}
+  RdmLink(Scheduler& scheduler, FrameOutput& output, rdm::Transport* line)
+      : DirectOutputLink(scheduler, output), line_(line) {}
   rdm::Transport* rdm() override { return line_; }
 
  private:
@@ -23,7 +24,7 @@ struct RdmRig {
   explicit RdmRig(bool withRdm = true)
       : config(show.programFolder()),
         output(serialBoxFor(port, show.programFolder())),
-        link(*output, withRdm ? &line : nullptr),
+        link(scheduler, *output, withRdm ? &line : nullptr),
         driver(scheduler, show.programFolder(), link, handoff) {
     line.devices = rdm::sim::consecutive(3);
     line.devices[1].address = 10;

@@ -63,7 +63,8 @@ QString look(int channels, int start, int step) {
 // The port's frames as a direct link sends them, with a few simulated fixtures on its line.
 class RdmDemoLink final : public luvrin::DirectOutputLink {
  public:
-  explicit RdmDemoLink(luvrin::FrameOutput& output) : DirectOutputLink(output) {
+  RdmDemoLink(luvrin::Scheduler& scheduler, luvrin::FrameOutput& output)
+      : DirectOutputLink(scheduler, output) {
     namespace sim = luvrin::rdm::sim;
     line_.devices = sim::consecutive(5, 0x101);
     const char* labels[] = {"舞台左 1", "舞台左 2", "舞台右 1", "舞台右 2", "面光"};
@@ -128,7 +129,7 @@ int main(int argc, char* argv[]) {
   luvrin::SchedulerPump pump(scheduler);
   NullPort port;
   FixedHandoff handoff(QStringLiteral("演示"));
-  RdmDemoLink link(port);
+  RdmDemoLink link(scheduler, port);
   luvrin::Form1 driver(scheduler, folder, link, handoff);
   driver.onQuit = [] { QCoreApplication::exit(0); };
   driver.Form_Load();
