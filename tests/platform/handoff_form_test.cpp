@@ -14,11 +14,6 @@ namespace {
 
 std::string utf8(const QString& s) { return s.toStdString(); }
 
-QByteArray fileBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 }  // namespace
 
 // The launcher writes without Qt what the driver reads with it: both forms agree byte for byte,
@@ -69,6 +64,15 @@ TEST(HandoffForm, ReadsHandWrittenFilesAsTheQtStoreDoes) {
 
 // The file is written so on Linux; Windows keeps the hand-off in the registry.
 #ifndef _WIN32
+namespace {
+
+QByteArray fileBytes(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+}  // namespace
+
 TEST(HandoffForm, ReplacesALinkAndLeavesNothingBehind) {
   QTemporaryDir dir;
   const QString folder = dir.path() + QStringLiteral("/new/TALVEN");
