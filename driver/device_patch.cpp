@@ -147,21 +147,27 @@ DevicePatchOutcome patchDevice(const DevicePatchJob& job) {
       }
     }
   }
+  if (line.bySlots)
+    line.mode = fixtures::definitionFromSlots({}, {}, match.slotNames).modes.front().name;
   if (!job.write) return {Kind::Done, {}, line};
 
+  // The line first: a definition is written only for a line the file can take.
+  QString error;
+  if (!patch.setFixture(line.name, line.start, line.definition, line.mode) || !patch.bytes(&error))
+    return refusal(
+        Kind::WriteFailed,
+        error.isEmpty() ? QStringLiteral("“%1”不能写进配接文件").arg(line.definition) : error);
   const QString showLibrary =
       job.folder + u'/' + QString::fromUtf16(fixtures::FixtureLibrary::kShowFolder);
   if (line.bySlots) {
-    QString error;
     const auto key = fixtures::saveDeviceDefinition(showLibrary, d.manufacturer, ownModel,
                                                     match.slotNames, &error);
     if (!key) return refusal(Kind::WriteFailed, error);
-    line.definition = *key;
-    line.mode = fixtures::definitionFromSlots({}, {}, match.slotNames).modes.front().name;
+    if (*key != line.definition) {
+      line.definition = *key;
+      patch.setFixture(line.name, line.start, line.definition, line.mode);
+    }
   }
-  if (!patch.setFixture(line.name, line.start, line.definition, line.mode))
-    return refusal(Kind::WriteFailed, QStringLiteral("“%1”不能写进配接文件").arg(line.definition));
-  QString error;
   if (!patch.save(path, &error)) return refusal(Kind::WriteFailed, error);
 
   // What was patched, read back as the driver will read it.
@@ -176,8 +182,12 @@ DevicePatchOutcome patchDevice(const DevicePatchJob& job) {
 }
 
 DevicePatcher::DevicePatcher(Scheduler& scheduler, fixtures::ShowPatch& patch,
+                             std::function<int()> channelCount,
                              fixtures::ShowPatch::LibraryOf libraryOf)
-    : patch_(patch), libraryOf_(std::move(libraryOf)), poll_(scheduler, 50, false, [this] {
+    : patch_(patch),
+      channelCount_(std::move(channelCount)),
+      libraryOf_(std::move(libraryOf)),
+      poll_(scheduler, 50, false, [this] {
         using namespace std::chrono_literals;
         if (pending_.valid() && pending_.wait_for(0s) == std::future_status::ready) take();
       }) {}
@@ -187,15 +197,15 @@ DevicePatcher::~DevicePatcher() {
 }
 
 void DevicePatcher::propose(const rdm::Device& device, Done done) {
-  start({patch_.folder(), patch_.channelCount(), DeviceFacts::of(device), std::nullopt, false,
-         libraryOf_},
-        std::move(done));
+  start(
+      {patch_.folder(), channelCount_(), DeviceFacts::of(device), std::nullopt, false, libraryOf_},
+      std::move(done));
 }
 
 void DevicePatcher::patch(const rdm::Device& device, const QString& name, Done done) {
   std::optional<QString> given;
   if (!name.trimmed().isEmpty()) given = name;
-  start({patch_.folder(), patch_.channelCount(), DeviceFacts::of(device), given, true, libraryOf_},
+  start({patch_.folder(), channelCount_(), DeviceFacts::of(device), given, true, libraryOf_},
         std::move(done));
 }
 
@@ -223,7 +233,7 @@ void DevicePatcher::take() {
                      l.bySlots ? QStringLiteral(", 按槽位名称写出定义") : QString()));
   }
   // The driver's own poll takes the new file up; asked now, it need not wait its second.
-  if (writing_ && outcome.ok()) patch_.poll(patch_.channelCount());
+  if (writing_ && outcome.ok()) patch_.poll(channelCount_());
   Done done = std::exchange(done_, {});
   if (done) done(outcome);
 }

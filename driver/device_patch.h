@@ -64,7 +64,8 @@ DevicePatchOutcome patchDevice(const DevicePatchJob& job);
 // back on the window's thread through a short poll. One at a time.
 class DevicePatcher {
  public:
-  DevicePatcher(Scheduler& scheduler, fixtures::ShowPatch& patch,
+  // channelCount: the output's N as it is now.
+  DevicePatcher(Scheduler& scheduler, fixtures::ShowPatch& patch, std::function<int()> channelCount,
                 fixtures::ShowPatch::LibraryOf libraryOf = &fixtures::FixtureLibrary::forShow);
   ~DevicePatcher();
   DevicePatcher(const DevicePatcher&) = delete;
@@ -83,6 +84,7 @@ class DevicePatcher {
   void take();
 
   fixtures::ShowPatch& patch_;
+  std::function<int()> channelCount_;
   fixtures::ShowPatch::LibraryOf libraryOf_;
   Timer poll_;
   std::future<DevicePatchOutcome> pending_;

@@ -240,7 +240,7 @@ void DriverRemoteHost::patchDevice(const QString& text, const QString& name,
   const rdm::Device* d = uid ? rdm.find(*uid) : nullptr;
   if (!d) return done({404, QStringLiteral("没有这台设备: ") + text, {}});
   DevicesWindow& window = driver_.devicesWindow();
-  window.attachPatch(driver_.patch());
+  window.attachPatch(driver_.patch(), driver_.outputFrame());
   std::weak_ptr<bool> alive = alive_;
   window.patcher()->patch(*d, name, [alive, done](const DevicePatchOutcome& o) {
     if (alive.expired()) return;

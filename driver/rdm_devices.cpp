@@ -193,8 +193,12 @@ void RdmDevices::setProgress(const QString& text) {
   changed_.notify();
 }
 
-void DevicesWindow::attachPatch(fixtures::ShowPatch& patch) {
-  if (!patcher_) patcher_ = std::make_unique<DevicePatcher>(devices_.scheduler(), patch);
+void DevicesWindow::attachPatch(fixtures::ShowPatch& patch,
+                                const std::vector<std::uint8_t>& frame) {
+  if (patcher_) return;
+  patcher_ = std::make_unique<DevicePatcher>(devices_.scheduler(), patch, [&frame] {
+    return frame.empty() ? 0 : static_cast<int>(frame.size()) - 1;
+  });
 }
 
 QString patchLineText(const DevicePatchLine& line) {

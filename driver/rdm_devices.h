@@ -119,7 +119,8 @@ class DevicesWindow : public FormState {
   RdmDevices& devices() { return devices_; }
 
   // Found devices go into this patch; attached by whoever needs it first (the view, the remote).
-  void attachPatch(fixtures::ShowPatch& patch);
+  // frame: the output's, slot 0 and channels 1 to N; it outlives this.
+  void attachPatch(fixtures::ShowPatch& patch, const std::vector<std::uint8_t>& frame);
   DevicePatcher* patcher() { return patcher_.get(); }
 
   // 配接: a line proposed for the selected device, then written with the name the user gave.

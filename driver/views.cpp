@@ -97,7 +97,7 @@ class ViewManager : public QObject {
       return;
     }
     if (!devicesView_) {
-      window.attachPatch(driver_.patch());
+      window.attachPatch(driver_.patch(), driver_.outputFrame());
       devicesView_ = std::make_unique<DevicesView>(window);
     }
     devicesView_->show();

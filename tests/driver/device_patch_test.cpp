@@ -10,7 +10,7 @@
 
 #include "codepage.h"
 #include "fixtures/qxf.h"
-#include "temp_show.h"
+#include "support/temp_show.h"
 
 using namespace luvrin;
 using namespace luvrin::testing;

@@ -167,6 +167,7 @@ TEST(RdmDevices, IncrementalKeepsWhatItReadAndAnInterfaceMayFindThemItself) {
 TEST(RdmDevicesApi, PatchesAFoundDeviceIntoTheShowsPatch) {
   RdmRig rig;
   Api api(rig);
+  rig.driver.Text5.setText(QStringLiteral("128"));
   ASSERT_EQ(api.ask("POST", QStringLiteral("/api/rdm/discover")).status, 200);
   // The library is read on a thread of its own: the answer comes once it is done.
   const auto patch = [&](const QString& uid, const QByteArray& body) {
@@ -197,8 +198,11 @@ TEST(RdmDevicesApi, PatchesAFoundDeviceIntoTheShowsPatch) {
     EXPECT_EQ(patch(QString::fromUtf8(c.uid), c.body).status, c.status) << c.uid << c.body.data();
   EXPECT_EQ(patch(QStringLiteral("7a70:00000003"), R"({"name": "后排"})").status, 200);
 
-  // The driver takes the new patch up by itself.
-  rig.driver.patch().finishReading();
+  // The driver takes the new patch up by itself: each write starts a read, the last one is kept.
+  fixtures::ShowPatch& show = rig.driver.patch();
+  show.finishReading();
+  show.poll(128);
+  show.finishReading();
   const QJsonArray listed =
       QJsonDocument::fromJson(api.ask("GET", QStringLiteral("/api/fixtures")).body).array();
   ASSERT_EQ(listed.size(), 2);

@@ -267,6 +267,8 @@ TEST(DevicesWindow, FindsTheDevicesShowsOneAndSetsItFromTheKeyboard) {
   EXPECT_TRUE(child<QLabel>(view, QStringLiteral("Result"))->text().contains(u"NR_UNKNOWN_PID"));
 
   // 配接: the proposal while the library is read, a name of the user's, the line written.
+  rig.driver.Text5.setText(QStringLiteral("128"));
+  rig.run(1s);
   table->selectRow(0);
   QTest::keyClick(child<QPushButton>(view, QStringLiteral("Patch")), Qt::Key_Space);
   EXPECT_EQ(child<QLabel>(view, QStringLiteral("Result"))->text(), QStringLiteral("正在读取灯库…"));
