@@ -37,7 +37,7 @@ struct DevicePatchLine {
 };
 
 struct DevicePatchOutcome {
-  enum class Kind { Done, Unknown, BadName, Taken, Refused, Unreadable, WriteFailed, Busy };
+  enum class Kind { Done, BadName, Taken, Refused, Unreadable, WriteFailed, Busy };
   Kind kind = Kind::Done;
   QString why;  // Chinese, for the window and the API
   DevicePatchLine line;

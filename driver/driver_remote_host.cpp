@@ -248,8 +248,6 @@ void DriverRemoteHost::patchDevice(const QString& text, const QString& name,
     switch (o.kind) {
       case Kind::Done:
         break;
-      case Kind::Unknown:
-        return done({404, o.why, {}});
       case Kind::BadName:
         return done({400, o.why, {}});
       case Kind::Taken:
