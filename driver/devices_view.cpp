@@ -112,6 +112,25 @@ DevicesView::DevicesView(DevicesWindow& model, QWidget* parent)
   settings->addWidget(personality_, 1);
   settings->addWidget(label_, 1);
   layout->addLayout(settings);
+
+  // 配接: the proposal for the selected device, its name to edit, then the line written.
+  auto* patching = new QHBoxLayout;
+  patch_ = new QPushButton(QStringLiteral("配接(&P)"), this);
+  patch_->setObjectName(QStringLiteral("Patch"));
+  patchName_ = new QLineEdit(this);
+  patchName_->setObjectName(QStringLiteral("PatchName"));
+  auto* nameLabel = new QLabel(QStringLiteral("灯具名称(&N):"), this);
+  nameLabel->setBuddy(patchName_);
+  patchLine_ = new QLabel(this);
+  patchLine_->setObjectName(QStringLiteral("PatchLine"));
+  patchApply_ = new QPushButton(QStringLiteral("写入配接(&W)"), this);
+  patchApply_->setObjectName(QStringLiteral("PatchApply"));
+  patching->addWidget(patch_);
+  patching->addWidget(nameLabel);
+  patching->addWidget(patchName_, 1);
+  patching->addWidget(patchLine_, 2);
+  patching->addWidget(patchApply_);
+  layout->addLayout(patching);
   result_ = new QLabel(this);
   result_->setObjectName(QStringLiteral("Result"));
   layout->addWidget(result_);
@@ -135,7 +154,19 @@ DevicesView::DevicesView(DevicesWindow& model, QWidget* parent)
   connect(label_, &QLineEdit::returnPressed, this,
           [this] { change(only(&rdm::DeviceWriter::Change::label, label_->text())); });
 
+  connect(patch_, &QPushButton::clicked, this, [this] {
+    if (const auto uid = selected()) model_.proposePatch(*uid);
+  });
+  const auto apply = [this] {
+    const auto& state = model_.patchState();
+    const auto uid = selected();
+    if (uid && state.proposal && state.uid == uid) model_.applyPatch(*uid, patchName_->text());
+  };
+  connect(patchApply_, &QPushButton::clicked, this, apply);
+  connect(patchName_, &QLineEdit::returnPressed, this, apply);
+
   sub_ = devices_.changed().subscribe([this] { refresh(); });
+  patchSub_ = model_.patchChanged().subscribe([this] { showPatch(); });
   refresh();
   resize(900, 560);
   placeOnScreen(this);
@@ -144,6 +175,7 @@ DevicesView::DevicesView(DevicesWindow& model, QWidget* parent)
 DevicesView::~DevicesView() {
   *alive_ = false;
   devices_.changed().unsubscribe(sub_);
+  model_.patchChanged().unsubscribe(patchSub_);
 }
 
 void DevicesView::closeEvent(QCloseEvent* event) {
@@ -197,6 +229,7 @@ void DevicesView::showSelected() {
   const rdm::Device* d = uid ? devices_.find(*uid) : nullptr;
   for (QWidget* w : std::initializer_list<QWidget*>{identify_, address_, personality_, label_})
     w->setEnabled(d != nullptr);
+  showPatch();
   if (!d) {
     details_->clear();
     return;
@@ -231,6 +264,28 @@ void DevicesView::change(const rdm::DeviceWriter::Change& c) {
                                                                     : r.why);
     if (r.kind != RdmDevices::ChangeResult::Kind::Done) showSelected();
   });
+}
+
+// The proposal shows for the device it was made for; the status line says how it went.
+void DevicesView::showPatch() {
+  const DevicesWindow::PatchState& state = model_.patchState();
+  const auto uid = selected();
+  const bool forSelected = uid && state.uid == uid;
+  const bool proposed = forSelected && state.proposal.has_value();
+  patch_->setEnabled(uid && model_.patcher() && !state.working);
+  patchName_->setEnabled(proposed && !state.working);
+  patchApply_->setEnabled(proposed && !state.working);
+  if (proposed && patchLine_->text().isEmpty()) {
+    patchName_->setText(state.proposal->name);
+    patchName_->setFocus();
+    patchName_->selectAll();
+  }
+  if (!proposed) patchName_->clear();
+  patchLine_->setText(proposed ? QStringLiteral("起始通道 %1, %2")
+                                     .arg(state.proposal->start)
+                                     .arg(patchLineText(*state.proposal))
+                               : QString());
+  if (forSelected && !state.status.isEmpty()) result_->setText(state.status);
 }
 
 }  // namespace luvrin

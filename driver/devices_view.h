@@ -36,6 +36,7 @@ class DevicesView : public QWidget {
   std::optional<rdm::Uid> selected() const;
   void discover(bool full);
   void change(const rdm::DeviceWriter::Change& change);
+  void showPatch();
 
   DevicesWindow& model_;
   RdmDevices& devices_;
@@ -49,7 +50,12 @@ class DevicesView : public QWidget {
   QSpinBox* address_;
   QComboBox* personality_;
   QLineEdit* label_;
+  QPushButton* patch_;
+  QLineEdit* patchName_;
+  QLabel* patchLine_;
+  QPushButton* patchApply_;
   QLabel* result_;
+  Notifier::Id patchSub_ = 0;
   // The view may go while a change is on the line: its answer then reaches nothing.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -110,25 +110,31 @@ FaderMove DriverRemoteHost::setChannels(const std::map<int, int>& levels) {
   return move;
 }
 
+namespace {
+
+FixtureInfo fixtureInfo(const QString& name, int start, const fixtures::FixtureDefinition& def,
+                        const fixtures::Mode& mode) {
+  FixtureInfo info{name, start, def.manufacturer, def.model, mode.name, {}};
+  int c = start;
+  for (const fixtures::ModeSlot& slot : mode.channelSlots) {
+    const fixtures::ChannelDefinition& channelDef = def.channelOf(slot);
+    FixtureInfo::Channel channel{
+        c++, channelDef.name, fixtures::groupKey(channelDef.role.group), channelDef.role.fine, {}};
+    for (const fixtures::Capability& cap : channelDef.capabilities)
+      channel.capabilities.push_back({cap.min, cap.max, cap.name});
+    info.channels.push_back(std::move(channel));
+  }
+  return info;
+}
+
+}  // namespace
+
 std::vector<FixtureInfo> DriverRemoteHost::fixtures() const {
   std::vector<FixtureInfo> list;
   const fixtures::Patch* patch = driver_.patch().patch();
   if (!patch) return list;
-  for (const fixtures::PatchedFixture& f : patch->fixtures()) {
-    if (!f.loaded()) continue;
-    FixtureInfo info{f.name,       f.start, f.definition->manufacturer, f.definition->model,
-                     f.mode->name, {}};
-    int c = f.start;
-    for (const fixtures::ModeSlot& slot : f.mode->channelSlots) {
-      const fixtures::ChannelDefinition& def = f.definition->channelOf(slot);
-      FixtureInfo::Channel channel{
-          c++, def.name, fixtures::groupKey(def.role.group), def.role.fine, {}};
-      for (const fixtures::Capability& cap : def.capabilities)
-        channel.capabilities.push_back({cap.min, cap.max, cap.name});
-      info.channels.push_back(std::move(channel));
-    }
-    list.push_back(std::move(info));
-  }
+  for (const fixtures::PatchedFixture& f : patch->fixtures())
+    if (f.loaded()) list.push_back(fixtureInfo(f.name, f.start, *f.definition, *f.mode));
   return list;
 }
 
@@ -223,6 +229,39 @@ void DriverRemoteHost::changeDevice(const QString& text, const DeviceChange& cha
       case Kind::Failed:
         return done(refused(502, r.why));
     }
+  });
+}
+
+void DriverRemoteHost::patchDevice(const QString& text, const QString& name,
+                                   std::function<void(PatchAnswer)> done) {
+  RdmDevices& rdm = driver_.devices();
+  if (const QString why = rdm.refusal(); !why.isEmpty()) return done({501, why, {}});
+  const auto uid = rdm::Uid::parse(text);
+  const rdm::Device* d = uid ? rdm.find(*uid) : nullptr;
+  if (!d) return done({404, QStringLiteral("没有这台设备: ") + text, {}});
+  DevicesWindow& window = driver_.devicesWindow();
+  window.attachPatch(driver_.patch(), driver_.outputFrame());
+  std::weak_ptr<bool> alive = alive_;
+  window.patcher()->patch(*d, name, [alive, done](const DevicePatchOutcome& o) {
+    if (alive.expired()) return;
+    using Kind = DevicePatchOutcome::Kind;
+    switch (o.kind) {
+      case Kind::Done:
+        break;
+      case Kind::BadName:
+        return done({400, o.why, {}});
+      case Kind::Taken:
+      case Kind::Refused:
+        return done({409, o.why, {}});
+      case Kind::Unreadable:
+      case Kind::WriteFailed:
+        return done({500, o.why, {}});
+      case Kind::Busy:
+        return done({503, o.why, {}});
+    }
+    const fixtures::Mode* mode = o.line.written ? o.line.written->mode(o.line.mode) : nullptr;
+    if (!mode) return done({500, QStringLiteral("配接已写入, 但定义读不回来"), {}});
+    done({200, {}, fixtureInfo(o.line.name, o.line.start, *o.line.written, *mode)});
   });
 }
 

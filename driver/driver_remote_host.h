@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QStringList>
+#include <memory>
 
 #include "driver_window.h"
 #include "handoff_store.h"
@@ -31,6 +32,8 @@ class DriverRemoteHost : public RemoteHost {
   DevicesAnswer device(const QString& uid) const override;
   void changeDevice(const QString& uid, const DeviceChange& change,
                     std::function<void(DevicesAnswer)> done) override;
+  void patchDevice(const QString& uid, const QString& name,
+                   std::function<void(PatchAnswer)> done) override;
 
  private:
   Form1& driver_;
@@ -40,6 +43,8 @@ class DriverRemoteHost : public RemoteHost {
   mutable QDateTime namesModified_;
   mutable qint64 namesSize_ = -1;
   mutable QString namesProblem_;
+  // A patch answered after this is gone reaches nothing.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace luvrin

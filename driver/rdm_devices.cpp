@@ -193,4 +193,55 @@ void RdmDevices::setProgress(const QString& text) {
   changed_.notify();
 }
 
+void DevicesWindow::attachPatch(fixtures::ShowPatch& patch,
+                                const std::vector<std::uint8_t>& frame) {
+  if (patcher_) return;
+  patcher_ = std::make_unique<DevicePatcher>(devices_.scheduler(), patch, [&frame] {
+    return frame.empty() ? 0 : static_cast<int>(frame.size()) - 1;
+  });
+}
+
+QString patchLineText(const DevicePatchLine& line) {
+  if (line.bySlots) return QStringLiteral("%1, 按槽位名称").arg(line.definition);
+  return QStringLiteral("%1, 模式 %2").arg(line.definition, line.mode);
+}
+
+void DevicesWindow::proposePatch(rdm::Uid uid) {
+  const rdm::Device* device = devices_.find(uid);
+  if (!patcher_ || !device || patchState_.working) return;
+  patchState_ = {uid, std::nullopt, QStringLiteral("正在读取灯库…"), true};
+  patchChanged_.notify();
+  patcher_->propose(*device,
+                    [this, uid](const DevicePatchOutcome& o) { patchAnswered(uid, false, o); });
+}
+
+void DevicesWindow::applyPatch(rdm::Uid uid, const QString& name) {
+  const rdm::Device* device = devices_.find(uid);
+  if (!patcher_ || !device || patchState_.working) return;
+  patchState_.working = true;
+  patchState_.status = QStringLiteral("正在配接…");
+  patchChanged_.notify();
+  patcher_->patch(*device, name,
+                  [this, uid](const DevicePatchOutcome& o) { patchAnswered(uid, true, o); });
+}
+
+void DevicesWindow::patchAnswered(rdm::Uid uid, bool write, const DevicePatchOutcome& o) {
+  patchState_.working = false;
+  patchState_.uid = uid;
+  if (!o.ok()) {
+    patchState_.status = QStringLiteral("未配接: ") + o.why;
+  } else if (write) {
+    patchState_.proposal.reset();
+    patchState_.status = QStringLiteral("已配接: %1 = 起始通道 %2, %3")
+                             .arg(o.line.name)
+                             .arg(o.line.start)
+                             .arg(patchLineText(o.line));
+  } else {
+    patchState_.proposal = o.line;
+    patchState_.status =
+        QStringLiteral("建议: 起始通道 %1, %2").arg(o.line.start).arg(patchLineText(o.line));
+  }
+  patchChanged_.notify();
+}
+
 }  // namespace luvrin

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "controls.h"
+#include "device_patch.h"
 #include "discovery.h"
 #include "form.h"
 #include "output_link.h"
@@ -31,6 +32,7 @@ class RdmDevices {
   RdmDevices(const RdmDevices&) = delete;
   RdmDevices& operator=(const RdmDevices&) = delete;
 
+  Scheduler& scheduler() { return scheduler_; }
   // Why the output carries no RDM, "" when it does.
   QString refusal() const;
   bool discovering() const { return discovering_; }
@@ -116,8 +118,33 @@ class DevicesWindow : public FormState {
   void Hide() { setVisible(false); }
   RdmDevices& devices() { return devices_; }
 
+  // Found devices go into this patch; attached by whoever needs it first (the view, the remote).
+  // frame: the output's, slot 0 and channels 1 to N; it outlives this.
+  void attachPatch(fixtures::ShowPatch& patch, const std::vector<std::uint8_t>& frame);
+  DevicePatcher* patcher() { return patcher_.get(); }
+
+  // 配接: a line proposed for the selected device, then written with the name the user gave.
+  struct PatchState {
+    std::optional<rdm::Uid> uid;  // the device proposed for
+    std::optional<DevicePatchLine> proposal;
+    QString status;  // the window's status line for it
+    bool working = false;
+  };
+  const PatchState& patchState() const { return patchState_; }
+  void proposePatch(rdm::Uid uid);
+  void applyPatch(rdm::Uid uid, const QString& name);
+  Notifier& patchChanged() { return patchChanged_; }
+
  private:
+  void patchAnswered(rdm::Uid uid, bool write, const DevicePatchOutcome& outcome);
+
   RdmDevices& devices_;
+  std::unique_ptr<DevicePatcher> patcher_;
+  PatchState patchState_;
+  Notifier patchChanged_;
 };
+
+// What a patch line says, for the window and the log: "Maker/Spot, 模式 9ch" or 按槽位名称.
+QString patchLineText(const DevicePatchLine& line);
 
 }  // namespace luvrin

@@ -96,7 +96,10 @@ class ViewManager : public QObject {
       if (devicesView_) devicesView_->hide();
       return;
     }
-    if (!devicesView_) devicesView_ = std::make_unique<DevicesView>(window);
+    if (!devicesView_) {
+      window.attachPatch(driver_.patch(), driver_.outputFrame());
+      devicesView_ = std::make_unique<DevicesView>(window);
+    }
     devicesView_->show();
     devicesView_->raise();
     devicesView_->activateWindow();

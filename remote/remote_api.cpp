@@ -240,6 +240,42 @@ namespace {
 
 RemoteReply devicesReply(const DevicesAnswer& answer) { return json(answer.status, answer.body); }
 
+// A fixture as /api/fixtures lists it.
+QJsonObject fixtureJson(const FixtureInfo& f) {
+  QJsonArray channels;
+  for (const FixtureInfo::Channel& c : f.channels) {
+    QJsonArray ranges;
+    for (const FixtureInfo::Range& r : c.capabilities)
+      ranges.append(QJsonObject{{QStringLiteral("min"), r.min},
+                                {QStringLiteral("max"), r.max},
+                                {QStringLiteral("name"), r.name}});
+    channels.append(QJsonObject{{QStringLiteral("channel"), c.channel},
+                                {QStringLiteral("name"), c.name},
+                                {QStringLiteral("group"), c.group},
+                                {QStringLiteral("fine"), c.fine},
+                                {QStringLiteral("capabilities"), ranges}});
+  }
+  return QJsonObject{{QStringLiteral("name"), f.name},
+                     {QStringLiteral("start"), f.start},
+                     {QStringLiteral("manufacturer"), f.manufacturer},
+                     {QStringLiteral("model"), f.model},
+                     {QStringLiteral("mode"), f.mode},
+                     {QStringLiteral("channels"), channels}};
+}
+
+// The name a patch body gives: {} or {"name": text}; nothing for any other body.
+std::optional<QString> patchName(const QByteArray& body) {
+  if (body.isEmpty()) return QString();
+  QJsonParseError error{};
+  const QJsonDocument doc = QJsonDocument::fromJson(body, &error);
+  if (error.error != QJsonParseError::NoError || !doc.isObject()) return std::nullopt;
+  const QJsonObject object = doc.object();
+  const QJsonValue name = object.value(QStringLiteral("name"));
+  if (object.size() > (name.isUndefined() ? 0 : 1) || !(name.isString() || name.isUndefined()))
+    return std::nullopt;
+  return name.toString();
+}
+
 // A body's number as a whole number, nothing for any other value.
 std::optional<int> wholeNumber(const QJsonValue& value) {
   const double v = value.toDouble(0.5);
@@ -307,7 +343,21 @@ bool RemoteApi::devices(const RemoteRequest& request, std::function<void(RemoteR
   }
   const QString one = QStringLiteral("devices/");
   if (route.startsWith(one) && route.size() > one.size() && (get || post)) {
-    const QString uid = route.mid(one.size());
+    QString uid = route.mid(one.size());
+    const QString patch = QStringLiteral("/patch");
+    if (uid.endsWith(patch)) {
+      uid.chop(patch.size());
+      const auto name = patchName(request.body);
+      if (!post || !name) {
+        reply(post ? failure(400, QStringLiteral("expected {} or {\"name\": text}"))
+                   : failure(404, QStringLiteral("not found")));
+        return true;
+      }
+      host_.patchDevice(uid, *name, [reply](PatchAnswer a) {
+        reply(a.status == 200 ? json(200, fixtureJson(a.fixture)) : failure(a.status, a.error));
+      });
+      return true;
+    }
     if (get) {
       reply(devicesReply(host_.device(uid)));
       return true;
@@ -400,27 +450,7 @@ RemoteReply RemoteApi::channels(const QByteArray& body) {
 
 RemoteReply RemoteApi::fixtures() const {
   QJsonArray list;
-  for (const FixtureInfo& f : host_.fixtures()) {
-    QJsonArray channels;
-    for (const FixtureInfo::Channel& c : f.channels) {
-      QJsonArray ranges;
-      for (const FixtureInfo::Range& r : c.capabilities)
-        ranges.append(QJsonObject{{QStringLiteral("min"), r.min},
-                                  {QStringLiteral("max"), r.max},
-                                  {QStringLiteral("name"), r.name}});
-      channels.append(QJsonObject{{QStringLiteral("channel"), c.channel},
-                                  {QStringLiteral("name"), c.name},
-                                  {QStringLiteral("group"), c.group},
-                                  {QStringLiteral("fine"), c.fine},
-                                  {QStringLiteral("capabilities"), ranges}});
-    }
-    list.append(QJsonObject{{QStringLiteral("name"), f.name},
-                            {QStringLiteral("start"), f.start},
-                            {QStringLiteral("manufacturer"), f.manufacturer},
-                            {QStringLiteral("model"), f.model},
-                            {QStringLiteral("mode"), f.mode},
-                            {QStringLiteral("channels"), channels}});
-  }
+  for (const FixtureInfo& f : host_.fixtures()) list.append(fixtureJson(f));
   return {200, kJson, QJsonDocument(list).toJson(QJsonDocument::Compact)};
 }
 

@@ -61,6 +61,13 @@ struct FixtureInfo {
   std::vector<Channel> channels;
 };
 
+// A device found on the line, patched: the fixture as the patch lists it, or {status, error}.
+struct PatchAnswer {
+  int status = 200;
+  QString error;
+  FixtureInfo fixture;
+};
+
 // What a channel of the output is at its level; empty fixture and name where nothing is patched.
 struct ChannelInfo {
   QString fixture, name, group, capability;
@@ -117,6 +124,15 @@ class RemoteHost {
     (void)uid;
     (void)change;
     done(noDevices());
+  }
+  // Adds a patch line for the device (name empty: one is proposed). The library is read away
+  // from the window's thread, so the answer comes later.
+  virtual void patchDevice(const QString& uid, const QString& name,
+                           std::function<void(PatchAnswer)> done) {
+    (void)uid;
+    (void)name;
+    const DevicesAnswer none = noDevices();
+    done({none.status, none.body.value(QStringLiteral("error")).toString(), {}});
   }
 
  private:

@@ -163,3 +163,53 @@ TEST(RdmDevices, IncrementalKeepsWhatItReadAndAnInterfaceMayFindThemItself) {
   EXPECT_EQ(fromTable.devices().size(), 2u);
   EXPECT_EQ(table.line.branches, 0);
 }
+
+TEST(RdmDevicesApi, PatchesAFoundDeviceIntoTheShowsPatch) {
+  RdmRig rig;
+  Api api(rig);
+  rig.driver.Text5.setText(QStringLiteral("128"));
+  ASSERT_EQ(api.ask("POST", QStringLiteral("/api/rdm/discover")).status, 200);
+  // The library is read on a thread of its own: the answer comes once it is done.
+  const auto patch = [&](const QString& uid, const QByteArray& body) {
+    std::optional<RemoteReply> got;
+    api.start("POST", QStringLiteral("/api/rdm/devices/%1/patch").arg(uid), body,
+              [&](RemoteReply r) { got = std::move(r); });
+    if (DevicePatcher* patcher = rig.driver.devicesWindow().patcher()) patcher->finish();
+    return got.value_or(RemoteReply{0, {}, {}});
+  };
+  const RemoteReply first = patch(QStringLiteral("7a70:00000001"), {});
+  ASSERT_EQ(first.status, 200) << first.body.toStdString();
+  EXPECT_EQ(json(first)["name"], QStringLiteral("Spot"));
+  EXPECT_EQ(json(first)["start"], 1);
+  EXPECT_EQ(json(first)["channels"].toArray().size(), 17);
+
+  struct Case {
+    const char* uid;
+    QByteArray body;
+    int status;
+  };
+  const Case cases[] = {
+      {"7a70:00000002", {}, 409},                     // its channels overlap the first's
+      {"7a70:00000003", R"({"name": "spot"})", 409},  // the name is taken
+      {"7a70:00000003", R"({"name": 1})", 400},
+      {"7a70:00000009", {}, 404},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(patch(QString::fromUtf8(c.uid), c.body).status, c.status) << c.uid << c.body.data();
+  EXPECT_EQ(patch(QStringLiteral("7a70:00000003"), R"({"name": "后排"})").status, 200);
+
+  // The driver takes the new patch up by itself: each write starts a read, the last one is kept.
+  fixtures::ShowPatch& show = rig.driver.patch();
+  show.finishReading();
+  show.poll(128);
+  show.finishReading();
+  const QJsonArray listed =
+      QJsonDocument::fromJson(api.ask("GET", QStringLiteral("/api/fixtures")).body).array();
+  ASSERT_EQ(listed.size(), 2);
+  EXPECT_EQ(listed[1].toObject()["name"], QStringLiteral("后排"));
+  EXPECT_EQ(listed[1].toObject()["start"], 100);
+
+  RdmRig without(false);
+  Api none(without);
+  EXPECT_EQ(none.ask("POST", QStringLiteral("/api/rdm/devices/7a70:00000001/patch")).status, 501);
+}

@@ -265,6 +265,21 @@ TEST(DevicesWindow, FindsTheDevicesShowsOneAndSetsItFromTheKeyboard) {
   rig.run(1s);
   EXPECT_FALSE(child<QPushButton>(view, QStringLiteral("Identify"))->isChecked());
   EXPECT_TRUE(child<QLabel>(view, QStringLiteral("Result"))->text().contains(u"NR_UNKNOWN_PID"));
+
+  // 配接: the proposal while the library is read, a name of the user's, the line written.
+  rig.driver.Text5.setText(QStringLiteral("128"));
+  rig.run(1s);
+  table->selectRow(0);
+  QTest::keyClick(child<QPushButton>(view, QStringLiteral("Patch")), Qt::Key_Space);
+  EXPECT_EQ(child<QLabel>(view, QStringLiteral("Result"))->text(), QStringLiteral("正在读取灯库…"));
+  rig.driver.devicesWindow().patcher()->finish();
+  auto* name = child<QLineEdit>(view, QStringLiteral("PatchName"));
+  EXPECT_EQ(name->text(), QStringLiteral("Spot"));
+  name->setText(QStringLiteral("左1"));
+  QTest::keyClick(name, Qt::Key_Return);
+  rig.driver.devicesWindow().patcher()->finish();
+  EXPECT_TRUE(child<QLabel>(view, QStringLiteral("Result"))->text().startsWith(u"已配接: 左1"))
+      << child<QLabel>(view, QStringLiteral("Result"))->text().toStdString();
   removeViews(rig.driver);
 
   RdmRig without(false);
