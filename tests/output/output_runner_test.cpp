@@ -155,6 +155,95 @@ TEST(OutputRunnerRequests, ACancelledRequestIsNeverAnswered) {
   EXPECT_EQ(calls, 0);
 }
 
+// An output that holds each question about itself until the test answers it, or refuses them.
+struct AboutStandIn final : FrameOutput {
+  bool open() override { return true; }
+  bool isOpen() const override { return true; }
+  bool readyForFrame() override { return true; }
+  void whenReady(std::function<void()>) override {}
+  bool send(std::span<const std::uint8_t>) override { return true; }
+  QString status() const override { return {}; }
+  void about(std::function<void(InterfaceAbout)> answer) override {
+    if (!serves) return FrameOutput::about(std::move(answer));
+    held.push_back(std::move(answer));
+  }
+  bool serves = true;
+  std::vector<std::function<void(InterfaceAbout)>> held;
+};
+
+InterfaceAbout firmware(const char* version) {
+  InterfaceAbout a;
+  a.firmware = QString::fromLatin1(version);
+  return a;
+}
+
+// The same rules on both links: one answer, on the window's side and never from inside the asking.
+TEST(OutputLinkRequests, EachQuestionAboutTheInterfaceEndsOnceOnEitherLink) {
+  const struct {
+    const char* what;
+    bool serves;
+    // Done to the held answer, with the link, before the deadline passes.
+    std::function<void(AboutStandIn&, OutputLink&, OutputLink::RequestId)> then;
+    int answers;
+    const char* firmware;
+    const char* refusalStart;
+  } cases[] = {
+      {"answered, twice", true,
+       [](AboutStandIn& o, OutputLink&, OutputLink::RequestId) {
+         o.held.at(0)(firmware("2.4"));
+         o.held.at(0)(firmware("9.9"));
+       },
+       1, "2.4", nullptr},
+      {"an output that tells nothing about itself", false, {}, 1, nullptr, "此接口不提供设备信息"},
+      {"cancelled", true,
+       [](AboutStandIn& o, OutputLink& link, OutputLink::RequestId id) {
+         link.cancel(id);
+         o.held.at(0)(firmware("2.4"));
+       },
+       0, nullptr, nullptr},
+      {"late", true, {}, 1, nullptr, "接口没有及时回答"},
+  };
+  for (const bool threaded : {false, true}) {
+    for (const auto& c : cases) {
+      ManualClock clock;
+      VirtualScheduler scheduler{clock};
+      AboutStandIn* output = nullptr;
+      AboutStandIn direct;
+      PostTo post = [&](std::function<void()> fn) { scheduler.post(std::move(fn)); };
+      OutputRunner runner{{scheduler, post, post}};
+      std::unique_ptr<DirectOutputLink> directLink;
+      if (threaded) {
+        runner.start(
+            scheduler,
+            [&](Scheduler&) { return std::unique_ptr<FrameOutput>(output = new AboutStandIn); },
+            nullptr);
+      } else {
+        output = &direct;
+        directLink = std::make_unique<DirectOutputLink>(scheduler, direct);
+      }
+      OutputLink& link = threaded ? static_cast<OutputLink&>(runner) : *directLink;
+      output->serves = c.serves;
+      std::vector<InterfaceAbout> got;
+      const auto id = link.askAbout([&](InterfaceAbout a) { got.push_back(std::move(a)); });
+      EXPECT_TRUE(got.empty()) << c.what;
+      scheduler.settle();
+      if (c.then) c.then(*output, link, id);
+      scheduler.advanceBy(std::chrono::milliseconds(OutputLink::kAboutDeadlineMs + 1));
+      // An answer after the deadline reaches nobody.
+      if (!output->held.empty()) output->held[0](firmware("1.0"));
+      scheduler.settle();
+      if (threaded) runner.stop();
+      ASSERT_EQ(got.size(), static_cast<std::size_t>(c.answers)) << c.what << threaded;
+      if (c.answers == 0) continue;
+      EXPECT_EQ(got[0].firmware.value_or(QString()), QString::fromLatin1(c.firmware)) << c.what;
+      if (c.refusalStart)
+        EXPECT_TRUE(got[0].refusal.startsWith(QString::fromUtf8(c.refusalStart))) << c.what;
+      else
+        EXPECT_TRUE(got[0].refusal.isEmpty()) << c.what;
+    }
+  }
+}
+
 // Both with frames that fail now and then: the window counts what went, and hears of it all along.
 TEST(OutputRunnerFrames, TheWindowCountsEveryFrameSentAndHearsOfThemAllAlong) {
   for (const int refuseEvery : {0, 3}) {
