@@ -4,7 +4,9 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace luvrin {
@@ -18,6 +20,23 @@ struct ReceivedLevels {
   std::uint32_t universe = 0;  // the interface's own universe number; 0 for a widget's one input
   std::uint8_t startCode = 0;
   std::vector<std::uint8_t> levels;  // slot 1 first
+};
+
+// What an interface says about itself, asked for at each opening of its port.
+struct InterfaceAbout {
+  // Not empty: the interface cannot tell, and why; nothing else is set then.
+  QString refusal;
+  std::optional<QString> firmware;  // "1.44"
+  std::optional<QString> serialNumber;
+  // Asked, and no answer came before its deadline.
+  bool firmwareUnanswered = false;
+  bool serialUnanswered = false;
+
+  static InterfaceAbout refused(QString why) {
+    InterfaceAbout about;
+    about.refusal = std::move(why);
+    return about;
+  }
 };
 
 // Where the driver's levels go: the serial box, a USB Pro widget, olad, sACN or Art-Net. The
@@ -58,6 +77,14 @@ class FrameOutput {
   // called there too. nullptr: this interface carries none, and rdmRefusal() says why.
   virtual rdm::Transport* rdm() { return nullptr; }
   virtual QString rdmRefusal() const { return QStringLiteral("此接口不支持 RDM"); }
+
+  // Tells what the interface says about itself, on the output's thread, once: now, or when what
+  // it asked at the port's opening was answered or its time was up.
+  virtual void about(std::function<void(InterfaceAbout)> answer) {
+    answer(InterfaceAbout::refused(
+        QStringLiteral("此接口不提供设备信息 (this interface tells nothing about "
+                       "itself)")));
+  }
 
  protected:
   void statusChanged() {

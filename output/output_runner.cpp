@@ -93,9 +93,9 @@ class OutputRunner::RdmProxy final : public rdm::Transport {
   void call(int deadlineMs, Reply late, Reply gone, std::function<void(Reply)> done,
             std::function<void(rdm::Transport&, const AnyAnswer&)> work) {
     auto shared = std::make_shared<std::function<void(Reply)>>(std::move(done));
-    const RequestId id = link_.add(
-        deadlineMs, [shared](std::any& reply) { (*shared)(std::any_cast<Reply&>(reply)); },
-        [shared, late = std::move(late)] { (*shared)(late); });
+    const RequestId id =
+        link_.requests_.add(deadlineMs, std::any(std::move(late)),
+                            [shared](std::any& reply) { (*shared)(std::any_cast<Reply&>(reply)); });
     link_.serve(id, Kind::Rdm, std::any(gone),
                 [work = std::move(work)](FrameOutput& output, const AnyAnswer& answer) {
                   rdm::Transport* t = output.rdm();
@@ -116,7 +116,7 @@ class OutputRunner::RdmProxy final : public rdm::Transport {
 };
 
 OutputRunner::OutputRunner(Sides sides)
-    : sides_(std::move(sides)), rdm_(std::make_unique<RdmProxy>(*this)) {
+    : sides_(std::move(sides)), rdm_(std::make_unique<RdmProxy>(*this)), requests_(sides_.window) {
   rdmState_.refusal = QStringLiteral("接口尚未就绪 (the interface is not ready yet)");
 }
 
@@ -142,32 +142,14 @@ void OutputRunner::stop() {
   worker_.reset();
 }
 
-OutputRunner::RequestId OutputRunner::add(int deadlineMs, std::function<void(std::any&)> answered,
-                                          std::function<void()> late) {
-  const RequestId id = ++lastId_;
-  Pending& p = pending_[id];
-  p.answered = std::move(answered);
-  p.late = std::move(late);
-  p.deadline = std::make_unique<Timer>(sides_.window, deadlineMs, true);
-  p.deadline->onTimer = [this, id] {
-    const auto it = pending_.find(id);
-    if (it == pending_.end()) return;
-    const auto late = std::move(it->second.late);
-    pending_.erase(it);
-    late();
-  };
+OutputRunner::RequestId OutputRunner::askAny(AnyWork work, int deadlineMs, std::any failed,
+                                             std::function<void(std::any&)> answered) {
+  const RequestId id = requests_.add(deadlineMs, failed, std::move(answered));
+  serve(id, Kind::Plain, std::move(failed), std::move(work));
   return id;
 }
 
-void OutputRunner::cancel(RequestId id) { pending_.erase(id); }
-
-void OutputRunner::answered(RequestId id, std::any& reply) {
-  const auto it = pending_.find(id);
-  if (it == pending_.end()) return;  // cancelled, or answered late
-  const auto done = std::move(it->second.answered);
-  pending_.erase(it);
-  done(reply);
-}
+void OutputRunner::answered(RequestId id, std::any& reply) { requests_.answer(id, reply); }
 
 void OutputRunner::serve(RequestId id, Kind kind, std::any failed, AnyWork work) {
   post([this, id, kind, failed = std::move(failed), work = std::move(work)](Worker& w) {

@@ -60,21 +60,13 @@ class OutputRunner final : public OutputLink {
   // On the output's side: closes the output; the requests it was serving fail.
   void stop();
 
-  // A typed request: work runs on the output's side with the output and calls its answer once,
-  // then or later, on that side. done gets the answer on the window's thread, or late when none
-  // came within deadlineMs (an answer after that is dropped). A cancelled request's done is
-  // never called. When the output closes, or its RDM goes to another interface or none, the
-  // requests it was serving are answered with failed.
-  using RequestId = std::uint64_t;
-  template <typename Reply>
-  using Answer = std::function<void(Reply)>;
-  template <typename Reply>
-  using Work = std::function<void(FrameOutput&, Answer<Reply>)>;
-  template <typename Reply>
-  RequestId ask(Work<Reply> work, int deadlineMs, Reply failed, std::function<void(Reply)> done);
-  void cancel(RequestId id);
+  // Requests (OutputLink::ask) are served on the output's side. When the output closes, or its
+  // RDM goes to another interface or none, the requests it was serving are answered with failed.
+  void cancel(RequestId id) override { requests_.cancel(id); }
   // Requests whose done has not been called yet.
-  std::size_t waiting() const { return pending_.size(); }
+  std::size_t waiting() const { return requests_.size(); }
+  RequestId askAny(AnyWork work, int deadlineMs, std::any failed,
+                   std::function<void(std::any&)> answered) override;
 
   void open() override;
   void setFrameInterval(int ms) override;
@@ -94,17 +86,8 @@ class OutputRunner final : public OutputLink {
  private:
   struct Worker;
   class RdmProxy;
-  using AnyAnswer = std::function<void(std::any)>;
-  using AnyWork = std::function<void(FrameOutput&, AnyAnswer)>;
-  struct Pending {
-    std::unique_ptr<Timer> deadline;
-    std::function<void(std::any&)> answered;
-    std::function<void()> late;
-  };
   enum class Kind { Plain, Rdm };
 
-  RequestId add(int deadlineMs, std::function<void(std::any&)> answered,
-                std::function<void()> late);
   void serve(RequestId id, Kind kind, std::any failed, AnyWork work);
   void answered(RequestId id, std::any& reply);
   void post(std::function<void(Worker&)> fn);
@@ -138,22 +121,7 @@ class OutputRunner final : public OutputLink {
   std::function<void()> onCounted_;
   std::function<void()> onStatus_;
   std::function<void()> onReceived_;
-  RequestId lastId_ = 0;
-  std::map<RequestId, Pending> pending_;
+  PendingRequests requests_;
 };
-
-template <typename Reply>
-OutputRunner::RequestId OutputRunner::ask(Work<Reply> work, int deadlineMs, Reply failed,
-                                          std::function<void(Reply)> done) {
-  auto shared = std::make_shared<std::function<void(Reply)>>(std::move(done));
-  const RequestId id = add(
-      deadlineMs, [shared](std::any& reply) { (*shared)(std::any_cast<Reply&>(reply)); },
-      [shared, failed] { (*shared)(failed); });
-  serve(id, Kind::Plain, std::any(std::move(failed)),
-        [work = std::move(work)](FrameOutput& output, AnyAnswer answer) {
-          work(output, [answer = std::move(answer)](Reply r) { answer(std::any(std::move(r))); });
-        });
-  return id;
-}
 
 }  // namespace luvrin

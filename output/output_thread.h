@@ -52,6 +52,11 @@ class OutputThread final : public OutputLink {
   void detach() override { runner_->detach(); }
   rdm::Transport* rdm() override { return runner_->rdm(); }
   QString rdmRefusal() const override { return runner_->rdmRefusal(); }
+  RequestId askAny(AnyWork work, int deadlineMs, std::any failed,
+                   std::function<void(std::any&)> answered) override {
+    return runner_->askAny(std::move(work), deadlineMs, std::move(failed), std::move(answered));
+  }
+  void cancel(RequestId id) override { runner_->cancel(id); }
 
  private:
   // The output's side of the thread.

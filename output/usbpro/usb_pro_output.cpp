@@ -90,6 +90,9 @@ void UsbProOutput::startSession() {
 void UsbProOutput::endSession() {
   reader_.setEnabled(false);
   for (Query* q : {&parametersQuery_, &serialQuery_}) q->deadline->setEnabled(false);
+  // What this widget would have said is not coming; the next opening may be another widget.
+  for (auto& answer : std::exchange(aboutWaiting_, {}))
+    answer(InterfaceAbout::refused(QStringLiteral("USB Pro 接口已关闭 (the widget was closed)")));
   deferred_.clear();
   rdmLine_.portClosed();
   rateWait_.setEnabled(false);
@@ -148,7 +151,35 @@ void UsbProOutput::deadlineOver(Query& query) {
   query.state = Query::State::Unanswered;
   qCDebug(lcUsbPro) << port_.systemName() << "did not answer query" << query.label
                     << "; sending anyway";
+  tellAbout();
   statusChanged();
+}
+
+void UsbProOutput::about(std::function<void(InterfaceAbout)> answer) {
+  if (!port_.isOpen())
+    return answer(
+        InterfaceAbout::refused(QStringLiteral("USB Pro 接口未打开 (the widget is not open)")));
+  aboutWaiting_.push_back(std::move(answer));
+  tellAbout();
+}
+
+void UsbProOutput::tellAbout() {
+  if (aboutWaiting_.empty()) return;
+  for (const Query* q : {&parametersQuery_, &serialQuery_})
+    if (q->state == Query::State::Asked) return;
+  const InterfaceAbout about = currentAbout();
+  for (auto& answer : std::exchange(aboutWaiting_, {})) answer(about);
+}
+
+InterfaceAbout UsbProOutput::currentAbout() const {
+  InterfaceAbout about;
+  if (parameters_)
+    about.firmware =
+        QStringLiteral("%1.%2").arg(parameters_->firmwareMajor).arg(parameters_->firmwareMinor);
+  about.serialNumber = serialNumber_;
+  about.firmwareUnanswered = parametersQuery_.state == Query::State::Unanswered;
+  about.serialUnanswered = serialQuery_.state == Query::State::Unanswered;
+  return about;
 }
 
 void UsbProOutput::readReplies() {
@@ -169,6 +200,7 @@ void UsbProOutput::handle(const usbpro::Message& m) {
     qCDebug(lcUsbPro) << "firmware" << p->firmwareMajor << p->firmwareMinor << "break"
                       << p->breakTime << "mark after break" << p->markAfterBreakTime
                       << "refresh rate" << p->refreshRate;
+    tellAbout();
     statusChanged();
   } else if (m.label == usbpro::kGetSerialNumber) {
     const auto s = usbpro::parseSerialNumber(m.payload);
@@ -178,6 +210,7 @@ void UsbProOutput::handle(const usbpro::Message& m) {
     if (s == serialNumber_ && !first) return;
     serialNumber_ = s;
     qCDebug(lcUsbPro) << "serial number" << *s;
+    tellAbout();
     statusChanged();
   } else if (rdmLine_.received(m)) {
     return;
@@ -230,20 +263,20 @@ QString UsbProOutput::status() const {
     if (!wanted_) return name;
     return cannotOpenRetrying(name);
   }
-  QStringList about;
-  if (parameters_)
-    about << QStringLiteral("固件 %1.%2")
-                 .arg(parameters_->firmwareMajor)
-                 .arg(parameters_->firmwareMinor);
-  if (serialNumber_) about << QStringLiteral("序列号 %1").arg(*serialNumber_);
-  const bool parametersUnanswered = parametersQuery_.state == Query::State::Unanswered;
-  const bool serialUnanswered = serialQuery_.state == Query::State::Unanswered;
-  if (parametersUnanswered && serialUnanswered)
-    return name + QStringLiteral(": 已打开, 无应答 (the widget does not answer; sending anyway)");
-  if (parametersUnanswered) about << QStringLiteral("参数查询无应答");
-  if (serialUnanswered) about << QStringLiteral("序列号查询无应答");
-  if (!about.isEmpty()) return name + QStringLiteral(": ") + about.join(QStringLiteral(", "));
-  return name + QStringLiteral(": 已打开");
+  return name + QStringLiteral(": ") + describe(currentAbout());
+}
+
+QString UsbProOutput::describe(const InterfaceAbout& about) {
+  if (!about.refusal.isEmpty()) return about.refusal;
+  if (about.firmwareUnanswered && about.serialUnanswered)
+    return QStringLiteral("已打开, 无应答 (the widget does not answer; sending anyway)");
+  QStringList said;
+  if (about.firmware) said << QStringLiteral("固件 %1").arg(*about.firmware);
+  if (about.serialNumber) said << QStringLiteral("序列号 %1").arg(*about.serialNumber);
+  if (about.firmwareUnanswered) said << QStringLiteral("参数查询无应答");
+  if (about.serialUnanswered) said << QStringLiteral("序列号查询无应答");
+  if (said.isEmpty()) return QStringLiteral("已打开");
+  return said.join(QStringLiteral(", "));
 }
 
 bool UsbProOutput::readyForFrame() {

@@ -45,9 +45,14 @@ class UsbProOutput final : public FrameOutput {
   QString status() const override;
   rdm::Transport* rdm() override;
   QString rdmRefusal() const override;
+  // Answered when both of this opening's questions were answered or their time was up.
+  void about(std::function<void(InterfaceAbout)> answer) override;
 
   // The first firmware that carries RDM.
   static constexpr int kRdmFirmwareMajor = 2, kRdmFirmwareMinor = 4;
+
+  // The status's words for what a widget said about itself: "固件 1.44, 序列号 12345678".
+  static QString describe(const InterfaceAbout& about);
 
   // What the widget said about itself since the port last opened.
   const std::optional<usbpro::Parameters>& parameters() const { return parameters_; }
@@ -75,6 +80,9 @@ class UsbProOutput final : public FrameOutput {
   void ask(Query& query);
   void answered(Query& query);
   void deadlineOver(Query& query);
+  InterfaceAbout currentAbout() const;
+  // Answers the requests waiting for this opening's questions once none is still asked.
+  void tellAbout();
   void handle(const usbpro::Message& message);
   void rdmChanged();
   bool sendLevels();
@@ -100,6 +108,7 @@ class UsbProOutput final : public FrameOutput {
   usbpro::Decoder decoder_;
   std::optional<usbpro::Parameters> parameters_;
   std::optional<QString> serialNumber_;
+  std::vector<std::function<void(InterfaceAbout)>> aboutWaiting_;
   bool wanted_ = false;
   std::uint64_t sessions_ = 0;
 };

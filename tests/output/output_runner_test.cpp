@@ -155,6 +155,80 @@ TEST(OutputRunnerRequests, ACancelledRequestIsNeverAnswered) {
   EXPECT_EQ(calls, 0);
 }
 
+// An output that holds each question about itself until the test answers it, or refuses them.
+struct AboutStandIn final : FrameOutput {
+  bool open() override { return true; }
+  bool isOpen() const override { return true; }
+  bool readyForFrame() override { return true; }
+  void whenReady(std::function<void()>) override {}
+  bool send(std::span<const std::uint8_t>) override { return true; }
+  QString status() const override { return {}; }
+  void about(std::function<void(InterfaceAbout)> answer) override {
+    if (!serves) return FrameOutput::about(std::move(answer));
+    held.push_back(std::move(answer));
+  }
+  void answer(const char* firmware) {
+    InterfaceAbout a;
+    a.firmware = QString::fromLatin1(firmware);
+    held.at(0)(a);
+  }
+  bool serves = true;
+  std::vector<std::function<void(InterfaceAbout)>> held;
+};
+
+// The same rules on both links: one answer, on the window's side and never from inside the asking.
+TEST(OutputLinkRequests, EachQuestionAboutTheInterfaceEndsOnceOnEitherLink) {
+  using Then = std::function<void(AboutStandIn&, OutputLink&, OutputLink::RequestId)>;
+  const struct {
+    const char* what;
+    bool serves;
+    Then then;  // before the deadline
+    const char* firmware;
+    const char* refusalStart;  // nullptr: no answer at all
+  } cases[] = {
+      {"answered, twice", true,
+       [](AboutStandIn& o, OutputLink&, auto) { o.answer("2.4"), o.answer("9.9"); }, "2.4", ""},
+      {"an output that tells nothing about itself", false, {}, "", "此接口不提供设备信息"},
+      {"cancelled", true,
+       [](AboutStandIn& o, OutputLink& link, auto id) { link.cancel(id), o.answer("2.4"); }, "",
+       nullptr},
+      {"late", true, {}, "", "接口没有及时回答"},
+  };
+  for (const bool threaded : {false, true}) {
+    for (const auto& c : cases) {
+      ManualClock clock;
+      VirtualScheduler scheduler{clock};
+      PostTo post = [&](std::function<void()> fn) { scheduler.post(std::move(fn)); };
+      OutputRunner runner{{scheduler, post, post}};
+      AboutStandIn* output = new AboutStandIn;
+      std::unique_ptr<FrameOutput> owned(output);
+      std::optional<DirectOutputLink> direct;
+      if (threaded)
+        runner.start(
+            scheduler, [&](Scheduler&) { return std::move(owned); }, nullptr);
+      else
+        direct.emplace(scheduler, *output);
+      OutputLink& link = threaded ? static_cast<OutputLink&>(runner) : *direct;
+      output->serves = c.serves;
+      std::vector<InterfaceAbout> got;
+      const auto id = link.askAbout([&](InterfaceAbout a) { got.push_back(std::move(a)); });
+      EXPECT_TRUE(got.empty()) << c.what;
+      scheduler.settle();
+      if (c.then) c.then(*output, link, id);
+      scheduler.advanceBy(std::chrono::milliseconds(OutputLink::kAboutDeadlineMs + 1));
+      // An answer after the deadline reaches nobody.
+      if (!output->held.empty()) output->answer("1.0");
+      scheduler.settle();
+      if (threaded) runner.stop();
+      ASSERT_EQ(got.size(), c.refusalStart ? 1u : 0u) << c.what << threaded;
+      if (!c.refusalStart) continue;
+      EXPECT_EQ(got[0].firmware.value_or(QString()), QString::fromLatin1(c.firmware)) << c.what;
+      const QString start = QString::fromUtf8(c.refusalStart);
+      EXPECT_EQ(got[0].refusal.left(start.size()), start) << c.what;
+    }
+  }
+}
+
 // Both with frames that fail now and then: the window counts what went, and hears of it all along.
 TEST(OutputRunnerFrames, TheWindowCountsEveryFrameSentAndHearsOfThemAllAlong) {
   for (const int refuseEvery : {0, 3}) {

@@ -224,6 +224,58 @@ TEST(UsbProAnswers, QueriesAreAskedAgainAtEveryReopening) {
             QStringLiteral("USB Pro /dev/ttyUSB0: 序列号 12345678, 参数查询无应答"));
 }
 
+// Asked through the link as the port opens: answered once both questions were answered or their
+// time was up, and a widget unplugged before that says so.
+TEST(UsbProAnswers, WhatTheWidgetSaysAboutItselfIsOneAnswerAfterBothQuestions) {
+  const struct {
+    const char* name;
+    QByteArray replies;
+    bool unplugged;
+    std::size_t answersSoon;  // before the widget's answer wait is over
+    std::optional<QString> firmware, serial;
+    bool firmwareUnanswered, serialUnanswered;
+    QString refusal;
+  } cases[] = {
+      {"answered", kParametersReply + kSerialReply, false, 1, "1.44", "12345678", false, false, {}},
+      {"no serial number", kParametersReply, false, 0, "1.44", {}, false, true, {}},
+      {"no answer", {}, false, 0, {}, {}, true, true, {}},
+      {"unplugged",
+       {},
+       true,
+       1,
+       {},
+       {},
+       false,
+       false,
+       "USB Pro 接口已关闭 (the widget was closed)"},
+  };
+  for (const auto& c : cases) {
+    ManualClock clock;
+    VirtualScheduler scheduler{clock};
+    RecordingPort port;
+    port.device = QStringLiteral("/dev/ttyUSB0");
+    UsbProOutput output(scheduler, port);
+    DirectOutputLink link(scheduler, output);
+    link.open();
+    std::vector<InterfaceAbout> got;
+    link.askAbout([&](InterfaceAbout a) { got.push_back(std::move(a)); });
+    port.pendingInput = c.replies;
+    if (c.unplugged) {
+      scheduler.settle();
+      port.setOpenAndTell(false);
+    }
+    scheduler.advanceBy(std::chrono::milliseconds(UsbProOutput::kAnswerWaitMs / 2));
+    EXPECT_EQ(got.size(), c.answersSoon) << c.name;
+    scheduler.advanceBy(2s);
+    ASSERT_EQ(got.size(), 1u) << c.name;
+    EXPECT_EQ(got[0].firmware, c.firmware) << c.name;
+    EXPECT_EQ(got[0].serialNumber, c.serial) << c.name;
+    EXPECT_EQ(got[0].firmwareUnanswered, c.firmwareUnanswered) << c.name;
+    EXPECT_EQ(got[0].serialUnanswered, c.serialUnanswered) << c.name;
+    EXPECT_EQ(got[0].refusal, c.refusal) << c.name;
+  }
+}
+
 // A widget with responders behind it, fed frames by the driver's sender every millisecond.
 struct RdmRig {
   explicit RdmRig(int major = 4, int minor = 15, int devices = 3, int frameIntervalMs = 1,
