@@ -191,7 +191,10 @@ std::optional<rdm::Uid> DevicesView::selected() const {
 
 void DevicesView::refresh() {
   const QString why = devices_.refusal();
-  progress_->setText(why.isEmpty() ? devices_.progress() : QStringLiteral("没有 RDM: ") + why);
+  QStringList line{why.isEmpty() ? devices_.progress() : QStringLiteral("没有 RDM: ") + why};
+  if (!devices_.interfaceText().isEmpty()) line << devices_.interfaceText();
+  line.removeAll(QString());
+  progress_->setText(line.join(QStringLiteral("    ")));
   search_->setEnabled(why.isEmpty() && !devices_.discovering());
   update_->setEnabled(why.isEmpty() && !devices_.discovering());
   const auto keep = selected();

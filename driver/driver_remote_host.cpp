@@ -191,8 +191,10 @@ DevicesAnswer DriverRemoteHost::devices() const {
     if (rdm.overlaps(d.uid)) o.insert(QStringLiteral("overlaps"), true);
     list.append(o);
   }
-  return {200, QJsonObject{{QStringLiteral("discovering"), rdm.discovering()},
-                           {QStringLiteral("devices"), list}}};
+  QJsonObject body{{QStringLiteral("discovering"), rdm.discovering()},
+                   {QStringLiteral("devices"), list}};
+  if (!rdm.interfaceText().isEmpty()) body.insert(QStringLiteral("interface"), rdm.interfaceText());
+  return {200, body};
 }
 
 DevicesAnswer DriverRemoteHost::device(const QString& text) const {

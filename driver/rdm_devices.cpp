@@ -1,6 +1,7 @@
 #include "rdm_devices.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "log_file.h"
 
@@ -19,12 +20,38 @@ QString changeText(const rdm::DeviceWriter::Change& c) {
   return parts.join(QStringLiteral(", "));
 }
 
+QString aboutText(const InterfaceAbout& about) {
+  if (!about.refusal.isEmpty()) return {};
+  QStringList said;
+  if (about.firmware) said << QStringLiteral("固件 %1").arg(*about.firmware);
+  if (about.serialNumber) said << QStringLiteral("序列号 %1").arg(*about.serialNumber);
+  if (about.firmwareUnanswered) said << QStringLiteral("固件查询无应答");
+  if (about.serialUnanswered) said << QStringLiteral("序列号查询无应答");
+  return said.isEmpty() ? QString() : QStringLiteral("接口: ") + said.join(QStringLiteral(", "));
+}
+
 }  // namespace
 
 RdmDevices::RdmDevices(Scheduler& scheduler, OutputLink& link, std::function<rdm::Uid()> source)
     : scheduler_(scheduler), link_(link), source_(std::move(source)) {}
 
-RdmDevices::~RdmDevices() { *alive_ = false; }
+RdmDevices::~RdmDevices() {
+  *alive_ = false;
+  if (asking_) link_.cancel(asking_);
+}
+
+void RdmDevices::askInterface() {
+  if (asking_) link_.cancel(std::exchange(asking_, 0));
+  // An id left over from an answer given inside the call cancels nothing.
+  asking_ = link_.askAbout([this, alive = alive_](InterfaceAbout about) {
+    if (!*alive) return;
+    asking_ = 0;
+    const QString text = aboutText(about);
+    if (text == interface_) return;
+    interface_ = text;
+    changed_.notify();
+  });
+}
 
 QString RdmDevices::refusal() const { return link_.rdm() ? QString() : link_.rdmRefusal(); }
 
@@ -58,6 +85,7 @@ bool RdmDevices::ready() {
 RdmDevices::Start RdmDevices::discover(bool full, std::function<void()> done) {
   if (discovering_) return Start::Busy;
   if (!ready()) return Start::NoRdm;
+  askInterface();
   discovering_ = true;
   full_ = full;
   started_ = scheduler_.now();

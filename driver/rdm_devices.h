@@ -59,6 +59,12 @@ class RdmDevices {
   void change(rdm::Uid uid, const rdm::DeviceWriter::Change& change,
               std::function<void(ChangeResult)> done);
 
+  // What the interface said about itself when last asked ("接口: 固件 2.4, 序列号 00000042"), ""
+  // where it tells nothing. Asked anew at every discovery and when the devices window opens, so
+  // it names the interface the devices were found on, a replugged one included.
+  const QString& interfaceText() const { return interface_; }
+  void askInterface();
+
   // Anything above changed.
   Notifier& changed() { return changed_; }
 
@@ -100,6 +106,9 @@ class RdmDevices {
   std::deque<Waiting> changes_;
   bool changing_ = false;
 
+  QString interface_;
+  OutputLink::RequestId asking_ = 0;
+
   Notifier changed_;
   // An interface's answer that comes after this is gone reaches nothing.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
@@ -112,6 +121,7 @@ class DevicesWindow : public FormState {
     setCaption(QStringLiteral("设备 (RDM)"));
   }
   void Show() {
+    devices_.askInterface();
     setLoaded(true);
     setVisible(true);
   }

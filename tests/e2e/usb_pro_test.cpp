@@ -103,6 +103,9 @@ TEST(UsbProEndToEnd, TheDriversApiDiscoversTheDevicesBehindTheWidget) {
             (std::set<QString>{QStringLiteral("7a70:00000001"), QStringLiteral("7a70:00000002"),
                                QStringLiteral("7a70:00000003")}))
       << reply.body.toStdString();
+  // What the widget told of itself reaches the devices' list through the output's requests.
+  EXPECT_EQ(http(port, "GET", "/api/rdm/devices").json()[QStringLiteral("interface")].toString(),
+            QStringLiteral("接口: 固件 4.15, 序列号 12345678"));
   // The levels went on meanwhile.
   widget.command("count");
   ASSERT_TRUE(widget.waitForLine([](const QString& l) { return l.startsWith(u"count "); }));
