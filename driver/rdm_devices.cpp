@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "log_file.h"
+#include "output_shared.h"
 
 namespace luvrin {
 
@@ -18,16 +19,6 @@ QString changeText(const rdm::DeviceWriter::Change& c) {
   if (c.label) parts << QStringLiteral("名称 \"%1\"").arg(*c.label);
   if (c.identify) parts << (*c.identify ? QStringLiteral("识别 开") : QStringLiteral("识别 关"));
   return parts.join(QStringLiteral(", "));
-}
-
-QString aboutText(const InterfaceAbout& about) {
-  if (!about.refusal.isEmpty()) return {};
-  QStringList said;
-  if (about.firmware) said << QStringLiteral("固件 %1").arg(*about.firmware);
-  if (about.serialNumber) said << QStringLiteral("序列号 %1").arg(*about.serialNumber);
-  if (about.firmwareUnanswered) said << QStringLiteral("固件查询无应答");
-  if (about.serialUnanswered) said << QStringLiteral("序列号查询无应答");
-  return said.isEmpty() ? QString() : QStringLiteral("接口: ") + said.join(QStringLiteral(", "));
 }
 
 }  // namespace
@@ -46,7 +37,8 @@ void RdmDevices::askInterface() {
   asking_ = link_.askAbout([this, alive = alive_](InterfaceAbout about) {
     if (!*alive) return;
     asking_ = 0;
-    const QString text = aboutText(about);
+    const QString text =
+        about.refusal.isEmpty() ? QStringLiteral("接口: ") + describeInterface(about) : QString();
     if (text == interface_) return;
     interface_ = text;
     changed_.notify();

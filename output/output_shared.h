@@ -3,6 +3,7 @@
 #include <QString>
 #include <cstdint>
 
+#include "frame_output.h"
 #include "universe_split.h"
 #include "waker.h"
 
@@ -37,5 +38,9 @@ QString universeRange(std::uint64_t first, std::uint64_t last);
 
 // The status of an interface that could not be opened and is tried again every second.
 QString cannotOpenRetrying(const QString& name);
+
+// What an interface said about itself, in the words of its status line ("固件 1.44, 序列号 ..."),
+// or why it tells nothing.
+QString describeInterface(const InterfaceAbout& about);
 
 }  // namespace luvrin

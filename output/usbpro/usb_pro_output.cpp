@@ -263,20 +263,7 @@ QString UsbProOutput::status() const {
     if (!wanted_) return name;
     return cannotOpenRetrying(name);
   }
-  return name + QStringLiteral(": ") + describe(currentAbout());
-}
-
-QString UsbProOutput::describe(const InterfaceAbout& about) {
-  if (!about.refusal.isEmpty()) return about.refusal;
-  if (about.firmwareUnanswered && about.serialUnanswered)
-    return QStringLiteral("已打开, 无应答 (the widget does not answer; sending anyway)");
-  QStringList said;
-  if (about.firmware) said << QStringLiteral("固件 %1").arg(*about.firmware);
-  if (about.serialNumber) said << QStringLiteral("序列号 %1").arg(*about.serialNumber);
-  if (about.firmwareUnanswered) said << QStringLiteral("参数查询无应答");
-  if (about.serialUnanswered) said << QStringLiteral("序列号查询无应答");
-  if (said.isEmpty()) return QStringLiteral("已打开");
-  return said.join(QStringLiteral(", "));
+  return name + QStringLiteral(": ") + describeInterface(currentAbout());
 }
 
 bool UsbProOutput::readyForFrame() {

@@ -52,7 +52,6 @@ class UsbProOutput final : public FrameOutput {
   static constexpr int kRdmFirmwareMajor = 2, kRdmFirmwareMinor = 4;
 
   // The status's words for what a widget said about itself: "固件 1.44, 序列号 12345678".
-  static QString describe(const InterfaceAbout& about);
 
   // What the widget said about itself since the port last opened.
   const std::optional<usbpro::Parameters>& parameters() const { return parameters_; }

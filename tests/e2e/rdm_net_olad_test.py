@@ -190,6 +190,16 @@ def start_olad(root, node_ns, kind, started):
         assert run(node_ns, *node).returncode == 0
 
 
+def end_all(started, made):
+    """Ends every process started, late ones first, and deletes the namespaces made."""
+    for p in reversed(started):
+        if p.poll() is None:
+            os.kill(p.pid, signal.SIGKILL)
+        p.wait(10)
+    for ns in made:
+        subprocess.run(["ip", "netns", "del", ns])
+
+
 def main():
     luvrin, kind = sys.argv[1], sys.argv[2]
     if os.geteuid() != 0:
@@ -221,12 +231,7 @@ def main():
                          "已改: 模式 2", "已改: 识别 开"):
                 assert log.count(line) == 1, "%r in the log:\n%s" % (line, log)
     finally:
-        for p in reversed(started):
-            if p.poll() is None:
-                os.kill(p.pid, signal.SIGKILL)
-            p.wait(10)
-        for ns in made:
-            subprocess.run(["ip", "netns", "del", ns])
+        end_all(started, made)
     return 0
 
 

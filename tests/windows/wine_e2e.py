@@ -740,12 +740,7 @@ def test_artnet_rdm(show, work):
                 pass
         subprocess.run(['wineserver', '-k'], env=ENV)
         subprocess.run(['wineserver', '-w'], env=ENV)
-        for p in reversed(started):
-            if p.poll() is None:
-                os.kill(p.pid, signal.SIGKILL)
-            p.wait(10)
-        for ns in made:
-            subprocess.run(['ip', 'netns', 'del', ns])
+        net.end_all(started, made)
 
 
 USER_FOLDER = os.path.join(PREFIX, 'drive_c', 'users', os.environ.get('USER', 'root'))
